@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: MIT
+// The micom's clock and wake-up alarm: reading and setting the clock,
+// storing a wake-up time for the next power-off, the boot information.
+#include "frame.h"
+#include "fp_wait.h"
+#include "proc_text.h"
+
+#define FP_TIME_WAIT_TICKS 200
+#define FP_SETTIME_PROC 0
+#define FP_SETTIME_EXPORT 2
+
+/*
+ * Bytes 0-6 of a clock record from the 14 characters YYYYMMDDhhmmss, each
+ * taken as its value minus '0' without a check.  Character 1 is not used:
+ * the century comes from character 0 alone.
+ */
+static void build_clock_record(const char *s, uint8_t rec[7])
+{
+	int d[14];
+
+	for (int i = 0; i < 14; i++)
+		d[i] = (int)(unsigned char)s[i] - 0x30;
+	rec[0] = (uint8_t)(((unsigned)d[12] << 4 | (unsigned)d[13]) & 0x7F);
+	rec[1] = (uint8_t)(((unsigned)d[10] << 4 | (unsigned)d[11]) & 0x7F);
+	rec[2] = (uint8_t)(((unsigned)d[8] << 4 | (unsigned)d[9]) & 0x3F);
+	if (d[0] >= 2)
+		rec[2] |= 0xC0; /* both century flags: 2000 and later */
+	rec[3] = 0x00;          /* weekday */
+	rec[4] = (uint8_t)(((unsigned)d[6] << 4 | (unsigned)d[7]) & 0x3F);
+	rec[5] = (uint8_t)(((unsigned)d[4] << 4 | (unsigned)d[5]) & 0x1F);
+	rec[6] = (uint8_t)((unsigned)d[2] << 4 | (unsigned)d[3]);
+}
+
+void Gettime(fp_priv_t *priv)
+{
+	static constexpr uint8_t payload[2] = { 0x0D, 0x0D };
+
+	send_cmd(CMD_GET_TIME, payload, 2, priv);
+}
+
+void set_time(const char *text, fp_priv_t *priv, int source)
+{
+	const size_t want = source == FP_SETTIME_PROC ? 16 : 14;
+	uint8_t rec[8];
+
+	if (fp_strnlen(text, want + 1) != want)
+		return;
+	for (int i = 0; i < 14; i++)
+		if ((unsigned char)text[i] >= 0x3A)
+			return; /* above '9' */
+	build_clock_record(text, rec);
+	if (source == FP_SETTIME_PROC) {
+		rec[7] = (uint8_t)((text[14] == '+' ? 0x80 : 0x00) |
+				   (uint8_t)((unsigned char)text[15] - 0x30));
+		priv->time_flags = rec[7];
+	} else {
+		rec[7] = 0x80;
+	}
+	send_cmd(CMD_SET_TIME, rec, 8, priv);
+}
+
+int settime_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
+{
+	char buf[FP_PROC_TEXT_MAX];
+	int err = fp_proc_copy_text(buf, ubuf, count);
+
+	(void)file;
+	if (err)
+		return err;
+	set_time(buf, (fp_priv_t *)data, FP_SETTIME_PROC);
+	return (int)count;
+}
+
+unsigned long get_RTC_time(void)
+{
+	fp_priv_t *priv = &fp_priv;
+
+	priv->time_ready = 0;
+	Gettime(priv);
+	fp_wait_event_timeout(&priv->time_queue, [priv] { return priv->time_ready != 0; },
+			      FP_TIME_WAIT_TICKS);
+	return kp_mktime((unsigned int)priv->rtc_year, (unsigned int)priv->rtc_mon,
+			 (unsigned int)priv->rtc_day, (unsigned int)priv->rtc_hour,
+			 (unsigned int)priv->rtc_min, (unsigned int)priv->rtc_sec);
+}
+
+void set_RTC_time(const char *digits)
+{
+	set_time(digits, &fp_priv, FP_SETTIME_EXPORT);
+}
+
+void set_ALARM_time(const char *digits)
+{
+	uint8_t rec[7];
+	uint8_t *cmd = fp_priv.alarm_cmd;
+
+	kp_printk("\x01" "6ALARM WAKE UP TIME %s\n", digits ? digits : "(null)");
+	if (fp_strnlen(digits, 14) < 14) {
+		/* Too short to hold a date: never read past its end; a stored
+		 * wake-up time stays as it was. */
+		kp_printk("\x01" "6fp_micom: wake-up time needs 14 digits, ignored\n");
+		return;
+	}
+	build_clock_record(digits, rec);
+	cmd[0] = CTRL_DEEPSTANDBY;
+	cmd[1] = 0x01;
+	for (int i = 0; i < 7; i++)
+		cmd[2 + i] = rec[i];
+	fp_priv.alarm_pending = 1;
+}
+
+int get_ALARM_status(void)
+{
+	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
+	int status = fp_priv.alarm_status;
+
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	return status;
+}
+
+void clear_ALARM_status(void)
+{
+	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
+
+	fp_priv.alarm_status = 0;
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+}
+
+unsigned long get_ALARM_time(void)
+{
+	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
+	unsigned long t = fp_priv.alarm_time;
+
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	return t;
+}
+
+int get_power_status(void)
+{
+	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
+	int state = fp_priv.power_state;
+
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	return state;
+}

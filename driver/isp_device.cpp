@@ -1,0 +1,247 @@
+// SPDX-License-Identifier: MIT
+// /dev/micom, the door to the micom's flash programmer, and /proc/enableisp.
+#include "frame.h"
+#include "fp_wait.h"
+#include "isp_transport.h"
+#include "micom_ioctl.h"
+#include "proc_text.h"
+#include "uart.h"
+
+#define FP_ISP_IRQ 71
+#define FP_EBUSY 16
+#define ISP_WRITE_MAX 512
+
+/* 1 while the open of /dev/micom holds interrupt 71. */
+constinit static int isp_irq_owned;
+
+/* The frame that makes the normal firmware hand over to its flash programmer. */
+static constexpr uint8_t isp_handover_frame[6] = { 0xAA, 0x20, 0x42, CTRL_ISP, 0x00, 0x6D };
+
+static int micom_open(kp_inode *inode, kp_file *file)
+{
+	fp_priv_t *priv = &fp_priv;
+	unsigned long flags;
+
+	(void)inode;
+	kp_file_set_private(file, priv);
+
+	flags = kp_spin_lock_irqsave(&fp_lock);
+	if (priv->isp_mode) {
+		/* one user at a time: a second session would end the first's */
+		kp_spin_unlock_irqrestore(&fp_lock, flags);
+		return -FP_EBUSY;
+	}
+	priv->isp_erase_state = 0;
+	priv->isp_erase_verify_state = 0;
+	priv->isp_program_state = 0;
+	priv->isp_byte_state = 0;
+	priv->isp_verify_state = 0;
+	priv->isp_mode = 1;
+	priv->isp_sync_pending = 0;
+	priv->isp_checksum_state = 0;
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+
+	uart_reg_write(priv->uart_base, UART_IER, 0);
+	uart_reg_write(priv->uart_alt_base, UART_LCR, UART_LCR_8E1);
+	uart_reg_write(priv->uart_alt_base, UART_FCR, UART_FCR_CLEAR);
+	uart_reg_write(priv->uart_alt_base, UART_FCR, UART_FCR_ON);
+
+	if (kp_request_irq(FP_ISP_IRQ, fp_isr_lumeta, KP_IRQF_DISABLED, "FP_ISR_LUMETA", priv)) {
+		kp_printk("\x01" "6fp_micom: cannot register IRQ 11\n");
+		return 0;
+	}
+	isp_irq_owned = 1;
+	uart_reg_write(priv->uart_alt_base, UART_IER, UART_IER_RDI);
+	return 0;
+}
+
+static int micom_release(kp_inode *inode, kp_file *file)
+{
+	fp_priv_t *priv = (fp_priv_t *)kp_file_get_private(file);
+	unsigned long flags;
+
+	(void)inode;
+	flags = kp_spin_lock_irqsave(&fp_lock);
+	priv->isp_mode = 0;
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+
+	uart_reg_write(priv->uart_alt_base, UART_IER, 0);
+	if (isp_irq_owned) {
+		kp_free_irq(FP_ISP_IRQ, priv);
+		isp_irq_owned = 0;
+	}
+	uart_reg_write(priv->uart_base, UART_IER, UART_IER_RDI);
+	return 0;
+}
+
+static long micom_write(kp_file *file, const char *ubuf, size_t count, long long *pos)
+{
+	fp_priv_t *priv = (fp_priv_t *)kp_file_get_private(file);
+	uint8_t buf[ISP_WRITE_MAX];
+	unsigned long flags;
+
+	(void)pos;
+	if (count > ISP_WRITE_MAX || kp_copy_from_user(buf, ubuf, count))
+		return -FP_EFAULT;
+
+	flags = kp_spin_lock_irqsave(&fp_lock);
+	priv->isp_byte_state = 1;
+	priv->isp_rx_count = 0;
+	for (size_t i = 0; i < count; i++)
+		UARTputchar(buf[i], priv); /* data bytes go out back to back */
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	return (long)count;
+}
+
+static long put_word(unsigned long arg, int32_t value)
+{
+	return kp_copy_to_user((void *)arg, &value, sizeof(value)) ? -FP_EFAULT : 0;
+}
+
+/* A four-byte command: code, block byte, 00, FF. */
+static void send_command(fp_priv_t *priv, int32_t *state, uint8_t code, uint8_t block)
+{
+	const uint8_t frame[4] = { code, block, 0x00, 0xFF };
+
+	isp_send_frame(priv, state, frame, 4);
+}
+
+/* A block command reads the caller's block number before anything is sent. */
+static long send_block_command(fp_priv_t *priv, int32_t *state, uint8_t code, unsigned long arg)
+{
+	int32_t block;
+
+	if (kp_copy_from_user(&block, (const void *)arg, sizeof(block)))
+		return -FP_EFAULT;
+	send_command(priv, state, code, (uint8_t)(block & 0xFF));
+	return 0;
+}
+
+/* Standard frames: 01 LEN COM data SUM 03; no answer rule serves them. */
+static constexpr uint8_t std_reset[] = { 0x01, 0x01, 0x00, 0xFF, 0x03 };
+static constexpr uint8_t std_freq_set[] = { 0x01, 0x05, 0x90, 0x02, 0x00, 0x00, 0x05, 0x64, 0x03 };
+static constexpr uint8_t std_checksum[] = { 0x01, 0x07, 0xB0, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xFF, 0x0B, 0x03 };
+static constexpr uint8_t std_chip_erase[] = { 0x01, 0x01, 0x20, 0xDF, 0x03 };
+static constexpr uint8_t std_program[] = { 0x01, 0x07, 0x40, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xFF, 0x7B, 0x03 };
+
+static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
+{
+	fp_priv_t *priv = (fp_priv_t *)kp_file_get_private(file);
+	unsigned long flags;
+	int32_t value;
+
+	switch (cmd) {
+	case MICOM_ISP_SYNC:
+		isp_send_sync(priv);
+		return 0;
+	case MICOM_ISP_GET_SYNC:
+		return put_word(arg, priv->isp_sync_pending); /* no wait, no lock */
+	case MICOM_ISP_CHECKSUM:
+		send_command(priv, &priv->isp_checksum_state, 0xB0, 0x1F);
+		return 0;
+	case MICOM_ISP_CHECKSUM_STATUS:
+		return put_word(arg, isp_await(priv, &priv->isp_checksum_state, ISP_WAIT_TICKS));
+	case MICOM_ISP_CHECKSUM_VALUE:
+		flags = kp_spin_lock_irqsave(&fp_lock);
+		value = priv->isp_checksum_value;
+		kp_spin_unlock_irqrestore(&fp_lock, flags);
+		return put_word(arg, value);
+	case MICOM_ISP_CHIP_ERASE:
+		send_command(priv, &priv->isp_erase_state, 0x20, 0x1F);
+		return 0;
+	case MICOM_ISP_CHIP_ERASE_STATUS:
+		return put_word(arg, isp_await(priv, &priv->isp_erase_state, ISP_WAIT_TICKS));
+	case MICOM_ISP_ERASE_VERIFY:
+		send_command(priv, &priv->isp_erase_verify_state, 0x30, 0x1F);
+		return 0;
+	case MICOM_ISP_ERASE_VERIFY_STATUS:
+		return put_word(arg, isp_await(priv, &priv->isp_erase_verify_state, ISP_WAIT_TICKS));
+	case MICOM_ISP_BLOCK_PROGRAM:
+		return send_block_command(priv, &priv->isp_program_state, 0x40, arg);
+	case MICOM_ISP_BLOCK_PROGRAM_STATUS:
+		return put_word(arg, isp_await(priv, &priv->isp_program_state, ISP_WAIT_TICKS));
+	case MICOM_ISP_BYTE_STATUS:
+		return put_word(arg, isp_await(priv, &priv->isp_byte_state, ISP_WAIT_TICKS));
+	case MICOM_ISP_BLOCK_VERIFY:
+		return send_block_command(priv, &priv->isp_verify_state, 0x19, arg);
+	case MICOM_ISP_BLOCK_VERIFY_STATUS:
+		return put_word(arg, isp_await(priv, &priv->isp_verify_state, ISP_WAIT_TICKS));
+	case MICOM_ISP_STD_RESET:
+		isp_send_frame(priv, &priv->isp_std_reset_state, std_reset, sizeof(std_reset));
+		return 0;
+	case MICOM_ISP_STD_RESET_STATUS:
+		return put_word(arg, isp_await(priv, &priv->isp_std_reset_state, ISP_WAIT_TICKS));
+	case MICOM_ISP_UART_CLKDIV:
+		uart_reg_write(priv->uart_base, UART_CLKDIV, UART_CLKDIV_START);
+		return 0;
+	case MICOM_ISP_STD_FREQ_SET:
+		isp_send_frame(priv, &priv->isp_std_freq_state, std_freq_set, sizeof(std_freq_set));
+		return 0;
+	case MICOM_ISP_STD_CHECKSUM:
+		flags = kp_spin_lock_irqsave(&fp_lock);
+		priv->isp_std_freq_state = 0;
+		priv->isp_event = 0;
+		kp_spin_unlock_irqrestore(&fp_lock, flags);
+		isp_send_frame(priv, &priv->isp_std_checksum_state, std_checksum, sizeof(std_checksum));
+		return 0;
+	case MICOM_ISP_STD_CHECKSUM_STATUS:
+		return put_word(arg, isp_await(priv, &priv->isp_std_checksum_state,
+					       ISP_STD_CHECKSUM_WAIT_TICKS));
+	case MICOM_ISP_STD_CHECKSUM_VALUE:
+		flags = kp_spin_lock_irqsave(&fp_lock);
+		value = priv->isp_std_checksum_value;
+		kp_spin_unlock_irqrestore(&fp_lock, flags);
+		return put_word(arg, value);
+	case MICOM_ISP_STD_CHIP_ERASE:
+		isp_send_frame(priv, &priv->isp_std_erase_state, std_chip_erase, sizeof(std_chip_erase));
+		return 0;
+	case MICOM_ISP_STD_CHIP_ERASE_STATUS:
+		return put_word(arg, isp_await(priv, &priv->isp_std_erase_state, ISP_WAIT_TICKS));
+	case MICOM_ISP_STD_PROGRAM:
+		isp_send_frame(priv, &priv->isp_std_program_state, std_program, sizeof(std_program));
+		return 0;
+	case MICOM_ISP_STD_PROGRAM_STATUS:
+		return put_word(arg, isp_await(priv, &priv->isp_std_program_state, ISP_WAIT_TICKS));
+	case MICOM_ISP_STD_FREQ_SET_STATUS:
+		fp_wait_event_timeout(&priv->ack_queue, [priv] { return priv->isp_event != 0; },
+				      ISP_WAIT_TICKS);
+		priv->isp_event = 0;
+		flags = kp_spin_lock_irqsave(&fp_lock);
+		value = priv->isp_std_freq_state;
+		priv->isp_std_freq_state = 0; /* cleared also when the copy fails */
+		kp_spin_unlock_irqrestore(&fp_lock, flags);
+		return put_word(arg, value);
+	case MICOM_ISP_STD_REPLY:
+		flags = kp_spin_lock_irqsave(&fp_lock);
+		priv->isp_rx_count = 0;
+		kp_spin_unlock_irqrestore(&fp_lock, flags);
+		return put_word(arg, isp_await(priv, &priv->isp_std_reply, ISP_WAIT_TICKS));
+	default:
+		return 0; /* unknown commands do nothing */
+	}
+}
+
+constinit const kp_file_ops micom_fops = {
+	.open = micom_open,
+	.release = micom_release,
+	.write = micom_write,
+	.unlocked_ioctl = micom_ioctl,
+};
+
+int enableisp_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
+{
+	fp_priv_t *priv = (fp_priv_t *)data;
+	unsigned long flags;
+
+	(void)file;
+	(void)ubuf;
+	if (tblink) {
+		kp_kthread_stop(tblink); /* the LEDs must not be driven during the hand-over */
+		tblink = nullptr;
+	}
+	flags = kp_spin_lock_irqsave(&fp_lock);
+	for (uint8_t b : isp_handover_frame)
+		UARTputchar(b, priv);
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	return (int)count;
+}

@@ -1,0 +1,29 @@
+/* SPDX-License-Identifier: MIT */
+/*
+ * The ISP link to the micom's flash programmer: frames sent with their
+ * pacing, the answer rules the receive parser applies byte by byte, and the
+ * wait through which a caller learns an answer's status word.
+ */
+#ifndef FP_ISP_TRANSPORT_H
+#define FP_ISP_TRANSPORT_H
+
+#include "ir_vfd.h"
+
+#define ISP_SYNC_BYTE 0xAA
+#define ISP_ACK 0x06
+#define ISP_RX_BUF_SIZE 512
+#define ISP_PACE_US 30
+#define ISP_WAIT_TICKS 200
+#define ISP_STD_CHECKSUM_WAIT_TICKS 400
+
+/* Sends the sync byte and arms isp_sync_pending. */
+void isp_send_sync(fp_priv_t *priv);
+/*
+ * Arms @state (1, and isp_rx_count 0) and sends @len bytes, each followed by
+ * a 30 µs busy-wait, all under the driver lock.
+ */
+void isp_send_frame(fp_priv_t *priv, int32_t *state, const uint8_t *bytes, int len);
+/* Waits (at most @ticks) for an answer to complete, then reads @word under the lock. */
+int32_t isp_await(fp_priv_t *priv, const int32_t *word, long ticks);
+
+#endif

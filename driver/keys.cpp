@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: MIT
+// The key decoder: key events from the micom become input events.
+#include "keys.h"
+#include "frame.h"
+
+constinit uint32_t ir_keycode[256];
+
+/* Key bytes sent by the remote control and the front keys, and their keys. */
+constexpr fp_default_key fp_default_keys[] = {
+	{ 0x01, KEY_POWER },   { 0x02, KEY_HOME },      { 0x03, KEY_RADIO },
+	{ 0x20, KEY_0 },       { 0x21, KEY_1 },         { 0x22, KEY_2 },
+	{ 0x23, KEY_3 },       { 0x24, KEY_4 },         { 0x25, KEY_5 },
+	{ 0x26, KEY_6 },       { 0x27, KEY_7 },         { 0x28, KEY_8 },
+	{ 0x29, KEY_9 },       { 0x2A, KEY_TV },        { 0x2B, KEY_PLAY },
+	{ 0x40, KEY_CHANNELUP }, { 0x41, KEY_CHANNELDOWN },
+	{ 0x42, KEY_VOLUMEDOWN }, { 0x43, KEY_VOLUMEUP },
+	{ 0x45, KEY_MUTE },    { 0x46, KEY_OK },        { 0x47, KEY_MENU },
+	{ 0x49, KEY_UP },      { 0x4A, KEY_DOWN },      { 0x4B, KEY_LEFT },
+	{ 0x4C, KEY_RIGHT },   { 0x4E, KEY_EXIT },      { 0x60, KEY_INFO },
+	{ 0x62, KEY_PLAYPAUSE }, { 0x66, KEY_PREVIOUS }, { 0x70, KEY_PREVIOUS },
+	{ 0x71, KEY_NEXT },    { 0x72, KEY_RED },       { 0x73, KEY_GREEN },
+	{ 0x74, KEY_YELLOW },  { 0x75, KEY_BLUE },      { 0x76, KEY_EPG },
+	{ 0x78, KEY_REWIND },  { 0x79, KEY_FASTFORWARD }, { 0x80, KEY_NEXT },
+	{ 0x81, KEY_TEXT },    { 0x82, KEY_VIDEO },     { 0x83, KEY_AUDIO },
+};
+constexpr int fp_default_key_count = sizeof(fp_default_keys) / sizeof(fp_default_keys[0]);
+
+/* The power frame of the front panel: 02 12 12 00 FF and its checksum. */
+static constexpr uint8_t front_power_frame[6] = { 0x02, 0x12, 0x12, 0x00, 0xFF, 0xC7 };
+
+void init_keys(void)
+{
+	for (int i = 0; i < fp_default_key_count; i++)
+		ir_keycode[fp_default_keys[i].key_byte] = fp_default_keys[i].code;
+}
+
+int fp_valid_key_byte(uint8_t b)
+{
+	for (int i = 0; i < fp_default_key_count; i++)
+		if (fp_default_keys[i].key_byte == b)
+			return 1;
+	return 0;
+}
+
+static void report_key(fp_priv_t *priv, unsigned int code, int value)
+{
+	kp_input_event(priv->input_dev, KP_EV_KEY, code, value);
+	kp_input_event(priv->input_dev, KP_EV_SYN, KP_SYN_REPORT, 0);
+}
+
+static int is_front_power_frame(const uint8_t k[6])
+{
+	for (int i = 0; i < 6; i++)
+		if (k[i] != front_power_frame[i])
+			return 0;
+	return 1;
+}
+
+/* The rescue hand-shake's key side: two rescue keys make a choice. */
+static void rescue_step(fp_priv_t *priv, uint32_t key)
+{
+	int choice;
+
+	switch (key) {
+	case KEY_VOLUMEUP: choice = 1; break;
+	case KEY_0:        choice = 0; break;
+	case KEY_1:        choice = 2; break;
+	case KEY_2:        choice = 3; break;
+	default:           return;
+	}
+	if (priv->rescue_state == 1) {
+		priv->rescue_state = 2;
+		kp_wake_up_interruptible(&priv->rescue_queue);
+	} else if (priv->rescue_state == 2) {
+		priv->rescue_state = 0;
+		priv->rescue_answered = 1;
+		priv->rescue_choice = choice;
+		kp_wake_up_interruptible(&priv->rescue_queue);
+	}
+}
+
+void fp_key_event(fp_priv_t *priv, const uint8_t k[6])
+{
+	const uint16_t press = (uint16_t)(k[3] << 8 | k[4]);
+	const uint16_t swapped = (uint16_t)(k[4] << 8 | k[3]);
+
+	if (is_front_power_frame(k)) {
+		/* The front panel's power key: always a complete press and
+		 * release, whatever is pending; it carries no valid key byte,
+		 * so it is taken before the validity gate. */
+		kp_printk("\x01" "6[fp] ir key %04hX\n", press);
+		if (priv->input_ready) {
+			report_key(priv, KEY_POWER, 1);
+			report_key(priv, KEY_POWER, 0);
+		}
+	} else {
+		/* Validity gate: the byte that names the key must be one of
+		 * the remote's or the front keys' bytes. */
+		if (priv->last_key == 0 || priv->last_key == press) {
+			if (!fp_valid_key_byte(k[3]))
+				return;
+		} else if (priv->last_key == swapped) {
+			if (!fp_valid_key_byte(k[4]))
+				return;
+		}
+
+		if (priv->input_ready) {
+			if (priv->last_key == 0) {
+				/* a new press */
+				uint32_t key = priv->keymap[k[3]];
+
+				priv->last_key = press;
+				report_key(priv, key, 1);
+				if (key == KEY_POWER)
+					priv->power_state = priv->power_state ? 0 : 1;
+			} else if (priv->last_key == press) {
+				/* the key is held: the micom repeats the press */
+				report_key(priv, priv->keymap[k[3]], 2);
+			} else if (priv->last_key == swapped) {
+				/* the release carries the pair swapped */
+				report_key(priv, priv->keymap[k[4]], 0);
+				priv->last_key = 0;
+			} else {
+				/* Neither the pending key nor its release: the
+				 * release got lost.  Let the pending key go, so
+				 * the input layer does not hold it forever. */
+				report_key(priv, priv->keymap[priv->last_key >> 8], 0);
+				kp_printk("\x01" "6<<WARNING IR>> bad code? \n");
+				priv->last_key = 0;
+			}
+		}
+	}
+
+	rescue_step(priv, priv->keymap[k[3]]);
+}

@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: MIT
+// The front-panel LEDs: four modes chosen by command, and the blink thread.
+#include "frame.h"
+#include "proc_text.h"
+
+#define FP_BLINK_TICKS 50
+
+constinit kp_task *tblink = nullptr;
+constinit int32_t led_status = 1;
+
+/* LED pattern codes sent for each mode, in order; 0xFF ends a list. */
+static constexpr uint8_t led_patterns[4][2] = {
+	{ 0x00, 0xFF },
+	{ 0x06, 0x03 },
+	{ 0x04, 0x05 },
+	{ 0x07, 0xFF },
+};
+
+void set_led(const char *text, fp_priv_t *priv)
+{
+	int mode = 0;
+
+	kp_sscanf(text, "%d", &mode); /* no number: mode 0 */
+	if (mode < 0 || mode > 3)
+		return; /* accepted and ignored */
+	for (int i = 0; i < 2 && led_patterns[mode][i] != 0xFF; i++) {
+		const uint8_t payload[2] = { CTRL_LED, led_patterns[mode][i] };
+
+		send_cmd(CMD_CONTROL, payload, 2, priv);
+	}
+	led_status = mode;
+}
+
+void set_LED(const char *mode)
+{
+	set_led(mode, &fp_priv);
+}
+
+int led_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
+{
+	char buf[FP_PROC_TEXT_MAX];
+	int err = fp_proc_copy_text(buf, ubuf, count);
+
+	(void)file;
+	if (err)
+		return err;
+	set_led(buf, (fp_priv_t *)data);
+	return (int)count;
+}
+
+int led_proc_read(char *page, char **start, long off, int count, int *eof, void *data)
+{
+	(void)start;
+	(void)count;
+	(void)data;
+	*eof = 1;
+	if (off > 0)
+		return 0; /* the whole text went out at offset 0 */
+	return kp_snprintf(page, 64, "%d\n", led_status);
+}
+
+int kblink(void *data)
+{
+	fp_priv_t *priv = (fp_priv_t *)data;
+	int phase = 1;
+
+	for (;;) {
+		if (kp_kthread_should_stop())
+			return 0;
+		kp_schedule_timeout_interruptible(FP_BLINK_TICKS);
+		/* also once more after being told to stop in the sleep */
+		if (phase) {
+			set_led("0", priv);
+			phase = 0;
+		} else {
+			set_led("1", priv);
+			phase = 1;
+		}
+	}
+}
+
+int startrescue_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
+{
+	kp_task *task;
+	unsigned long flags;
+
+	(void)file;
+	(void)ubuf;
+	if (tblink)
+		return (int)count; /* one blink thread at a time: it keeps running */
+	task = kp_kthread_create(kblink, data, "blink");
+	if (!task)
+		return (int)count;
+	flags = kp_spin_lock_irqsave(&fp_lock);
+	if (!tblink) {
+		tblink = task;
+		task = nullptr;
+	}
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	if (task)
+		kp_kthread_stop(task); /* another writer won the race; ours never ran */
+	else
+		kp_wake_up_process(tblink);
+	return (int)count;
+}

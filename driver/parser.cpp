@@ -1,0 +1,213 @@
+// SPDX-License-Identifier: MIT
+// The receive path: both UART interrupt handlers and the parser they call.
+// The parser drains the UART inside the interrupt, with the driver lock
+// held, and returns only between frames.
+#include "frame.h"
+#include "keys.h"
+#include "uart.h"
+
+/* Jiffy of the last "frame cut short" warning. */
+constinit static unsigned long cut_warned_at;
+constinit static int cut_warned;
+
+static uint8_t read_byte(uint32_t base)
+{
+	return (uint8_t)(gbus_read_uint32(FP_GBUS, base + UART_RBR) & 0xFF);
+}
+
+static int data_ready(uint32_t base)
+{
+	return (uart_reg_read(base, UART_LSR) & UART_LSR_DR) != 0;
+}
+
+/*
+ * Reads the @n bytes that end a frame, waiting for each.  A micom that stops
+ * in the middle of a frame would otherwise hold the CPU with interrupts off;
+ * the wait for each byte is bounded and the frame is given up when a byte
+ * does not come.  Returns 1 when all @n bytes were read.
+ */
+static int read_rest(uint32_t base, uint8_t code, uint8_t *buf, int n)
+{
+	for (int i = 0; i < n; i++) {
+		if (!uart_wait_lsr(base, UART_LSR_DR)) {
+			unsigned long now = kp_jiffies();
+
+			if (!cut_warned || now - cut_warned_at >= kp_hz()) {
+				cut_warned = 1;
+				cut_warned_at = now;
+				kp_printk("\x01" "4fp_micom: frame %02X cut short after %d of %d bytes\n",
+					  code, i, n);
+			}
+			return 0;
+		}
+		buf[i] = read_byte(base);
+	}
+	return 1;
+}
+
+/* A packed-BCD field as the micom sends it: a digit above 9 ends the number. */
+static int bcd_field(uint8_t v)
+{
+	unsigned int hi = v >> 4, lo = v & 0x0F;
+
+	if (hi == 0)
+		return lo > 9 ? 0 : (int)lo;
+	if (hi > 9)
+		return 0;
+	if (lo > 9)
+		return (int)hi;
+	return (int)(hi * 10 + lo);
+}
+
+/** struct clock_fields - a decoded clock record. */
+struct clock_fields {
+	int year, mon, day, hour, min, sec;
+};
+
+static clock_fields decode_clock_record(const uint8_t p[8])
+{
+	clock_fields c;
+
+	c.sec = bcd_field(p[0] & 0x7F);
+	c.min = bcd_field(p[1] & 0x7F);
+	c.hour = bcd_field(p[2] & 0x3F);
+	/* p[3], the weekday, means nothing here */
+	c.day = bcd_field(p[4] & 0x3F);
+	c.mon = bcd_field(p[5] & 0x1F);
+	c.year = ((p[2] & 0x40) ? 2000 : 1900) + bcd_field(p[6]);
+	return c;
+}
+
+static unsigned long clock_seconds(const clock_fields &c)
+{
+	return kp_mktime((unsigned int)c.year, (unsigned int)c.mon, (unsigned int)c.day,
+			 (unsigned int)c.hour, (unsigned int)c.min, (unsigned int)c.sec);
+}
+
+/* 0xA8: the boot information, answer to CMD_BOOTINFO. */
+static void got_bootinfo(fp_priv_t *priv, const uint8_t p[9])
+{
+	priv->alarm_status = p[7];
+	if (priv->alarm_status > 0)
+		priv->alarm_time = (uint32_t)clock_seconds(decode_clock_record(p));
+	else
+		priv->alarm_time = 0;
+	priv->bootinfo_ready = 1;
+	kp_wake_up_interruptible(&priv->bootinfo_queue);
+}
+
+/* 0xD8: the micom's time; the kernel clock follows it at every answer. */
+static void got_time(fp_priv_t *priv, const uint8_t p[9])
+{
+	clock_fields c = decode_clock_record(p);
+
+	priv->rtc_year = c.year;
+	priv->rtc_mon = c.mon;
+	priv->rtc_day = c.day;
+	priv->rtc_hour = c.hour;
+	priv->rtc_min = c.min;
+	priv->rtc_sec = c.sec;
+	priv->time_flags = p[7];
+	kp_settimeofday((long)clock_seconds(c), 500000000L);
+	priv->time_ready = 1;
+	kp_wake_up_interruptible(&priv->time_queue);
+}
+
+/* The frame path on the primary UART.  Returns when no byte is waiting between frames. */
+static void read_frames(fp_priv_t *priv)
+{
+	const uint32_t base = priv->uart_base;
+	uint8_t b = read_byte(base);
+	uint8_t buf[9];
+
+	for (;;) {
+		if (b == FRAME_START) {
+			/* The direction and code/length bytes are read at once:
+			 * the FIFO's trigger level of 4 bytes makes sure they are
+			 * there when a frame raised the interrupt. */
+			uint8_t dir = read_byte(base);
+
+			/* A wrong direction byte is dropped, never re-examined
+			 * as a start byte (AA AA DF .. loses its frame). */
+			if (dir == FRAME_TO_HOST) {
+				uint8_t code = read_byte(base);
+
+				switch (code) {
+				case FRAME_BOOTINFO:
+					/* 8 payload bytes and the checksum, not verified */
+					if (!read_rest(base, code, buf, 9))
+						return;
+					got_bootinfo(priv, buf);
+					break;
+				case FRAME_TIME:
+					if (!read_rest(base, code, buf, 9))
+						return;
+					got_time(priv, buf);
+					break;
+				case FRAME_KEY:
+					/* 5 payload bytes and the checksum */
+					if (!read_rest(base, code, buf, 6))
+						return;
+					if (buf[2] != FP_KEY_ADDR_REMOTE && buf[2] != FP_KEY_ADDR_FRONT)
+						break; /* not from our remote or front keys */
+					kp_print_hex_dump("\x01" "7", "ir raw data: ", KP_DUMP_PREFIX_NONE,
+							  16, 1, buf, 6, 0);
+					fp_key_event(priv, buf);
+					break;
+				default:
+					/* a frame type the driver does not know */
+					break;
+				}
+			}
+		}
+		/* between frames: anything more to read? */
+		if (!data_ready(base))
+			return;
+		b = read_byte(base);
+	}
+}
+
+/* The ISP path on the alternate UART: every byte goes to the ISP receive rules. */
+static void read_isp(fp_priv_t *priv)
+{
+	const uint32_t base = priv->uart_alt_base;
+
+	isp_receive_byte(priv, read_byte(base));
+	while (data_ready(base))
+		isp_receive_byte(priv, read_byte(base));
+}
+
+void fp_read_device(fp_priv_t *priv)
+{
+	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
+
+	if (priv->isp_mode)
+		read_isp(priv);
+	else
+		read_frames(priv);
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+}
+
+static int isr_common(uint32_t base, void *cookie)
+{
+	fp_priv_t *priv = (fp_priv_t *)cookie;
+	uint32_t lsr = uart_reg_read(base, UART_LSR);
+
+	if (lsr == 0)
+		return KP_IRQ_NONE;
+	if (lsr & UART_LSR_DR)
+		fp_read_device(priv);
+	return KP_IRQ_HANDLED;
+}
+
+int fp_isr(int irq, void *cookie)
+{
+	(void)irq;
+	return isr_common(((fp_priv_t *)cookie)->uart_base, cookie);
+}
+
+int fp_isr_lumeta(int irq, void *cookie)
+{
+	(void)irq;
+	return isr_common(((fp_priv_t *)cookie)->uart_alt_base, cookie);
+}

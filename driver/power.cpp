@@ -1,0 +1,122 @@
+// SPDX-License-Identifier: MIT
+// Power-off, reboot, deep standby, the clock display, the rescue
+// hand-shake's reader and the box's identification.
+#include "frame.h"
+#include "fp_wait.h"
+
+#define FP_RESCUE_WAIT1_TICKS 200
+#define FP_RESCUE_WAIT2_TICKS 100
+
+constinit int have_RF = 0;
+constinit const char *put_version = "150";
+constinit const char *put_model = "lumeta";
+
+static void send_control(uint8_t sub, uint8_t arg, fp_priv_t *priv)
+{
+	const uint8_t payload[2] = { sub, arg };
+
+	send_cmd(CMD_CONTROL, payload, 2, priv);
+}
+
+void micom_off(void)
+{
+	fp_priv_t *priv = &fp_priv;
+
+	if (priv->alarm_pending == 1)
+		send_cmd(CMD_CONTROL, priv->alarm_cmd, 9, priv); /* with the wake-up time */
+	else
+		send_control(CTRL_DEEPSTANDBY, 0x00, priv);
+}
+
+int reboot_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
+{
+	(void)file;
+	(void)ubuf;
+	send_control(CTRL_REBOOT, 0x00, (fp_priv_t *)data);
+	return (int)count;
+}
+
+int deepstandby_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
+{
+	(void)file;
+	(void)ubuf;
+	/* never with the stored wake-up time: that is the power-off's */
+	send_control(CTRL_DEEPSTANDBY, 0x00, (fp_priv_t *)data);
+	return (int)count;
+}
+
+int clock_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
+{
+	static constexpr uint8_t payload[2] = { 0x03, 0x03 };
+
+	(void)file;
+	(void)ubuf;
+	send_cmd(CMD_CLOCK, payload, 2, (fp_priv_t *)data);
+	return (int)count;
+}
+
+int vfd_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
+{
+	(void)file;
+	(void)ubuf;
+	(void)data;
+	return (int)count; /* the driver has no text path to the display */
+}
+
+int model_proc_read(char *page, char **start, long off, int count, int *eof, void *data)
+{
+	(void)start;
+	(void)count;
+	(void)data;
+	*eof = 1;
+	if (off > 0)
+		return 0;
+	return kp_snprintf(page, 64, "%s\n", put_model);
+}
+
+int rescue_proc_read(char *page, char **start, long off, int count, int *eof, void *data)
+{
+	fp_priv_t *priv = (fp_priv_t *)data;
+	unsigned long flags;
+	int len;
+
+	(void)start;
+	(void)count;
+	*eof = 1;
+	if (off > 0)
+		return 0; /* one hand-shake per read(), not one per call */
+
+	flags = kp_spin_lock_irqsave(&fp_lock);
+	priv->rescue_state = 1; /* also re-arms a hand-shake left half done */
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+
+	kp_printk("\x01" "6wait[1]\n");
+	fp_wait_event_timeout(&priv->rescue_queue, [priv] { return priv->rescue_choice != 0; },
+			      FP_RESCUE_WAIT1_TICKS);
+	kp_printk("\x01" "6wait[2]\n");
+	if (priv->rescue_state == 2 && priv->rescue_choice == 0)
+		fp_wait_event_timeout(&priv->rescue_queue,
+				      [priv] { return priv->rescue_choice != 0; },
+				      FP_RESCUE_WAIT2_TICKS);
+	kp_printk("\x01" "6wait finished\n");
+
+	len = kp_snprintf(page, 64, "%d\n", priv->rescue_answered == 1 ? priv->rescue_choice : 255);
+	priv->rescue_answered = 0;
+	priv->rescue_choice = 0;
+	return len;
+}
+
+const char *get_tavix_model(void)
+{
+	return put_model;
+}
+
+const char *get_put_version(void)
+{
+	return put_version;
+}
+
+int get_have_RF(void)
+{
+	return have_RF;
+}

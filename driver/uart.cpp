@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+// UART register access and the transmit primitive.
+#include "uart.h"
+
+static inline uint32_t kseg1(uint32_t bus_addr)
+{
+	return (bus_addr & 0x1FFFFFFFu) | 0xA0000000u;
+}
+
+uint32_t uart_reg_read(uint32_t base, uint32_t off)
+{
+	return kp_reg_read32(kseg1(base + off));
+}
+
+void uart_reg_write(uint32_t base, uint32_t off, uint32_t value)
+{
+	kp_reg_write32(kseg1(base + off), value);
+	kp_sync();
+}
+
+uint32_t uart_selected_base(const fp_priv_t *priv)
+{
+	return priv->isp_mode ? priv->uart_alt_base : priv->uart_base;
+}
+
+void uart_configure(uint32_t base)
+{
+	uart_reg_write(base, UART_IER, 0x00);
+	uart_reg_write(base, UART_SOC_CFG2, 0xEE);
+	uart_reg_write(base, UART_FCR, UART_FCR_START);
+	uart_reg_write(base, UART_LCR, UART_LCR_8N1);
+	uart_reg_write(base, UART_SOC_CFG, 0x01);
+	uart_reg_write(base, UART_CLKDIV, UART_CLKDIV_START);
+}
+
+int uart_wait_lsr(uint32_t base, uint32_t bits)
+{
+	for (unsigned int us = 0; us < UART_POLL_LIMIT_US; us++) {
+		if ((uart_reg_read(base, UART_LSR) & bits) == bits)
+			return 1;
+		tangox_udelay(1);
+	}
+	return (uart_reg_read(base, UART_LSR) & bits) == bits;
+}
+
+/* Jiffy of the last "transmitter stuck" warning, to keep the log readable. */
+constinit static unsigned long tx_warned_at;
+constinit static int tx_warned;
+
+void UARTputchar(int c, fp_priv_t *priv)
+{
+	uint32_t base = uart_selected_base(priv);
+
+	if (!uart_wait_lsr(base, UART_LSR_THRE)) {
+		/* The transmitter never drained: drop the byte rather than hold
+		 * the CPU with interrupts off forever. */
+		unsigned long now = kp_jiffies();
+
+		if (!tx_warned || now - tx_warned_at >= kp_hz()) {
+			tx_warned = 1;
+			tx_warned_at = now;
+			kp_printk("\x01" "4fp_micom: UART %05X transmitter stuck, byte %02X dropped\n",
+				  (unsigned int)base, (unsigned int)(c & 0xFF));
+		}
+		return;
+	}
+	gbus_write_uint32(FP_GBUS, base + UART_THR, (uint32_t)(c & 0xFF));
+}

@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+#include "program_loader.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+const char *build_name(Build build)
+{
+    return build == Build::A ? "A" : "B";
+}
+
+LoadedProgram::LoadedProgram(Build build)
+    : path_(build == Build::A ? MICOMFLASH_A_PATH : MICOMFLASH_B_PATH)
+{
+    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr)
+        ADD_FAILURE() << "dlopen " << path_ << ": " << dlerror();
+}
+
+LoadedProgram::~LoadedProgram()
+{
+    if (handle_ == nullptr)
+        return;
+    EXPECT_EQ(dlclose(handle_), 0);
+    void *still = dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (still != nullptr) {
+        ADD_FAILURE() << path_ << " stayed loaded after dlclose";
+        dlclose(still);
+    }
+}
+
+void *LoadedProgram::symbol(const char *name) const
+{
+    if (handle_ == nullptr)
+        return nullptr;
+    void *found = dlsym(handle_, name);
+    if (found == nullptr)
+        ADD_FAILURE() << "no symbol " << name << " in " << path_;
+    return found;
+}
+
+int LoadedProgram::run_main(const std::vector<std::string> &args) const
+{
+    auto *entry = get<int(int, char **)>("micomflash_main");
+    if (entry == nullptr)
+        return 1000;
+    std::vector<std::string> storage;
+    storage.push_back("micomflash");
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    return entry(static_cast<int>(storage.size()), argv.data());
+}
+
+int run_program(Build build, const std::vector<std::string> &args)
+{
+    LoadedProgram program(build);
+    return program.run_main(args);
+}

@@ -1,0 +1,575 @@
+// SPDX-License-Identifier: MIT
+#include "box.h"
+
+#include <dlfcn.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "module_info.h"
+
+#ifndef FP_SIM_MODULE_PATH
+#define FP_SIM_MODULE_PATH "libfrontpanel_sim.so"
+#endif
+
+namespace sim {
+
+namespace {
+Box* g_box = nullptr;
+
+constexpr uint32_t kUart0 = 0x6C200, kUart1 = 0x6CD00;
+constexpr unsigned kMicomMajor = 75;
+
+void* image_base(void* handle) {
+    Dl_info info{};
+    void* sym = dlsym(handle, "init_fp");
+    return sym && dladdr(sym, &info) ? info.dli_fbase : nullptr;
+}
+
+// A handler of "another driver" that holds interrupt 10 when that fault is set.
+int other_driver_isr(int, void*) { return 0; }
+}  // namespace
+
+/// The micom's view of the box: virtual time, the two lines, the power switch.
+class Box::MicomPort : public micom::MicomEnv {
+public:
+    explicit MicomPort(Box& b) : b_(b) {}
+    micom::Nanos now() const override { return b_.m_->now(); }
+    uint64_t at(micom::Nanos t, std::function<void()> fn) override {
+        return b_.m_->events().at(t < now() ? now() : t, std::move(fn));
+    }
+    void cancel(uint64_t id) override { b_.m_->events().cancel(id); }
+    void transmit(micom::Link l, uint8_t byte) override { link(l).micom_send(byte); }
+    micom::Nanos char_time(micom::Link l) const override {
+        return const_cast<MicomPort*>(this)->link(l).micom_format.char_time();
+    }
+    void set_box_power(bool on) override {
+        if (on)
+            b_.power_on_boot();
+        else
+            b_.power_off_now();
+    }
+
+private:
+    SerialLink& link(micom::Link l) { return l == micom::Link::Primary ? *b_.primary_ : *b_.isp_; }
+    Box& b_;
+};
+
+Box* Box::current() { return g_box; }
+
+Box::Box(BoxConfig cfg) : cfg_(std::move(cfg)) {
+    if (g_box)
+        std::fprintf(stderr, "fpsim: only one box per process\n");
+    g_box = this;
+    if (cfg_.module_path.empty())
+        cfg_.module_path = FP_SIM_MODULE_PATH;
+    m_ = std::make_unique<Machine>(cfg_.hz);
+
+    // divisor 4 gives the configured line speed
+    const uint64_t uart_clock = uint64_t(cfg_.baud) * 16 * 4;
+    primary_ = std::make_unique<SerialLink>(*m_, "primary", cfg_.seed * 2 + 1);
+    isp_ = std::make_unique<SerialLink>(*m_, "isp", cfg_.seed * 2 + 2);
+    primary_->micom_format = LineFormat{cfg_.baud, 8, 'N', 1};
+    isp_->micom_format = LineFormat{cfg_.baud, 8, 'E', 1};
+    uart0_ = std::make_unique<Uart>(*m_, kUart0, 10, uart_clock);
+    uart1_ = std::make_unique<Uart>(*m_, kUart1, 71, uart_clock);
+    uart0_->attach(primary_.get());
+    uart1_->attach(isp_.get());
+
+    port_ = std::make_unique<MicomPort>(*this);
+    micom_ = std::make_unique<micom::MicomModel>(*port_, cfg_.micom);
+    primary_->deliver_to_micom = [this](uint8_t b, Nanos start, bool ok) {
+        micom_->receive(micom::Link::Primary, b, start, ok);
+    };
+    isp_->deliver_to_micom = [this](uint8_t b, Nanos start, bool ok) {
+        micom_->receive(micom::Link::Isp, b, start, ok);
+    };
+
+    // the board's pull-ups and pull-downs on the micom's lines
+    gpio_.set_default_level(2, false);  // ISP clock line low
+    gpio_.set_default_level(3, true);   // 8 MHz clock off
+    gpio_.set_default_level(4, false);  // micom powered
+    gpio_.set_default_level(5, true);   // micom running
+    gpio_.set_default_level(6, true);   // ISP disabled
+    gpio_.on_change = [this](Nanos, unsigned pin, bool level) {
+        if (pin >= 2 && pin <= 6)
+            micom_->set_pin(micom::Pin(pin), level);
+    };
+}
+
+Box::~Box() {
+    m_->abort_all();
+    if (module_) {
+        reset_kernel_state();
+        unmap_module(module_);
+        module_ = nullptr;
+    }
+    m_.reset();
+    if (g_box == this)
+        g_box = nullptr;
+}
+
+void Box::bug(const std::string& what) {
+    bugs_.push_back(what);
+    log_.add(now(), "\x01" "3BUG: " + what);
+}
+
+// ------------------------------------------------------------------ bus
+
+uint32_t Box::bus_read(uint32_t addr) {
+    m_->busy_wait(cfg_.reg_access_ns);
+    if (addr >= kUart0 && addr < kUart0 + Uart::kBlockSize)
+        return uart0_->read(addr - kUart0);
+    if (addr >= kUart1 && addr < kUart1 + Uart::kBlockSize)
+        return uart1_->read(addr - kUart1);
+    if (addr == Gpio::kDirAddr || addr == Gpio::kDataAddr)
+        return gpio_.read(addr);
+    char msg[64];
+    std::snprintf(msg, sizeof msg, "bus error reading %05X", addr);
+    bug(msg);
+    return 0;
+}
+
+void Box::bus_write(uint32_t addr, uint32_t value, bool via_gbus) {
+    reg_writes_.push_back(RegWrite{now(), addr, value, via_gbus});
+    m_->busy_wait(cfg_.reg_access_ns);
+    if (addr >= kUart0 && addr < kUart0 + Uart::kBlockSize)
+        return uart0_->write(addr - kUart0, value);
+    if (addr >= kUart1 && addr < kUart1 + Uart::kBlockSize)
+        return uart1_->write(addr - kUart1, value);
+    if (addr == Gpio::kDirAddr || addr == Gpio::kDataAddr)
+        return gpio_.write(now(), addr, value);
+    char msg[64];
+    std::snprintf(msg, sizeof msg, "bus error writing %05X", addr);
+    bug(msg);
+}
+
+// ---------------------------------------------------------- user memory
+
+static bool user_pointer_ok(const void* p, size_t n) {
+    return n == 0 || reinterpret_cast<uintptr_t>(p) >= 4096;
+}
+
+bool Box::copy_from_user(void* to, const void* from, size_t n) {
+    if (n && faults.user_copy_fail > 0) {
+        --faults.user_copy_fail;
+        return false;
+    }
+    if (!user_pointer_ok(from, n))
+        return false;
+    if (n)
+        std::memcpy(to, from, n);
+    return true;
+}
+
+bool Box::copy_to_user(void* to, const void* from, size_t n) {
+    if (n && faults.user_copy_fail > 0) {
+        --faults.user_copy_fail;
+        return false;
+    }
+    if (!user_pointer_ok(to, n))
+        return false;
+    if (n)
+        std::memcpy(to, from, n);
+    return true;
+}
+
+void Box::enter_kernel() {
+    Task* t = m_->current();
+    if (t->aborting && !t->is_world && !m_->in_irq()) {
+        m_->restore_irqs(true);
+        std::longjmp(t->abort_jmp, 1);
+    }
+    m_->interrupt_point();
+}
+
+// --------------------------------------------------------------- module
+
+void Box::apply_boot_faults() {
+    if (faults.major_taken && !chrdevs_.registered(kMicomMajor))
+        chrdevs_.register_chrdev(kMicomMajor, 0, 256, "other", nullptr, true);
+    if (faults.irq_taken && !m_->irq_installed(10))
+        m_->request_irq(10, other_driver_isr, this, "other");
+    proc_.fail_creation(faults.proc_fail_nth);
+    input_.fail_allocate = faults.input_alloc_fail;
+    input_.fail_register = faults.input_register_fail;
+}
+
+void Box::clear_faults() {
+    if (faults.major_taken)
+        chrdevs_.unregister_chrdev(kMicomMajor, true);
+    if (faults.irq_taken)
+        m_->free_irq(10, this);
+    faults = KernelFaults{};
+}
+
+int Box::boot() {
+    if (!powered_) {
+        powered_ = true;
+        halted_ = false;
+    }
+    return load_module();
+}
+
+int Box::load_module() {
+    if (module_)
+        return -17;  // EEXIST
+    ++boots_;
+    apply_boot_faults();
+    void* h = dlopen(cfg_.module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) {
+        std::fprintf(stderr, "fpsim: cannot load %s: %s\n", cfg_.module_path.c_str(), dlerror());
+        return -2;
+    }
+    auto vermagic = static_cast<const char*>(dlsym(h, "fp_module_vermagic"));
+    auto init = reinterpret_cast<int (*)()>(dlsym(h, "init_fp"));
+    if (!vermagic || std::strcmp(vermagic, FP_MODULE_VERMAGIC) != 0 || !init) {
+        log_.add(now(), "\x01" "3frontpanel: disagrees about version of symbol module_layout");
+        dlclose(h);
+        return -8;  // ENOEXEC
+    }
+    module_base_ = image_base(h);
+    int r = run_process("insmod", [init] { return init(); });
+    last_boot_result_ = r;
+    if (r != 0) {
+        // the module is not loaded: whatever it left registered is a leak
+        if (!leftovers().empty())
+            bug("failed start left registrations behind");
+        reset_kernel_state();
+        unmap_module(h);
+        return r;
+    }
+    module_ = h;
+    return r;
+}
+
+
+int Box::unload_module() {
+    if (!module_)
+        return -2;
+    if (chrdevs_.module_refs() > 0)
+        return -16;  // in use: an open /dev/micom holds the module
+    auto cleanup = reinterpret_cast<void (*)()>(dlsym(module_, "cleanup_fp"));
+    run_process("rmmod", [cleanup] {
+        cleanup();
+        return 0;
+    });
+    m_->settle();
+    void* h = module_;
+    module_ = nullptr;
+    if (!leftovers().empty())
+        bug("module left registrations behind at unload");
+    reset_kernel_state();
+    unmap_module(h);
+    return 0;
+}
+
+void* Box::module_symbol(const char* name) const {
+    return module_ ? dlsym(module_, name) : nullptr;
+}
+
+std::vector<std::string> Box::leftovers() const {
+    std::vector<std::string> v;
+    for (auto& n : proc_.names())
+        v.push_back("/proc/" + n);
+    if (chrdevs_.module_devices())
+        v.push_back("character device");
+    for (unsigned line : {10u, 71u})
+        if (m_->irq_installed(line) && !(line == 10 && faults.irq_taken))
+            v.push_back("interrupt " + std::to_string(line));
+    if (!input_.registered().empty())
+        v.push_back("input device");
+    else if (input_.allocated())
+        v.push_back("unreleased input device");
+    for (Task* t : m_->live_tasks())
+        if (t->is_kthread)
+            v.push_back("kernel thread " + t->name);
+    if (pm_power_off && hook_in_module_image())
+        v.push_back("power-off hook");
+    return v;
+}
+
+// The module's image goes away with dlclose; a later load must start from
+// its load-time globals, so the image must really be unmapped.
+void Box::unmap_module(void* h) {
+    dlclose(h);
+    void* again = dlopen(cfg_.module_path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    last_unload_unmapped_ = again == nullptr;
+    if (again) {
+        dlclose(again);
+        bug("module image still mapped after unload");
+    }
+}
+
+void Box::reset_kernel_state() {
+    // contexts of the module (its kernel threads) cannot outlive it
+    for (Task* t : m_->live_tasks())
+        if (t->is_kthread) {
+            t->aborting = true;
+            t->state = Task::State::Sleeping;
+            m_->wake(t);
+        }
+    if (m_->current() == m_->world())
+        while (!m_->live_tasks().empty() && m_->current() == m_->world()) {
+            bool any_kthread = false;
+            for (Task* t : m_->live_tasks())
+                any_kthread |= t->is_kthread;
+            if (!any_kthread)
+                break;
+            m_->settle();
+        }
+    proc_.reset();
+    chrdevs_.reset_module_devices();
+    for (unsigned line : {10u, 71u})
+        if (!(line == 10 && faults.irq_taken))
+            m_->clear_irq(line);
+    for (InputDevice* d : input_.registered())
+        input_.unregister(*m_, d);
+    input_.reset();
+    if (hook_in_module_image())
+        pm_power_off = nullptr;
+    fds_.clear();
+}
+
+// Whether the power-off hook points into the module's image (the last one
+// loaded), as opposed to another driver's hook.
+bool Box::hook_in_module_image() const {
+    if (!pm_power_off)
+        return false;
+    Dl_info hook{};
+    if (!dladdr(reinterpret_cast<void*>(pm_power_off), &hook) || !module_base_)
+        return false;
+    return hook.dli_fbase == module_base_;
+}
+
+// ------------------------------------------------------------ processes
+
+int Box::run_process(const std::string& name, std::function<int()> body) {
+    Task* t = m_->spawn(name, std::move(body), true);
+    if (!m_->run_until_done(t)) {
+        bug("deadlock: every context is blocked and nothing is due (running " + name + ")");
+        return -1;
+    }
+    return t->result;
+}
+
+SysResult Box::proc_read(const std::string& name, size_t count) {
+    SysResult r;
+    run_process("cat", [&] {
+        std::string buf(count, '\0');
+        long fd = sys_open("/proc/" + name);
+        if (fd < 0) {
+            r.ret = fd;
+            return 0;
+        }
+        r.ret = sys_read(fd, buf.data(), count);
+        if (r.ret > 0)
+            r.data.assign(buf.data(), size_t(r.ret));
+        sys_close(fd);
+        return 0;
+    });
+    return r;
+}
+
+long Box::proc_write(const std::string& name, const std::string& data) {
+    long ret = 0;
+    run_process("echo", [&] {
+        long fd = sys_open("/proc/" + name);
+        if (fd < 0) {
+            ret = fd;
+            return 0;
+        }
+        ret = sys_write(fd, data.data(), data.size());
+        sys_close(fd);
+        return 0;
+    });
+    return ret;
+}
+
+// Files of simulated programs: /proc entries and /dev/micom.
+struct Box::FdEntry {
+    std::string proc;  ///< name of the /proc entry, or empty for a device
+    OpenFile file;
+};
+
+long Box::sys_open(const std::string& path) {
+    enter_kernel();
+    auto e = std::make_unique<FdEntry>();
+    if (path.rfind("/proc/", 0) == 0) {
+        if (!proc_.find(path.substr(6)))
+            return -2;  // ENOENT
+        e->proc = path.substr(6);
+    } else if (path == "/dev/micom") {
+        Chrdev* dev = chrdevs_.find(kMicomMajor, 0);
+        if (!dev || !dev->ops)
+            return -6;  // ENXIO: no driver behind the node
+        e->file.dev = dev;
+        if (dev->ops->open) {
+            int r = dev->ops->open(nullptr, reinterpret_cast<kp_file*>(&e->file));
+            if (r < 0)
+                return r;
+        }
+        chrdevs_.add_ref(e->file);
+    } else {
+        return -2;
+    }
+    long fd = next_fd_++;
+    fds_[fd] = std::move(e);
+    m_->current()->signal = false;
+    return fd;
+}
+
+Box::FdEntry* Box::fd_entry(long fd) {
+    auto it = fds_.find(fd);
+    return it == fds_.end() ? nullptr : it->second.get();
+}
+
+long Box::sys_close(long fd) {
+    enter_kernel();
+    FdEntry* e = fd_entry(fd);
+    if (!e)
+        return -9;  // EBADF
+    if (e->file.dev) {
+        if (e->file.dev->ops && e->file.dev->ops->release)
+            e->file.dev->ops->release(nullptr, reinterpret_cast<kp_file*>(&e->file));
+        chrdevs_.drop_ref(e->file);
+    }
+    fds_.erase(fd);
+    m_->current()->signal = false;
+    return 0;
+}
+
+long Box::sys_read(long fd, void* buf, size_t n) {
+    enter_kernel();
+    FdEntry* e = fd_entry(fd);
+    if (!e)
+        return -9;
+    long r = -22;  // EINVAL: /dev/micom has no read
+    if (!e->proc.empty()) {
+        ProcEntry* pe = proc_.find(e->proc);
+        r = pe ? proc_.read(pe, static_cast<char*>(buf), n, &e->file.pos,
+                            [this](void* to, const void* from, size_t len) {
+                                return copy_to_user(to, from, len);
+                            })
+               : -2;
+    }
+    m_->current()->signal = false;
+    return r;
+}
+
+long Box::sys_write(long fd, const void* buf, size_t n) {
+    enter_kernel();
+    FdEntry* e = fd_entry(fd);
+    if (!e)
+        return -9;
+    long r;
+    if (!e->proc.empty()) {
+        ProcEntry* pe = proc_.find(e->proc);
+        r = pe ? proc_.write(pe, reinterpret_cast<kp_file*>(&e->file), static_cast<const char*>(buf), n)
+               : -2;
+    } else if (e->file.dev->ops && e->file.dev->ops->write) {
+        r = e->file.dev->ops->write(reinterpret_cast<kp_file*>(&e->file), static_cast<const char*>(buf),
+                                    n, &e->file.pos);
+    } else {
+        r = -22;
+    }
+    m_->current()->signal = false;
+    return r;
+}
+
+long Box::sys_ioctl(long fd, unsigned int cmd, unsigned long arg) {
+    enter_kernel();
+    FdEntry* e = fd_entry(fd);
+    if (!e)
+        return -9;
+    long r = -25;  // ENOTTY
+    if (e->file.dev && e->file.dev->ops && e->file.dev->ops->unlocked_ioctl)
+        r = e->file.dev->ops->unlocked_ioctl(reinterpret_cast<kp_file*>(&e->file), cmd, arg);
+    m_->current()->signal = false;
+    return r;
+}
+
+// ---------------------------------------------------------------- power
+
+void Box::poweroff() {
+    run_process("poweroff", [this] {
+        if (pm_power_off)
+            pm_power_off();
+        // the CPU halts: nothing of the kernel runs any more, but the UARTs
+        // finish sending what they hold
+        halted_ = true;
+        for (Task* t : m_->live_tasks())
+            if (t != m_->current()) {
+                t->aborting = true;
+                t->state = Task::State::Sleeping;
+                m_->wake(t);
+            }
+        for (unsigned line : {10u, 71u})
+            m_->clear_irq(line);
+        return 0;
+    });
+}
+
+void Box::power_off_now() {
+    if (!powered_)
+        return;
+    powered_ = false;
+    halted_ = false;
+    for (Task* t : m_->live_tasks()) {
+        if (t->name == "boot")
+            continue;
+        t->aborting = true;
+        if (t != m_->current()) {
+            t->state = Task::State::Sleeping;
+            m_->wake(t);
+        }
+    }
+    proc_.reset();
+    chrdevs_.reset_module_devices();
+    for (unsigned line : {10u, 71u})
+        m_->clear_irq(line);
+    for (InputDevice* d : input_.registered())
+        input_.unregister(*m_, d);
+    input_.reset();
+    pm_power_off = nullptr;
+    fds_.clear();
+    uart0_->reset();
+    uart1_->reset();
+    gpio_.reset();
+    // the module image is unmapped at the next boot, once no context is in it
+    stale_module_ = module_ ? module_ : stale_module_;
+    module_ = nullptr;
+}
+
+void Box::power_on_boot() {
+    if (powered_)
+        return;
+    m_->spawn("boot", [this] {
+        if (stale_module_) {
+            unmap_module(stale_module_);
+            stale_module_ = nullptr;
+        }
+        powered_ = true;
+        set_wall_ns(0);  // the kernel's clock starts from nothing
+        ++boots_;
+        apply_boot_faults();
+        void* h = dlopen(cfg_.module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        auto init = h ? reinterpret_cast<int (*)()>(dlsym(h, "init_fp")) : nullptr;
+        module_base_ = h ? image_base(h) : nullptr;
+        if (!init) {
+            last_boot_result_ = -2;
+            return -2;
+        }
+        int r = init();
+        last_boot_result_ = r;
+        if (r == 0)
+            module_ = h;
+        else
+            stale_module_ = h;
+        return r;
+    }, true);
+}
+
+}  // namespace sim

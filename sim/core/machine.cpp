@@ -1,0 +1,358 @@
+// SPDX-License-Identifier: MIT
+#include "machine.h"
+
+#include <cstdio>
+
+namespace sim {
+
+// Deliveries of one line at one instant after which the line is taken for
+// stuck (its handler never clears it) and disabled, as the kernel does.
+static constexpr unsigned kIrqStormLimit = 10000;
+
+Machine::Machine(unsigned hz) : hz_(hz ? hz : 100), lines_(128, false), slots_(128) {
+    auto w = std::make_unique<Task>();
+    w->id = 0;
+    w->name = "world";
+    w->is_world = true;
+    w->state = Task::State::Runnable;
+    world_ = w.get();
+    running_ = world_;
+    tasks_.push_back(std::move(w));
+}
+
+Machine::~Machine() {
+    abort_all();
+    for (auto& t : tasks_)
+        if (t->thread.joinable())
+            t->thread.join();
+}
+
+// ---------------------------------------------------------------- time
+
+void Machine::busy_wait(Nanos dt) {
+    const Nanos target = now_ + dt;
+    while (!events_.empty() && events_.next_time() <= target) {
+        Nanos t;
+        std::function<void()> fn;
+        events_.pop(t, fn);
+        if (t > now_)
+            now_ = t;
+        fn();
+        interrupt_point();
+    }
+    now_ = target;
+    interrupt_point();
+}
+
+bool Machine::idle_step() {
+    Nanos t;
+    std::function<void()> fn;
+    if (!events_.pop(t, fn))
+        return false;
+    if (t > now_)
+        now_ = t;
+    fn();
+    interrupt_point();
+    return true;
+}
+
+// ---------------------------------------------------------- interrupts
+
+void Machine::set_irq_line(unsigned line, bool level) {
+    if (line < lines_.size())
+        lines_[line] = level;
+}
+
+int Machine::request_irq(unsigned line, IrqHandler h, void* cookie, std::string name) {
+    if (line >= slots_.size() || slots_[line].handler)
+        return -16;  // EBUSY: the line is taken and not shared
+    slots_[line] = IrqSlot{h, cookie, std::move(name), 0, false};
+    return 0;
+}
+
+bool Machine::free_irq(unsigned line, void* cookie) {
+    if (line >= slots_.size() || !slots_[line].handler || slots_[line].cookie != cookie)
+        return false;
+    slots_[line] = IrqSlot{};
+    return true;
+}
+
+bool Machine::irq_installed(unsigned line) const {
+    return line < slots_.size() && slots_[line].handler;
+}
+
+void Machine::clear_irq(unsigned line) {
+    if (line < slots_.size())
+        slots_[line] = IrqSlot{};
+}
+
+bool Machine::disable_irqs() {
+    bool was = irq_enabled_;
+    if (was) {
+        irq_enabled_ = false;
+        irqs_off_since_ = now_;
+    }
+    return was;
+}
+
+void Machine::restore_irqs(bool enabled) {
+    if (enabled && !irq_enabled_) {
+        Nanos off = now_ - irqs_off_since_;
+        irqs_off_total_ += off;
+        if (off > irqs_off_longest_)
+            irqs_off_longest_ = off;
+        irq_enabled_ = true;
+        interrupt_point();
+    }
+}
+
+void Machine::interrupt_point() {
+    if (irq_enabled_ && !in_irq_)
+        deliver_irqs();
+}
+
+void Machine::deliver_irqs() {
+    Nanos storm_at = now_;
+    unsigned storm = 0;
+    for (;;) {
+        unsigned line = 0;
+        for (; line < lines_.size(); ++line)
+            if (lines_[line] && slots_[line].handler && !slots_[line].disabled)
+                break;
+        if (line == lines_.size())
+            return;
+        IrqSlot& s = slots_[line];
+        disable_irqs();
+        in_irq_ = true;
+        int r = s.handler(int(line), s.cookie);
+        in_irq_ = false;
+        // the handler returns with interrupts off; account, then go on
+        Nanos off = now_ - irqs_off_since_;
+        irqs_off_total_ += off;
+        if (off > irqs_off_longest_)
+            irqs_off_longest_ = off;
+        irq_enabled_ = true;
+        if (now_ != storm_at) {
+            storm_at = now_;
+            storm = 0;
+        }
+        if (r == 0)
+            ++s.unhandled;
+        if (++storm >= kIrqStormLimit) {
+            std::fprintf(stderr, "irq %u: nobody cared; disabling IRQ #%u\n", line, line);
+            s.disabled = true;
+        }
+    }
+}
+
+// ------------------------------------------------------------ contexts
+
+Task* Machine::spawn(std::string name, std::function<int()> body, bool start, bool kthread) {
+    auto t = std::make_unique<Task>();
+    t->id = next_task_id_++;
+    t->name = std::move(name);
+    t->body = std::move(body);
+    t->is_kthread = kthread;
+    Task* raw = t.get();
+    tasks_.push_back(std::move(t));
+    raw->thread = std::thread([this, raw] { enter(raw); });
+    if (start)
+        wake(raw);
+    return raw;
+}
+
+void Machine::enter(Task* t) {
+    {
+        std::unique_lock<std::mutex> lk(baton_);
+        t->cv.wait(lk, [&] { return running_ == t; });
+    }
+    if (!t->aborting && setjmp(t->abort_jmp) == 0)
+        t->result = t->body();
+    exit_current();
+}
+
+void Machine::exit_current() {
+    Task* self = running_;
+    self->state = Task::State::Done;
+    if (self->timer) {
+        events_.cancel(self->timer);
+        self->timer = 0;
+    }
+    for (Task* j : self->joiners)
+        wake(j);
+    self->joiners.clear();
+    schedule();  // passes the baton on for good
+}
+
+void Machine::wake(Task* t, bool interruptible_only) {
+    switch (t->state) {
+    case Task::State::Done:
+    case Task::State::Runnable:
+        return;
+    case Task::State::New:
+        if (interruptible_only)
+            return;
+        break;
+    case Task::State::Sleeping:
+        if (interruptible_only && !t->interruptible)
+            return;
+        break;
+    }
+    t->state = Task::State::Runnable;
+    if (t->timer) {
+        events_.cancel(t->timer);
+        t->timer = 0;
+    }
+    if (t != running_ && !t->in_runq) {
+        runq_.push_back(t);
+        t->in_runq = true;
+    }
+}
+
+void Machine::set_sleeping(bool interruptible) {
+    running_->state = Task::State::Sleeping;
+    running_->interruptible = interruptible;
+}
+
+void Machine::block(Nanos deadline) {
+    Task* self = running_;
+    if (self->state != Task::State::Sleeping)
+        return;  // woken between set_sleeping() and here
+    if (self->interruptible && self->signal) {
+        self->state = Task::State::Runnable;  // a pending signal ends the sleep at once
+        return;
+    }
+    if (deadline)
+        self->timer = events_.at(deadline, [this, self] {
+            self->timer = 0;
+            wake(self);
+        });
+    schedule();
+    if (self->aborting && !self->is_world)
+        std::longjmp(self->abort_jmp, 1);
+}
+
+void Machine::sleep(bool interruptible, Nanos deadline) {
+    set_sleeping(interruptible);
+    block(deadline);
+}
+
+void Machine::join(Task* t) {
+    Task* self = running_;
+    while (t->state != Task::State::Done && !deadlocked_) {
+        t->joiners.push_back(self);
+        sleep(false);
+    }
+}
+
+void Machine::send_signal(Task* t) {
+    t->signal = true;
+    wake(t, true);
+}
+
+Task* Machine::pick() {
+    for (auto it = runq_.begin(); it != runq_.end(); ++it) {
+        if (!(*it)->is_world) {
+            Task* t = *it;
+            runq_.erase(it);
+            t->in_runq = false;
+            return t;
+        }
+    }
+    if (!runq_.empty()) {  // only the world is left: it runs last
+        Task* t = runq_.front();
+        runq_.pop_front();
+        t->in_runq = false;
+        return t;
+    }
+    return nullptr;
+}
+
+void Machine::schedule() {
+    Task* self = running_;
+    for (;;) {
+        if (self->state == Task::State::Runnable)
+            return;  // woken while this thread ran the idle loop
+        Task* next = pick();
+        if (next) {
+            switch_to(next);
+            return;
+        }
+        if (!idle_step()) {
+            // Nothing runnable and nothing will happen: wake the world so
+            // it can tell.
+            deadlocked_ = true;
+            if (on_deadlock)
+                on_deadlock();
+            if (world_->state == Task::State::Done)
+                return;
+            world_->state = Task::State::Sleeping;
+            wake(world_);
+        }
+    }
+}
+
+void Machine::switch_to(Task* next) {
+    Task* self = running_;
+    {
+        std::unique_lock<std::mutex> lk(baton_);
+        running_ = next;
+        next->cv.notify_one();
+        if (self->state == Task::State::Done)
+            return;  // this thread ends
+        self->cv.wait(lk, [&] { return running_ == self; });
+    }
+    if (self->aborting)
+        std::longjmp(self->abort_jmp, 1);
+}
+
+bool Machine::run_until_done(Task* t) {
+    deadlocked_ = false;
+    join(t);
+    return t->state == Task::State::Done;
+}
+
+void Machine::run_for(Nanos dt) {
+    sleep(false, now_ + dt);
+}
+
+void Machine::settle() {
+    Task* self = running_;
+    if (runq_.empty())
+        return;
+    self->state = Task::State::Runnable;
+    runq_.push_back(self);
+    self->in_runq = true;
+    // the world runs last: it gets the baton back once nothing else is runnable
+    Task* next = pick();
+    if (next != self)
+        switch_to(next);
+}
+
+void Machine::abort_all() {
+    for (auto& t : tasks_) {
+        Task* task = t.get();
+        if (task->is_world || task->state == Task::State::Done)
+            continue;
+        task->aborting = true;
+        if (task->timer) {
+            events_.cancel(task->timer);
+            task->timer = 0;
+        }
+        task->state = Task::State::Sleeping;
+        wake(task);
+    }
+    // each aborting context unwinds when it gets the baton, then passes it on
+    while (!live_tasks().empty() && !runq_.empty())
+        settle();
+}
+
+std::vector<Task*> Machine::live_tasks() const {
+    std::vector<Task*> v;
+    for (auto& t : tasks_)
+        if (!t->is_world && t->state != Task::State::Done)
+            v.push_back(t.get());
+    return v;
+}
+
+}  // namespace sim

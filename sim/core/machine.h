@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: MIT
+// The simulated CPU: virtual time, the event queue, interrupt lines and
+// their delivery, and the scheduler of process contexts (one CPU).
+//
+// Time moves only when the CPU idles (every context blocked: it jumps to
+// the next event) or busy-waits (busy_wait: it runs the events it passes).
+// Code between two platform calls takes no virtual time.
+//
+// Each process context (module load/unload, user programs, kernel threads,
+// and the world: the host thread that drives the simulation) runs on a host
+// thread of its own, but a baton lets exactly one of them run at a time.
+// A context that blocks runs the idle loop itself on its own thread, device
+// events and interrupt handlers included, until some context is runnable;
+// only when that is another context does the baton pass.  Contexts are not
+// preempted: the running one keeps the CPU until it sleeps or ends.
+#pragma once
+
+#include <csetjmp>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "event_queue.h"
+#include "sim_time.h"
+
+namespace sim {
+
+/// A process context.
+struct Task {
+    enum class State { New, Runnable, Sleeping, Done };
+
+    int id = 0;
+    std::string name;
+    State state = State::New;
+    bool interruptible = false;   ///< its sleep ends on a signal or an interruptible wake-up
+    bool signal = false;          ///< a signal is pending
+    bool should_stop = false;     ///< kthread_stop() was called
+    bool is_kthread = false;
+    bool is_world = false;
+    bool in_runq = false;
+    bool aborting = false;        ///< the box is going away: unwind at the next switch
+    int result = 0;
+    EventQueue::Id timer = 0;     ///< wake-up timer of its current sleep
+    std::function<int()> body;
+    std::vector<Task*> joiners;   ///< contexts waiting for this one to end
+    std::thread thread;
+    std::condition_variable cv;
+    std::jmp_buf abort_jmp;
+};
+
+using IrqHandler = int (*)(int irq, void* cookie);
+
+class Machine {
+public:
+    explicit Machine(unsigned hz = 100);
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    // ---- time ----
+    Nanos now() const { return now_; }
+    unsigned hz() const { return hz_; }
+    Nanos tick_ns() const { return 1'000'000'000ull / hz_; }
+    unsigned long jiffies() const { return (unsigned long)(now_ / tick_ns()); }
+    EventQueue& events() { return events_; }
+    /// The running context spins for @dt: events in between run, and
+    /// interrupts are taken if enabled.
+    void busy_wait(Nanos dt);
+
+    // ---- interrupts ----
+    void set_irq_line(unsigned line, bool level);
+    bool irq_line(unsigned line) const { return line < lines_.size() && lines_[line]; }
+    /// 0, or -16 (EBUSY) when the line is taken.
+    int request_irq(unsigned line, IrqHandler h, void* cookie, std::string name);
+    /// Returns false when no such handler was installed.
+    bool free_irq(unsigned line, void* cookie);
+    bool irq_installed(unsigned line) const;
+    /// Removes whatever handler the line has (the box lost power).
+    void clear_irq(unsigned line);
+    bool irqs_enabled() const { return irq_enabled_; }
+    bool in_irq() const { return in_irq_; }
+    /// Local interrupt state, as spin_lock_irqsave/irqrestore change it.
+    bool disable_irqs();
+    void restore_irqs(bool enabled);
+    /// Takes pending interrupts if local interrupts are on.  Every platform
+    /// call and register access is such a point.
+    void interrupt_point();
+    /// Total time spent with local interrupts off, and the longest stretch.
+    Nanos irqs_off_total() const { return irqs_off_total_; }
+    Nanos irqs_off_longest() const { return irqs_off_longest_; }
+    void reset_irqs_off_stats() { irqs_off_total_ = irqs_off_longest_ = 0; }
+
+    // ---- contexts ----
+    Task* current() const { return running_; }
+    Task* world() const { return world_; }
+    /// A new context, runnable at once unless @start is false (kthread_create).
+    Task* spawn(std::string name, std::function<int()> body, bool start, bool kthread = false);
+    /// Makes a sleeping or new context runnable; @interruptible_only wakes
+    /// only interruptible sleepers.
+    void wake(Task* t, bool interruptible_only = false);
+    /// The current context sleeps until woken, or until @deadline (0: none).
+    void sleep(bool interruptible, Nanos deadline = 0);
+    /// Marks the current context sleeping without blocking yet (prepare_to_wait).
+    void set_sleeping(bool interruptible);
+    /// Blocks if still marked sleeping; returns at once when woken meanwhile.
+    void block(Nanos deadline = 0);
+    /// The current context waits until @t has ended.
+    void join(Task* t);
+    void send_signal(Task* t);
+    /// From the world: runs the box until @t has ended; false on a deadlock.
+    bool run_until_done(Task* t);
+    /// From the world: runs the box for @dt of virtual time.
+    void run_for(Nanos dt);
+    /// From the world: runs the box until no context is runnable and no event is due before @limit.
+    void settle();
+    /// Ends every context but the world (the box is switched off); the
+    /// contexts unwind without running further.
+    void abort_all();
+    bool deadlocked() const { return deadlocked_; }
+    /// Contexts that have not ended (the world excluded).
+    std::vector<Task*> live_tasks() const;
+
+    /// Called by the scheduler when nothing is runnable and no event is left.
+    std::function<void()> on_deadlock;
+
+private:
+    void schedule();
+    Task* pick();
+    void switch_to(Task* next);
+    void enter(Task* t);
+    void exit_current();
+    bool idle_step();
+    void deliver_irqs();
+
+    unsigned hz_;
+    Nanos now_ = 0;
+    EventQueue events_;
+
+    struct IrqSlot {
+        IrqHandler handler = nullptr;
+        void* cookie = nullptr;
+        std::string name;
+        unsigned unhandled = 0;
+        bool disabled = false;
+    };
+    std::vector<bool> lines_;
+    std::vector<IrqSlot> slots_;
+    bool irq_enabled_ = true;
+    bool in_irq_ = false;
+    Nanos irqs_off_since_ = 0;
+    Nanos irqs_off_total_ = 0, irqs_off_longest_ = 0;
+
+    std::mutex baton_;
+    Task* running_ = nullptr;
+    Task* world_ = nullptr;
+    std::deque<Task*> runq_;
+    std::vector<std::unique_ptr<Task>> tasks_;
+    int next_task_id_ = 1;
+    bool deadlocked_ = false;
+};
+
+}  // namespace sim

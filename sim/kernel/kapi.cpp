@@ -1,0 +1,471 @@
+// SPDX-License-Identifier: MIT
+// The platform interface of the driver core, implemented by the simulated
+// box.  Every call is an interrupt point; a context whose box has lost power
+// never returns from one into the driver.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "box.h"
+#include "kernel/kernel.h"
+#include "kernel/kp_mktime.h"
+
+using sim::Box;
+using sim::Machine;
+using sim::Nanos;
+using sim::Task;
+
+namespace {
+
+Box& kbox() {
+    Box& b = *Box::current();
+    b.enter_kernel();
+    return b;
+}
+
+// ---- storage kept inside the driver's opaque objects ----
+
+constexpr uint32_t kLockMagic = 0x10c4ed00, kWaitMagic = 0x0a17e0e0;
+
+struct SimLock {
+    uint32_t magic;
+    int held;
+};
+
+struct SimWaitEntry {
+    Task* task;
+    SimWaitEntry* next;
+    SimWaitEntry* prev;
+    int queued;
+};
+
+struct SimWaitHead {
+    uint32_t magic;
+    SimWaitEntry* first;
+    SimWaitEntry* last;
+};
+
+static_assert(sizeof(SimLock) <= sizeof(kp_spinlock) && alignof(SimLock) <= 8);
+static_assert(sizeof(SimWaitHead) <= sizeof(kp_wait_queue_head) && alignof(SimWaitHead) <= 8);
+static_assert(sizeof(SimWaitEntry) <= sizeof(kp_wait_entry) && alignof(SimWaitEntry) <= 8);
+
+SimLock* as_lock(kp_spinlock* l) { return reinterpret_cast<SimLock*>(l); }
+SimWaitHead* as_head(kp_wait_queue_head* q) { return reinterpret_cast<SimWaitHead*>(q); }
+SimWaitEntry* as_entry(kp_wait_entry* w) { return reinterpret_cast<SimWaitEntry*>(w); }
+
+void unlink_entry(SimWaitHead* h, SimWaitEntry* e) {
+    if (!e->queued)
+        return;
+    if (e->prev)
+        e->prev->next = e->next;
+    else
+        h->first = e->next;
+    if (e->next)
+        e->next->prev = e->prev;
+    else
+        h->last = e->prev;
+    e->next = e->prev = nullptr;
+    e->queued = 0;
+}
+
+void might_sleep(Box& b, const char* what) {
+    Machine& m = b.machine();
+    if (m.in_irq() || !m.irqs_enabled())
+        b.bug(std::string("sleeping function called from invalid context: ") + what);
+}
+
+long schedule_timeout_ticks(Box& b, long ticks) {
+    Machine& m = b.machine();
+    might_sleep(b, "schedule_timeout");
+    if (ticks < 0)
+        ticks = 0;
+    const unsigned long expire = m.jiffies() + (unsigned long)ticks;
+    m.block(Nanos(expire) * m.tick_ns());
+    long left = long(expire) - long(m.jiffies());
+    return left > 0 ? left : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---------------------------------------------------------------- lock
+
+void kp_spin_lock_init(kp_spinlock* lock) {
+    kbox();
+    std::memset(lock, 0, sizeof(*lock));
+    as_lock(lock)->magic = kLockMagic;
+}
+
+unsigned long kp_spin_lock_irqsave(kp_spinlock* lock) {
+    Box& b = kbox();
+    SimLock* l = as_lock(lock);
+    bool was = b.machine().disable_irqs();
+    if (l->magic != kLockMagic)
+        b.bug("spin lock used before initialisation");
+    if (l->held)
+        b.bug("spinlock recursion: the driver lock is already held");
+    l->held = 1;
+    return was ? 1 : 0;
+}
+
+void kp_spin_unlock_irqrestore(kp_spinlock* lock, unsigned long flags) {
+    Box& b = *Box::current();
+    SimLock* l = as_lock(lock);
+    if (!l->held)
+        b.bug("spin unlock of a lock that is not held");
+    l->held = 0;
+    b.machine().restore_irqs(flags != 0);
+}
+
+// ---------------------------------------------------------- wait queues
+
+void kp_init_waitqueue_head(kp_wait_queue_head* q) {
+    kbox();
+    std::memset(q, 0, sizeof(*q));
+    as_head(q)->magic = kWaitMagic;
+}
+
+void kp_init_wait_entry(kp_wait_entry* w) {
+    kbox();
+    std::memset(w, 0, sizeof(*w));
+}
+
+void kp_prepare_to_wait(kp_wait_queue_head* q, kp_wait_entry* w) {
+    Box& b = kbox();
+    SimWaitHead* h = as_head(q);
+    SimWaitEntry* e = as_entry(w);
+    if (h->magic != kWaitMagic)
+        b.bug("wait queue used before initialisation");
+    e->task = b.machine().current();
+    if (!e->queued) {
+        e->prev = h->last;
+        e->next = nullptr;
+        if (h->last)
+            h->last->next = e;
+        else
+            h->first = e;
+        h->last = e;
+        e->queued = 1;
+    }
+    b.machine().set_sleeping(true);
+}
+
+long kp_schedule_timeout(long ticks) {
+    return schedule_timeout_ticks(kbox(), ticks);
+}
+
+void kp_finish_wait(kp_wait_queue_head* q, kp_wait_entry* w) {
+    Box& b = kbox();
+    Task* t = b.machine().current();
+    if (t->state == Task::State::Sleeping)
+        t->state = Task::State::Runnable;
+    unlink_entry(as_head(q), as_entry(w));
+}
+
+int kp_signal_pending(void) {
+    return kbox().machine().current()->signal ? 1 : 0;
+}
+
+void kp_wake_up_interruptible(kp_wait_queue_head* q) {
+    Box& b = kbox();
+    SimWaitHead* h = as_head(q);
+    for (SimWaitEntry* e = h->first; e;) {
+        SimWaitEntry* next = e->next;
+        Task* t = e->task;
+        if (t->state == Task::State::Sleeping && t->interruptible) {
+            b.machine().wake(t, true);
+            unlink_entry(h, e);  // woken waiters leave the queue
+        }
+        e = next;
+    }
+}
+
+// ---------------------------------------------------------------- time
+
+unsigned long kp_jiffies(void) { return kbox().machine().jiffies(); }
+
+unsigned int kp_hz(void) { return kbox().machine().hz(); }
+
+void kp_msleep(unsigned int ms) {
+    Box& b = kbox();
+    const unsigned hz = b.machine().hz();
+    // msecs_to_jiffies() rounds up, and msleep sleeps one tick more
+    long ticks = long((uint64_t(ms) * hz + 999) / 1000) + 1;
+    while (ticks > 0) {
+        b.machine().set_sleeping(false);
+        ticks = schedule_timeout_ticks(b, ticks);
+    }
+}
+
+long kp_schedule_timeout_interruptible(long ticks) {
+    Box& b = kbox();
+    b.machine().set_sleeping(true);
+    return schedule_timeout_ticks(b, ticks);
+}
+
+unsigned long kp_mktime(unsigned int year, unsigned int mon, unsigned int day, unsigned int hour,
+                        unsigned int min, unsigned int sec) {
+    kbox();
+    return kp_mktime_box(year, mon, day, hour, min, sec);
+}
+
+int kp_settimeofday(long sec, long nsec) {
+    Box& b = kbox();
+    b.set_wall_ns(int64_t(sec) * 1'000'000'000 + nsec);
+    return 0;
+}
+
+// ---------------------------------------------------------------- /proc
+
+kp_proc_entry* kp_create_proc_entry(const char* name, unsigned short mode) {
+    return reinterpret_cast<kp_proc_entry*>(kbox().procfs().create(name, mode));
+}
+
+void kp_proc_set_handlers(kp_proc_entry* entry, kp_read_proc_t read_proc, kp_write_proc_t write_proc,
+                          void* data) {
+    kbox();
+    auto* e = reinterpret_cast<sim::ProcEntry*>(entry);
+    e->read_proc = read_proc;
+    e->write_proc = write_proc;
+    e->data = data;
+}
+
+void kp_remove_proc_entry(const char* name) {
+    Box& b = kbox();
+    if (!b.procfs().find(name))
+        b.bug(std::string("remove_proc_entry: /proc/") + name + " does not exist");
+    b.procfs().remove(name);
+}
+
+// -------------------------------------------------------- character devices
+
+int kp_register_chrdev(unsigned int major, unsigned int baseminor, unsigned int count, const char* name,
+                       const kp_file_ops* ops) {
+    return kbox().chrdevs().register_chrdev(major, baseminor, count, name, ops);
+}
+
+void kp_unregister_chrdev(unsigned int major, unsigned int baseminor, unsigned int count, const char* name) {
+    (void)baseminor;
+    (void)count;
+    (void)name;
+    kbox().chrdevs().unregister_chrdev(major);
+}
+
+void kp_file_set_private(kp_file* file, void* data) {
+    kbox();
+    reinterpret_cast<sim::OpenFile*>(file)->private_data = data;
+}
+
+void* kp_file_get_private(kp_file* file) {
+    kbox();
+    return reinterpret_cast<sim::OpenFile*>(file)->private_data;
+}
+
+// -------------------------------------------------------------- input
+
+static sim::InputDevice* as_dev(kp_input_dev* d) { return reinterpret_cast<sim::InputDevice*>(d); }
+
+kp_input_dev* kp_input_allocate_device(void) {
+    return reinterpret_cast<kp_input_dev*>(kbox().input().allocate());
+}
+
+void kp_input_free_device(kp_input_dev* dev) {
+    if (dev)
+        kbox().input().free(as_dev(dev));
+}
+
+int kp_input_register_device(kp_input_dev* dev) {
+    Box& b = kbox();
+    return b.input().register_device(b.machine(), as_dev(dev));
+}
+
+void kp_input_unregister_device(kp_input_dev* dev) {
+    Box& b = kbox();
+    if (dev)
+        b.input().unregister(b.machine(), as_dev(dev));
+}
+
+void kp_input_set_name(kp_input_dev* dev, const char* name) {
+    kbox();
+    as_dev(dev)->name = name;
+}
+
+void kp_input_set_id(kp_input_dev* dev, uint16_t bustype, uint16_t vendor, uint16_t product,
+                     uint16_t version) {
+    kbox();
+    auto* d = as_dev(dev);
+    d->bustype = bustype;
+    d->vendor = vendor;
+    d->product = product;
+    d->version = version;
+}
+
+void kp_input_set_evbit(kp_input_dev* dev, unsigned int type) {
+    kbox();
+    if (type < as_dev(dev)->evbit.size())
+        as_dev(dev)->evbit.set(type);
+}
+
+void kp_input_set_keybit(kp_input_dev* dev, unsigned int code) {
+    kbox();
+    if (code <= sim::kKeyMax)
+        as_dev(dev)->keybit.set(code);
+}
+
+void kp_input_clear_keybit(kp_input_dev* dev, unsigned int code) {
+    kbox();
+    if (code <= sim::kKeyMax)
+        as_dev(dev)->keybit.reset(code);
+}
+
+void kp_input_set_keycode_table(kp_input_dev* dev, void* table, unsigned int entry_size, unsigned int entries) {
+    kbox();
+    auto* d = as_dev(dev);
+    d->keycode = table;
+    d->keycodesize = entry_size;
+    d->keycodemax = entries;
+}
+
+void kp_input_set_rep(kp_input_dev* dev, int delay, int period) {
+    kbox();
+    as_dev(dev)->rep_delay = delay;
+    as_dev(dev)->rep_period = period;
+}
+
+void kp_input_event(kp_input_dev* dev, unsigned int type, unsigned int code, int value) {
+    Box& b = kbox();
+    if (dev)
+        as_dev(dev)->event(b.machine(), type, code, value);
+}
+
+// --------------------------------------------------------------- interrupts
+
+int kp_request_irq(unsigned int irq, kp_irq_handler_t handler, unsigned long flags, const char* name,
+                   void* cookie) {
+    (void)flags;
+    return kbox().machine().request_irq(irq, handler, cookie, name);
+}
+
+void kp_free_irq(unsigned int irq, void* cookie) {
+    Box& b = kbox();
+    if (!b.machine().free_irq(irq, cookie))
+        b.bug("Trying to free already-free IRQ " + std::to_string(irq));
+}
+
+// ------------------------------------------------------------- kernel threads
+
+kp_task* kp_kthread_create(kp_thread_fn fn, void* data, const char* name) {
+    Box& b = kbox();
+    if (b.faults.kthread_fail)
+        return nullptr;
+    Machine& m = b.machine();
+    Task* t = m.spawn(name, [&m, fn, data] {
+        // a thread stopped before it ever ran does not run its function
+        if (m.current()->should_stop)
+            return -4;  // EINTR
+        return fn(data);
+    }, false, true);
+    return reinterpret_cast<kp_task*>(t);
+}
+
+void kp_wake_up_process(kp_task* task) {
+    kbox().machine().wake(reinterpret_cast<Task*>(task));
+}
+
+int kp_kthread_should_stop(void) {
+    return kbox().machine().current()->should_stop ? 1 : 0;
+}
+
+int kp_kthread_stop(kp_task* task) {
+    Box& b = kbox();
+    might_sleep(b, "kthread_stop");
+    Task* t = reinterpret_cast<Task*>(task);
+    t->should_stop = true;
+    b.machine().wake(t);
+    b.machine().join(t);
+    return t->result;
+}
+
+// ------------------------------------------------------------------ log
+
+int kp_printk(const char* fmt, ...) {
+    Box& b = kbox();
+    va_list ap;
+    va_start(ap, fmt);
+    b.log().vprintk(b.now(), fmt, ap);
+    va_end(ap);
+    return 0;
+}
+
+void kp_print_hex_dump(const char* level, const char* prefix_str, int prefix_type, int rowsize,
+                       int groupsize, const void* buf, size_t len, int ascii) {
+    (void)prefix_type;
+    (void)ascii;
+    Box& b = kbox();
+    b.log().hex_dump(b.now(), level, prefix_str, rowsize, groupsize, buf, len);
+}
+
+int kp_snprintf(char* buf, size_t size, const char* fmt, ...) {
+    kbox();
+    va_list ap;
+    va_start(ap, fmt);
+    int n = std::vsnprintf(buf, size, fmt, ap);
+    va_end(ap);
+    return n;
+}
+
+int kp_sscanf(const char* buf, const char* fmt, ...) {
+    kbox();
+    va_list ap;
+    va_start(ap, fmt);
+    int n = std::vsscanf(buf, fmt, ap);
+    va_end(ap);
+    return n;
+}
+
+// -------------------------------------------------------- user memory
+
+unsigned long kp_copy_from_user(void* to, const void* ufrom, unsigned long n) {
+    return kbox().copy_from_user(to, ufrom, n) ? 0 : n;
+}
+
+unsigned long kp_copy_to_user(void* uto, const void* from, unsigned long n) {
+    return kbox().copy_to_user(uto, from, n) ? 0 : n;
+}
+
+// ---------------------------------------------------------------- power
+
+kp_power_off_t kp_get_pm_power_off(void) { return kbox().pm_power_off; }
+
+void kp_set_pm_power_off(kp_power_off_t fn) { kbox().pm_power_off = fn; }
+
+// ------------------------------------------------------------------ SoC
+
+uint32_t gbus_read_uint32(struct gbus* bus, uint32_t addr) {
+    (void)bus;
+    return kbox().bus_read(addr);
+}
+
+void gbus_write_uint32(struct gbus* bus, uint32_t addr, uint32_t data) {
+    (void)bus;
+    kbox().bus_write(addr, data, true);
+}
+
+uint32_t tangox_chip_id(void) { return kbox().config().chip_id; }
+
+void tangox_udelay(unsigned int usec) {
+    kbox().machine().busy_wait(Nanos(usec) * 1000);
+}
+
+uint32_t kp_reg_read32(uint32_t kseg1_addr) {
+    return kbox().bus_read(kseg1_addr & 0x1FFFFFFFu);
+}
+
+void kp_reg_write32(uint32_t kseg1_addr, uint32_t value) {
+    kbox().bus_write(kseg1_addr & 0x1FFFFFFFu, value, false);
+}
+
+void kp_sync(void) { kbox(); }
+
+}  // extern "C"

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: MIT
+#include "klog.h"
+
+#include <cstdio>
+
+namespace sim {
+
+int LogLine::level() const {
+    if (text.size() >= 2 && text[0] == '\x01' && text[1] >= '0' && text[1] <= '7')
+        return text[1] - '0';
+    return 4;
+}
+
+std::string LogLine::message() const {
+    if (text.size() >= 2 && text[0] == '\x01')
+        return text.substr(2);
+    return text;
+}
+
+void KernelLog::add(Nanos t, std::string text) {
+    // one record per line; the lines after the first keep the first's level
+    std::string prefix;
+    if (text.size() >= 2 && text[0] == '\x01')
+        prefix = text.substr(0, 2);
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    size_t pos = 0;
+    for (;;) {
+        size_t nl = text.find('\n', pos);
+        std::string part = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+        lines_.push_back(LogLine{t, pos == 0 ? part : prefix + part});
+        if (nl == std::string::npos)
+            break;
+        pos = nl + 1;
+    }
+}
+
+void KernelLog::vprintk(Nanos t, const char* fmt, va_list ap) {
+    char buf[1024];
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    add(t, buf);
+}
+
+void KernelLog::hex_dump(Nanos t, const char* level, const char* prefix, int rowsize,
+                         int groupsize, const void* buf, size_t len) {
+    (void)groupsize;  // the driver dumps byte by byte
+    const auto* p = static_cast<const unsigned char*>(buf);
+    if (rowsize != 16 && rowsize != 32)
+        rowsize = 16;
+    for (size_t i = 0; i < len; i += size_t(rowsize)) {
+        std::string line = std::string(level) + prefix;
+        size_t n = len - i < size_t(rowsize) ? len - i : size_t(rowsize);
+        for (size_t j = 0; j < n; ++j) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, j ? " %02x" : "%02x", p[i + j]);
+            line += hex;
+        }
+        add(t, line);
+    }
+}
+
+std::string KernelLog::format(size_t from) const {
+    std::string out;
+    char stamp[32];
+    for (size_t i = from; i < lines_.size(); ++i) {
+        std::snprintf(stamp, sizeof stamp, "[%12.6f] ", seconds(lines_[i].t));
+        out += stamp;
+        out += lines_[i].message();
+        out += '\n';
+    }
+    return out;
+}
+
+bool KernelLog::contains(const std::string& needle) const {
+    for (const auto& l : lines_)
+        if (l.message().find(needle) != std::string::npos)
+            return true;
+    return false;
+}
+
+}  // namespace sim

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+// The kernel log of the simulated box, with virtual timestamps.  The level
+// prefix ("\x01" and a digit) stays in the text as the driver wrote it.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <vector>
+
+#include "core/sim_time.h"
+
+namespace sim {
+
+struct LogLine {
+    Nanos t;
+    std::string text;  ///< with its level prefix, without the final line end
+
+    /// The level digit of the prefix, or 4 (the default level) when there is none.
+    int level() const;
+    /// The text without its level prefix, as dmesg shows it.
+    std::string message() const;
+};
+
+class KernelLog {
+public:
+    void vprintk(Nanos t, const char* fmt, va_list ap);
+    void add(Nanos t, std::string text);
+    /// The kernel's hex dump: rows of @rowsize bytes in lower-case hex, one log line each.
+    void hex_dump(Nanos t, const char* level, const char* prefix, int rowsize, int groupsize,
+                  const void* buf, size_t len);
+    const std::vector<LogLine>& lines() const { return lines_; }
+    /// Lines from index @from on, each "[%12.6f] message\n".
+    std::string format(size_t from = 0) const;
+    /// Whether some line's message contains @needle.
+    bool contains(const std::string& needle) const;
+
+private:
+    std::vector<LogLine> lines_;
+};
+
+}  // namespace sim

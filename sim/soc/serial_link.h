@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: MIT
+// A serial line between a SoC UART and the micom: bytes travel with their
+// wire time (start, data, parity and stop bits at the sender's bit rate).
+// Every byte is logged; faults can be injected, seeded.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/machine.h"
+
+namespace sim {
+
+/// Character framing and speed of one end of a line.
+struct LineFormat {
+    uint32_t baud = 115200;
+    uint8_t data_bits = 8;
+    char parity = 'N';  ///< 'N', 'E' or 'O'
+    uint8_t stop_bits = 1;
+
+    unsigned bits() const { return 1u + data_bits + (parity != 'N' ? 1u : 0u) + stop_bits; }
+    Nanos char_time() const { return Nanos(bits()) * 1'000'000'000ull / (baud ? baud : 1); }
+    /// Whether a receiver set to *this reads what a sender set to @tx sends.
+    bool reads(const LineFormat& tx) const;
+};
+
+enum class Direction : uint8_t { HostToMicom, MicomToHost };
+
+/// One byte on the wire.
+struct WireByte {
+    Nanos start;
+    Nanos end;
+    Direction dir;
+    uint8_t byte;
+    bool error;  ///< the receiver saw a parity or framing error
+};
+
+/// Seeded faults of a line.
+struct LinkFaults {
+    double drop = 0;      ///< probability that a byte is lost
+    double corrupt = 0;   ///< probability that a byte arrives with one bit flipped
+    double duplicate = 0; ///< probability that a byte arrives twice
+    Nanos stall_after = 0;  ///< micom to host: stop sending after this many bytes (0: never)
+};
+
+class SerialLink {
+public:
+    SerialLink(Machine& m, std::string name, uint64_t seed);
+
+    const std::string& name() const { return name_; }
+
+    // host side (the SoC UART)
+    /// The UART starts sending @b now with framing @fmt.
+    void host_send(uint8_t b, const LineFormat& fmt);
+    std::function<void(uint8_t b, bool error)> deliver_to_host;
+    std::function<LineFormat()> host_format;
+
+    // micom side
+    /// Queues @b; the micom's transmitter sends its bytes back to back.
+    void micom_send(uint8_t b);
+    std::function<void(uint8_t b, Nanos start, bool framing_ok)> deliver_to_micom;
+    LineFormat micom_format;
+    bool micom_busy() const { return micom_busy_ || !micom_queue_.empty(); }
+
+    const std::vector<WireByte>& log() const { return log_; }
+    void clear_log() { log_.clear(); }
+    LinkFaults faults;
+    uint64_t faults_injected() const { return faults_injected_; }
+    /// Drops the bytes the micom still has to send (it lost power).
+    void flush_micom();
+
+private:
+    void micom_start_next();
+    /// Applies the faults; returns how many copies arrive (0, 1 or 2) and may flip a bit.
+    int inject(uint8_t& b);
+
+    Machine& m_;
+    std::string name_;
+    std::vector<WireByte> log_;
+    std::deque<uint8_t> micom_queue_;
+    bool micom_busy_ = false;
+    uint64_t micom_sent_ = 0;
+    std::mt19937_64 rng_;
+    uint64_t faults_injected_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+// Helpers shared by the tests that run the driver on the simulated box.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "box.h"
+#include "ir_vfd.h"
+
+namespace simtest {
+
+/// Bytes that went over @link in direction @dir, in order.
+inline std::vector<uint8_t> wire_bytes(const sim::SerialLink& link, sim::Direction dir) {
+    std::vector<uint8_t> v;
+    for (auto& w : link.log())
+        if (w.dir == dir)
+            v.push_back(w.byte);
+    return v;
+}
+
+inline std::vector<uint8_t> host_bytes(const sim::SerialLink& link) {
+    return wire_bytes(link, sim::Direction::HostToMicom);
+}
+
+inline std::string hex(const std::vector<uint8_t>& v) {
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < v.size(); ++i) {
+        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", v[i]);
+        s += b;
+    }
+    return s;
+}
+
+/// The driver state of the loaded module.
+inline fp_priv_t* priv(sim::Box& box) {
+    return static_cast<fp_priv_t*>(box.module_symbol("fp_priv"));
+}
+
+/// Messages of the kernel log (level prefix dropped), in order.
+inline std::vector<std::string> log_messages(sim::Box& box, size_t from = 0) {
+    std::vector<std::string> v;
+    const auto& lines = box.log().lines();
+    for (size_t i = from; i < lines.size(); ++i)
+        v.push_back(lines[i].message());
+    return v;
+}
+
+}  // namespace simtest
