@@ -524,6 +524,9 @@ void Box::power_off_now() {
         if (t != m_->current()) {
             t->state = Task::State::Sleeping;
             m_->wake(t);
+        } else if (t->state == Task::State::Sleeping) {
+            // this context is running the idle loop: let it return and unwind
+            t->state = Task::State::Runnable;
         }
     }
     proc_.reset();

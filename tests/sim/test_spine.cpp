@@ -361,3 +361,24 @@ TEST(TickRate, TimeoutsAreCountedInTicks) {
     EXPECT_GE(box.now(), floor);
     EXPECT_LE(box.now(), floor + 4 * 4_ms);
 }
+
+// A signal ends an interruptible wait early; the driver does not report it.
+TEST(Signals, EndTheWaitForAnAnswerEarly) {
+    Box box;
+    box.micom().set_silent(true);
+    ASSERT_EQ(box.boot(), 0);
+    auto get_rtc = reinterpret_cast<unsigned long (*)()>(box.module_symbol("get_RTC_time"));
+    ASSERT_NE(get_rtc, nullptr);
+    const Nanos start = box.now();
+    Nanos returned = 0;
+    Task* caller = box.machine().spawn("caller", [&] {
+        get_rtc();
+        returned = box.now();
+        return 0;
+    }, true);
+    box.run_for(300_ms);
+    EXPECT_EQ(returned, 0u);  // still waiting for the micom's answer
+    box.machine().send_signal(caller);
+    ASSERT_TRUE(box.machine().run_until_done(caller));
+    EXPECT_EQ(returned, start + 300_ms);
+}
