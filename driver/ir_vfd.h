@@ -9,6 +9,7 @@
 #ifndef FP_IR_VFD_H
 #define FP_IR_VFD_H
 
+#include "fp_exports.h"
 #include "kernel/kernel.h"
 
 /**
@@ -77,29 +78,6 @@ extern int32_t led_status;              /* led.cpp */
 extern int32_t micom_major;
 extern const kp_file_ops micom_fops;    /* isp_device.cpp */
 
-KP_EXTERN_C_BEGIN
-/* exported variables (power.cpp) */
-extern int have_RF;
-extern const char *put_version;
-extern const char *put_model;
-
-/* module entry points */
-int init_fp(void);
-void cleanup_fp(void);
-
-/* exported functions */
-unsigned long get_RTC_time(void);
-void set_RTC_time(const char *digits);
-void set_ALARM_time(const char *digits);
-int get_ALARM_status(void);
-void clear_ALARM_status(void);
-unsigned long get_ALARM_time(void);
-int get_power_status(void);
-void set_LED(const char *mode);
-const char *get_tavix_model(void);
-const char *get_put_version(void);
-int get_have_RF(void);
-KP_EXTERN_C_END
 
 /* ---- units ---- */
 /* keys.cpp */

@@ -65,12 +65,14 @@ int vfd_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *d
 
 int model_proc_read(char *page, char **start, long off, int count, int *eof, void *data)
 {
+	(void)off;
 	(void)start;
 	(void)count;
 	(void)data;
+	/* The whole text at every offset (the kernel takes what lies beyond
+	 * the offset, so partial reads see all of it), and end of file: the
+	 * kernel then does not call again within the same read(). */
 	*eof = 1;
-	if (off > 0)
-		return 0;
 	return kp_snprintf(page, 64, "%s\n", put_model);
 }
 
