@@ -78,18 +78,12 @@ static long micom_write(kp_file *file, const char *ubuf, size_t count, long long
 {
 	fp_priv_t *priv = (fp_priv_t *)kp_file_get_private(file);
 	uint8_t buf[ISP_WRITE_MAX];
-	unsigned long flags;
 
 	(void)pos;
 	if (count > ISP_WRITE_MAX || kp_copy_from_user(buf, ubuf, count))
 		return -FP_EFAULT;
 
-	flags = kp_spin_lock_irqsave(&fp_lock);
-	priv->isp_byte_state = 1;
-	priv->isp_rx_count = 0;
-	for (size_t i = 0; i < count; i++)
-		UARTputchar(buf[i], priv); /* data bytes go out back to back */
-	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	isp_send_data(priv, buf, count);
 	return (long)count;
 }
 
@@ -178,11 +172,7 @@ static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 		isp_send_frame(priv, &priv->isp_std_freq_state, std_freq_set, sizeof(std_freq_set));
 		return 0;
 	case MICOM_ISP_STD_CHECKSUM:
-		flags = kp_spin_lock_irqsave(&fp_lock);
-		priv->isp_std_freq_state = 0;
-		priv->isp_event = 0;
-		kp_spin_unlock_irqrestore(&fp_lock, flags);
-		isp_send_frame(priv, &priv->isp_std_checksum_state, std_checksum, sizeof(std_checksum));
+		isp_send_std_checksum(priv, std_checksum, sizeof(std_checksum));
 		return 0;
 	case MICOM_ISP_STD_CHECKSUM_STATUS:
 		return put_word(arg, isp_await(priv, &priv->isp_std_checksum_state,

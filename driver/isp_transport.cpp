@@ -4,6 +4,44 @@
 #include "isp_transport.h"
 #include "uart.h"
 
+/** struct isp_rule - an answer rule: its state word and where its answer completes. */
+struct isp_rule {
+	int32_t fp_priv_t::*state;
+	int status_at;   /* position of the status byte */
+	int length;      /* answer length; 0: complete at every byte from status_at on */
+};
+
+/* The rules of the four-byte commands and of the data bytes. */
+static constexpr isp_rule isp_rules[] = {
+	{ &fp_priv_t::isp_checksum_state, 4, 7 },   /* echo, status, checksum low, high */
+	{ &fp_priv_t::isp_erase_state, 4, 0 },      /* echo of 4 bytes, status */
+	{ &fp_priv_t::isp_erase_verify_state, 4, 0 },
+	{ &fp_priv_t::isp_program_state, 4, 0 },
+	{ &fp_priv_t::isp_byte_state, 1, 2 },       /* echo of the data byte, status */
+	{ &fp_priv_t::isp_verify_state, 4, 0 },
+};
+
+/*
+ * The rule that the last send armed: the micom's bytes belong to the answer
+ * to the last command sent.  A rule left at 1 by a refused or missing answer
+ * therefore takes no bytes of the answers to later commands (its word still
+ * reads 1), so one refusal does not make every later step read as refused.
+ * Set under the driver lock, with the arming.
+ */
+constinit static const isp_rule *isp_armed_rule = nullptr;
+
+/* Notes @state as armed last when an answer rule serves it. */
+static void note_armed(fp_priv_t *priv, const int32_t *state)
+{
+	for (const isp_rule &r : isp_rules) {
+		if (&(priv->*r.state) == state) {
+			isp_armed_rule = &r;
+			return;
+		}
+	}
+	/* a standard frame: no rule serves it, the last armed rule stays */
+}
+
 void isp_send_sync(fp_priv_t *priv)
 {
 	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
@@ -13,16 +51,47 @@ void isp_send_sync(fp_priv_t *priv)
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 }
 
-void isp_send_frame(fp_priv_t *priv, int32_t *state, const uint8_t *bytes, int len)
+/* Arms @state and sends @bytes paced, all under the driver lock.  With
+ * @std_checksum the arming also clears isp_std_freq_state and isp_event, so
+ * that no answer completed before the frame can end its wait. */
+static void send_paced(fp_priv_t *priv, int32_t *state, const uint8_t *bytes, int len,
+		       bool std_checksum)
 {
 	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
 
 	*state = 1;
 	priv->isp_rx_count = 0;
+	note_armed(priv, state);
+	if (std_checksum) {
+		priv->isp_std_freq_state = 0;
+		priv->isp_event = 0;
+	}
 	for (int i = 0; i < len; i++) {
 		UARTputchar(bytes[i], priv);
 		tangox_udelay(ISP_PACE_US);
 	}
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+}
+
+void isp_send_frame(fp_priv_t *priv, int32_t *state, const uint8_t *bytes, int len)
+{
+	send_paced(priv, state, bytes, len, false);
+}
+
+void isp_send_std_checksum(fp_priv_t *priv, const uint8_t *bytes, int len)
+{
+	send_paced(priv, &priv->isp_std_checksum_state, bytes, len, true);
+}
+
+void isp_send_data(fp_priv_t *priv, const uint8_t *bytes, size_t count)
+{
+	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
+
+	priv->isp_byte_state = 1;
+	priv->isp_rx_count = 0;
+	note_armed(priv, &priv->isp_byte_state);
+	for (size_t i = 0; i < count; i++)
+		UARTputchar(bytes[i], priv); /* data bytes go out back to back */
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 }
 
@@ -43,26 +112,9 @@ int32_t isp_await(fp_priv_t *priv, const int32_t *word, long ticks)
 	return value;
 }
 
-/** struct isp_rule - an answer rule: its state word and where its answer completes. */
-struct isp_rule {
-	int32_t fp_priv_t::*state;
-	int status_at;   /* position of the status byte */
-	int length;      /* answer length; 0: complete at every byte from status_at on */
-};
-
-/* In the order the rules are chosen: the first armed rule takes the byte. */
-static constexpr isp_rule isp_rules[] = {
-	{ &fp_priv_t::isp_checksum_state, 4, 7 },   /* echo, status, checksum low, high */
-	{ &fp_priv_t::isp_erase_state, 4, 0 },      /* echo of 4 bytes, status */
-	{ &fp_priv_t::isp_erase_verify_state, 4, 0 },
-	{ &fp_priv_t::isp_program_state, 4, 0 },
-	{ &fp_priv_t::isp_byte_state, 1, 2 },       /* echo of the data byte, status */
-	{ &fp_priv_t::isp_verify_state, 4, 0 },
-};
-
 void isp_receive_byte(fp_priv_t *priv, uint8_t b)
 {
-	const isp_rule *rule = nullptr;
+	const isp_rule *rule;
 	int count;
 
 	/* The micom's answer to the sync is consumed whatever else is armed. */
@@ -71,14 +123,9 @@ void isp_receive_byte(fp_priv_t *priv, uint8_t b)
 		return;
 	}
 
-	for (const isp_rule &r : isp_rules) {
-		if (priv->*r.state == 1) {
-			rule = &r;
-			break;
-		}
-	}
-	if (!rule)
-		return; /* nothing armed: dropped */
+	rule = isp_armed_rule;
+	if (!rule || priv->*rule->state != 1)
+		return; /* no answer awaited: dropped */
 
 	count = priv->isp_rx_count;
 	if (count < 0 || count >= ISP_RX_BUF_SIZE)

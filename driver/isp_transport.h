@@ -23,6 +23,14 @@ void isp_send_sync(fp_priv_t *priv);
  * a 30 µs busy-wait, all under the driver lock.
  */
 void isp_send_frame(fp_priv_t *priv, int32_t *state, const uint8_t *bytes, int len);
+/*
+ * The standard checksum frame: armed like isp_send_frame() on
+ * isp_std_checksum_state, and in the same locked section isp_std_freq_state
+ * and isp_event are cleared.
+ */
+void isp_send_std_checksum(fp_priv_t *priv, const uint8_t *bytes, int len);
+/* Arms isp_byte_state and sends the @count data bytes back to back, under the lock. */
+void isp_send_data(fp_priv_t *priv, const uint8_t *bytes, size_t count);
 /* Waits (at most @ticks) for an answer to complete, then reads @word under the lock. */
 int32_t isp_await(fp_priv_t *priv, const int32_t *word, long ticks);
 

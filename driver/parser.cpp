@@ -20,28 +20,49 @@ static int data_ready(uint32_t base)
 	return (uart_reg_read(base, UART_LSR) & UART_LSR_DR) != 0;
 }
 
-/*
- * Reads the @n bytes that end a frame, waiting for each.  A micom that stops
- * in the middle of a frame would otherwise hold the CPU with interrupts off;
- * the wait for each byte is bounded and the frame is given up when a byte
- * does not come.  Returns 1 when all @n bytes were read.
- */
-static int read_rest(uint32_t base, uint8_t code, uint8_t *buf, int n)
+/* At most one warning a second, so a babbling line cannot flood the log. */
+static void warn_cut(int got)
 {
-	for (int i = 0; i < n; i++) {
-		if (!uart_wait_lsr(base, UART_LSR_DR)) {
-			unsigned long now = kp_jiffies();
+	unsigned long now = kp_jiffies();
 
-			if (!cut_warned || now - cut_warned_at >= kp_hz()) {
-				cut_warned = 1;
-				cut_warned_at = now;
-				kp_printk("\x01" "4fp_micom: frame %02X cut short after %d of %d bytes\n",
-					  code, i, n);
-			}
-			return 0;
-		}
-		buf[i] = read_byte(base);
+	if (cut_warned && now - cut_warned_at < kp_hz())
+		return;
+	cut_warned = 1;
+	cut_warned_at = now;
+	kp_printk("\x01" "4fp_micom: frame cut short (%d bytes)\n", got);
+}
+
+/*
+ * Reads the next byte of a frame, waiting for it.  A micom that stops in the
+ * middle of a frame would otherwise hold the CPU with interrupts off: the
+ * wait is bounded (UART_POLL_LIMIT_US, some twenty character times at
+ * 115200 bit/s) and the frame is given up, with a warning, when the byte
+ * does not come.  @got is how many bytes of the frame came before, start
+ * byte included.  Returns 1 with the byte in @b.
+ *
+ * The direction and code/length bytes are waited for as well.  The FIFO's
+ * trigger level of 4 bytes makes them present when a frame's start byte
+ * raised the interrupt, but not when the start byte is the last of a few
+ * stray bytes read in the same run (.. 33 AA | DF E5 ..): an empty FIFO
+ * gives its last byte again, and the frame that follows the noise would be
+ * lost.
+ */
+static int frame_byte(uint32_t base, int got, uint8_t *b)
+{
+	if (!uart_wait_lsr(base, UART_LSR_DR)) {
+		warn_cut(got);
+		return 0;
 	}
+	*b = read_byte(base);
+	return 1;
+}
+
+/* Reads the @n bytes that end a frame; 1 when all came. */
+static int read_rest(uint32_t base, uint8_t *buf, int n)
+{
+	for (int i = 0; i < n; i++)
+		if (!frame_byte(base, 3 + i, &buf[i]))
+			return 0;
 	return 1;
 }
 
@@ -122,31 +143,30 @@ static void read_frames(fp_priv_t *priv)
 
 	for (;;) {
 		if (b == FRAME_START) {
-			/* The direction and code/length bytes are read at once:
-			 * the FIFO's trigger level of 4 bytes makes sure they are
-			 * there when a frame raised the interrupt. */
-			uint8_t dir = read_byte(base);
+			uint8_t dir, code;
 
+			if (!frame_byte(base, 1, &dir))
+				return;
 			/* A wrong direction byte is dropped, never re-examined
 			 * as a start byte (AA AA DF .. loses its frame). */
 			if (dir == FRAME_TO_HOST) {
-				uint8_t code = read_byte(base);
-
+				if (!frame_byte(base, 2, &code))
+					return;
 				switch (code) {
 				case FRAME_BOOTINFO:
 					/* 8 payload bytes and the checksum, not verified */
-					if (!read_rest(base, code, buf, 9))
+					if (!read_rest(base, buf, 9))
 						return;
 					got_bootinfo(priv, buf);
 					break;
 				case FRAME_TIME:
-					if (!read_rest(base, code, buf, 9))
+					if (!read_rest(base, buf, 9))
 						return;
 					got_time(priv, buf);
 					break;
 				case FRAME_KEY:
 					/* 5 payload bytes and the checksum */
-					if (!read_rest(base, code, buf, 6))
+					if (!read_rest(base, buf, 6))
 						return;
 					if (buf[2] != FP_KEY_ADDR_REMOTE && buf[2] != FP_KEY_ADDR_FRONT)
 						break; /* not from our remote or front keys */

@@ -155,6 +155,7 @@ int InputCore::register_device(Machine& m, InputDevice* dev) {
     (void)m;
     if (fail_register)
         return -12;  // ENOMEM
+    dev->evbit.set(kEvSyn);  // every device reports synchronisation events
     // Repeat values set before registration leave repeating to the driver.
     if (dev->evbit.test(kEvRep) && !dev->rep_delay && !dev->rep_period) {
         dev->soft_repeat = true;
