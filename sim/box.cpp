@@ -106,6 +106,14 @@ Box::~Box() {
         unmap_module(module_);
         module_ = nullptr;
     }
+    // the image of a module that lost power goes too: the next box in this
+    // process must load a fresh one
+    if (stale_module_) {
+        unmap_module(stale_module_);
+        stale_module_ = nullptr;
+    }
+    // the micom's pending timers are cancelled in the machine's event queue
+    micom_.reset();
     m_.reset();
     if (g_box == this)
         g_box = nullptr;
@@ -207,6 +215,15 @@ void Box::clear_faults() {
 
 int Box::boot() {
     if (!powered_) {
+        // switched on by hand: a fresh start, as when the micom switches it
+        // on; the contexts that lost power unwind before their image goes
+        if (m_->current() == m_->world())
+            m_->settle();
+        if (stale_module_) {
+            unmap_module(stale_module_);
+            stale_module_ = nullptr;
+        }
+        set_wall_ns(0);
         powered_ = true;
         halted_ = false;
     }

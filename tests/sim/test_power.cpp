@@ -1,0 +1,364 @@
+// SPDX-License-Identifier: MIT
+// Power-off, reboot, deep standby, the clock display, the identification and
+// the rescue hand-shake on the simulated box, and a whole power cycle with a
+// timed wake-up.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim_helpers.h"
+
+using namespace sim;
+using namespace simtest;
+
+namespace {
+
+constexpr uint8_t kCmdClock = 0x3;
+constexpr uint8_t kCmdControl = 0x4;
+constexpr Nanos kTick = 10_ms;  // the box's default 100 Hz
+
+constexpr uint8_t kKeyVolumeUp = 0x43, kKey0 = 0x20, kKey1 = 0x21, kKey2 = 0x22, kKeyOk = 0x46;
+
+/// Frames the micom received, as "code: payload" lines.
+std::vector<std::string> frames(Box& box) {
+    std::vector<std::string> v;
+    for (auto& f : box.micom().frames())
+        v.push_back(hex({f.code}) + ": " + hex(f.payload));
+    return v;
+}
+
+std::string control(const std::string& payload) { return hex({kCmdControl}) + ": " + payload; }
+
+int64_t epoch_of(int year, int mon, int day, int hour, int min, int sec) {
+    static const int mdays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    auto leap = [](int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+    int64_t days = 0;
+    for (int y = 1970; y < year; ++y)
+        days += leap(y) ? 366 : 365;
+    for (int m = 1; m < mon; ++m)
+        days += mdays[m - 1] + (m == 2 && leap(year) ? 1 : 0);
+    days += day - 1;
+    return ((days * 24 + hour) * 60 + min) * 60 + sec;
+}
+
+int64_t epoch_of(const micom::DateTime& t) { return epoch_of(t.year, t.mon, t.day, t.hour, t.min, t.sec); }
+
+class Power : public testing::Test {
+protected:
+    void SetUp() override {
+        box.micom().set_time(micom::DateTime{2013, 12, 6, 15, 0, 0});
+        ASSERT_EQ(box.boot(), 0);
+        settle();
+    }
+    void settle() {
+        box.run_for(20_ms);
+        box.micom().clear_frames();
+    }
+    std::vector<std::string> sent() {
+        box.run_for(20_ms);
+        return frames(box);
+    }
+    Box box;
+};
+
+/// The rescue reader against keys pressed at given times after its start.
+class Rescue : public Power {
+protected:
+    struct Outcome {
+        std::string text;
+        Nanos took;
+        std::vector<std::string> log;
+    };
+    Outcome read_with_keys(const std::vector<std::pair<Nanos, uint8_t>>& keys) {
+        const Nanos t0 = box.now();
+        for (auto& [after, key] : keys)
+            box.machine().events().at(t0 + after, [this, key = key] { box.micom().press_key(key, 30_ms); });
+        const size_t from = box.log().lines().size();
+        SysResult r = box.proc_read("rescue");
+        Outcome o{r.data, box.now() - t0, {}};
+        for (auto& m : log_messages(box, from))
+            if (m.rfind("wait", 0) == 0)
+                o.log.push_back(m);
+        box.run_for(200_ms);  // the last key's release
+        return o;
+    }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------- control entries
+
+TEST_F(Power, RebootEntrySendsTheRebootCommandWhateverIsWritten) {
+    EXPECT_EQ(box.proc_write("reboot", "1\n"), 2);
+    EXPECT_EQ(sent(), std::vector<std::string>{control("55 00")});
+    // the micom switches the box off and on again: a fresh start
+    EXPECT_FALSE(box.powered());
+    const unsigned boots = box.boots();
+    box.run_for(2_s);
+    EXPECT_TRUE(box.powered());
+    EXPECT_EQ(box.boots(), boots + 1);
+    EXPECT_TRUE(box.module_loaded());
+
+    box.micom().clear_frames();
+    EXPECT_EQ(box.proc_write("reboot", ""), 0);
+    EXPECT_EQ(sent(), std::vector<std::string>{control("55 00")});
+    box.run_for(2_s);
+    EXPECT_TRUE(box.module_loaded());
+    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+}
+
+TEST_F(Power, ClockDisplayAndVfdEntries) {
+    EXPECT_EQ(box.proc_write("vfdclock", ""), 0);
+    EXPECT_EQ(sent(), std::vector<std::string>{hex({kCmdClock}) + ": 03 03"});
+    EXPECT_TRUE(box.micom().clock_display());
+
+    // the text is never copied: an unreadable buffer does not matter
+    settle();
+    box.faults.user_copy_fail = 1;
+    EXPECT_EQ(box.proc_write("vfd", std::string(300, 'x')), 300);
+    EXPECT_EQ(box.proc_write("vfdclock", std::string(200, 'x')), 200);
+    EXPECT_EQ(sent(), std::vector<std::string>{hex({kCmdClock}) + ": 03 03"});
+    EXPECT_EQ(box.faults.user_copy_fail, 1);
+}
+
+TEST_F(Power, ModelAndIdentificationExports) {
+    ProcEntry* e = box.procfs().find("model");
+    ASSERT_NE(e, nullptr);
+    SysResult r = box.proc_read("model");
+    EXPECT_EQ(r.data, "lumeta\n");
+    EXPECT_EQ(e->read_calls, 1u);
+    EXPECT_EQ(std::string(box.call_export<const char*>("get_tavix_model")), "lumeta");
+    EXPECT_EQ(std::string(box.call_export<const char*>("get_put_version")), "150");
+    EXPECT_EQ(box.call_export<int>("get_have_RF"), 0);
+
+    // another module changes the exported variables; the getters follow
+    *static_cast<int*>(box.module_symbol("have_RF")) = 1;
+    *static_cast<const char**>(box.module_symbol("put_model")) = "other";
+    EXPECT_EQ(box.call_export<int>("get_have_RF"), 1);
+    EXPECT_EQ(box.proc_read("model").data, "other\n");
+}
+
+TEST_F(Power, PowerOffWithoutAStoredAlarmSendsPlainDeepStandby) {
+    box.poweroff();
+    EXPECT_EQ(sent(), std::vector<std::string>{control("0C 00")});
+    EXPECT_FALSE(box.powered());
+    box.run_for(3600_s);
+    EXPECT_FALSE(box.powered());  // no wake-up time: the box stays off
+    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+}
+
+TEST_F(Power, DeepStandbyEntryNeverSendsTheStoredAlarm) {
+    box.call_export<void>("set_ALARM_time", "20131206153000");
+    EXPECT_EQ(box.proc_write("deepstandby", "1\n"), 2);
+    EXPECT_EQ(sent(), std::vector<std::string>{control("0C 00")});
+    EXPECT_FALSE(box.powered());
+    box.run_for(3600_s);
+    EXPECT_FALSE(box.powered());
+}
+
+TEST_F(Power, ALaterAlarmReplacesTheStoredOneAtPowerOff) {
+    box.call_export<void>("set_ALARM_time", "20140101000000");
+    box.call_export<void>("set_ALARM_time", "20131206153000");
+    box.call_export<void>("set_ALARM_time", "201");  // too short: the stored one stays
+    box.poweroff();
+    EXPECT_EQ(sent(), std::vector<std::string>{control("0C 01 00 30 D5 00 06 12 13")});
+}
+
+// Switch-off and timed switch-on, end to end: the clock set through
+// /proc/settime, a wake-up time one hour ahead, the power-off hook, and the
+// fresh start that reports the wake-up.
+TEST_F(Power, WholePowerCycleWithTimedWakeUp) {
+    ASSERT_EQ(box.proc_write("settime", "20140630220000+0\n"), 17);
+    box.run_for(20_ms);
+    EXPECT_EQ(epoch_of(box.micom().time()), epoch_of(2014, 6, 30, 22, 0, 0));
+    // some state of this run that the next start must not inherit
+    ASSERT_EQ(box.proc_write("led", "3\n"), 2);
+    ASSERT_EQ(box.proc_write("startrescue", "1\n"), 2);
+    box.call_export<void>("set_ALARM_time", "20140630230000");
+    const unsigned boots = box.boots();
+    settle();
+
+    box.poweroff();
+    EXPECT_EQ(sent(), std::vector<std::string>{control("0C 01 00 00 E3 00 30 06 14")});
+    EXPECT_FALSE(box.powered());
+    EXPECT_FALSE(box.module_loaded());
+
+    // off until the wake-up time
+    box.run_for(3590_s);
+    EXPECT_FALSE(box.powered());
+    EXPECT_EQ(box.boots(), boots);
+    box.run_for(20_s);
+    ASSERT_TRUE(box.powered());
+    ASSERT_EQ(box.boots(), boots + 1);
+    EXPECT_EQ(box.last_boot_result(), 0);
+    ASSERT_TRUE(box.module_loaded());
+
+    // the new start learnt why it runs
+    EXPECT_NE(box.call_export<int>("get_ALARM_status"), 0);
+    EXPECT_EQ(int64_t(box.call_export<unsigned long>("get_ALARM_time")), epoch_of(2014, 6, 30, 23, 0, 0));
+    // and the kernel clock follows the micom's clock
+    const int64_t micom_ns = epoch_of(box.micom().time()) * 1'000'000'000;
+    EXPECT_GE(box.wall_ns(), micom_ns - int64_t(1_s));
+    EXPECT_LE(box.wall_ns(), micom_ns + int64_t(1_s));
+    EXPECT_GE(box.wall_ns(), epoch_of(2014, 6, 30, 23, 0, 0) * 1'000'000'000);
+
+    // a fresh module: load-time values, no alarm, no blink thread
+    EXPECT_EQ(box.proc_read("led").data, "1\n");
+    EXPECT_EQ(priv(box)->alarm_pending, 0);
+    EXPECT_EQ(*static_cast<kp_task**>(box.module_symbol("tblink")), nullptr);
+    for (Task* t : box.machine().live_tasks())
+        EXPECT_NE(t->name, "blink");
+
+    // the next plain power-off does not repeat the old wake-up time
+    box.call_export<void>("clear_ALARM_status");
+    EXPECT_EQ(box.call_export<int>("get_ALARM_status"), 0);
+    settle();
+    box.poweroff();
+    EXPECT_EQ(sent(), std::vector<std::string>{control("0C 00")});
+    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+}
+
+TEST_F(Power, SwitchingOnByHandAfterDeepStandbyStartsAFreshModule) {
+    ASSERT_EQ(box.proc_write("led", "3\n"), 2);
+    box.call_export<void>("set_ALARM_time", "20131206153000");
+    ASSERT_EQ(box.proc_write("deepstandby", ""), 0);
+    box.run_for(20_ms);
+    ASSERT_FALSE(box.powered());
+    ASSERT_EQ(box.boot(), 0);
+    EXPECT_TRUE(box.powered());
+    EXPECT_EQ(box.proc_read("led").data, "1\n");
+    EXPECT_EQ(priv(box)->alarm_pending, 0);
+    EXPECT_EQ(box.call_export<int>("get_ALARM_status"), 0);  // not woken by the alarm
+    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+}
+
+// --------------------------------------------------------------- rescue
+
+TEST_F(Rescue, NoKeyGives255After200TicksWithThreeLogLines) {
+    ProcEntry* e = box.procfs().find("rescue");
+    ASSERT_NE(e, nullptr);
+    Outcome o = read_with_keys({});
+    EXPECT_EQ(o.text, "255\n");
+    EXPECT_GE(o.took, 199 * kTick);
+    EXPECT_LE(o.took, 201 * kTick);
+    EXPECT_EQ(o.log, (std::vector<std::string>{"wait[1]", "wait[2]", "wait finished"}));
+    EXPECT_EQ(e->read_calls, 1u);  // one hand-shake per read()
+    EXPECT_EQ(priv(box)->rescue_state, 1);  // left armed
+}
+
+TEST_F(Rescue, ASecondReadOfTheSameOpenFileIsEndOfFileWithoutAHandShake) {
+    long first = 0, second = -1;
+    std::string text(16, '\0');
+    Nanos took_second = 0;
+    const size_t from = box.log().lines().size();
+    box.run_process("cat", [&] {
+        long fd = box.sys_open("/proc/rescue");
+        first = box.sys_read(fd, text.data(), text.size());
+        const Nanos t = box.now();
+        second = box.sys_read(fd, text.data() + 8, 8);
+        took_second = box.now() - t;
+        box.sys_close(fd);
+        return 0;
+    });
+    EXPECT_EQ(first, 4);
+    EXPECT_EQ(text.substr(0, 4), "255\n");
+    EXPECT_EQ(second, 0);
+    EXPECT_EQ(took_second, 0u);
+    EXPECT_EQ(log_messages(box, from).size(), 3u);  // one hand-shake's lines only
+}
+
+TEST_F(Rescue, DigitOneTwiceEndsTheReadAtTheSecondPress) {
+    Outcome o = read_with_keys({{300_ms, kKey1}, {700_ms, kKey1}});
+    EXPECT_EQ(o.text, "2\n");
+    EXPECT_GE(o.took, 700_ms);
+    EXPECT_LE(o.took, 700_ms + 5_ms);  // the key frame's time on the wire
+    EXPECT_EQ(o.log, (std::vector<std::string>{"wait[1]", "wait[2]", "wait finished"}));
+    EXPECT_EQ(priv(box)->rescue_state, 0);
+    EXPECT_EQ(priv(box)->rescue_answered, 0);
+}
+
+TEST_F(Rescue, EachChoiceKeyGivesItsNumber) {
+    EXPECT_EQ(read_with_keys({{100_ms, kKeyVolumeUp}, {300_ms, kKeyVolumeUp}}).text, "1\n");
+    EXPECT_EQ(read_with_keys({{100_ms, kKey2}, {300_ms, kKey2}}).text, "3\n");
+    // the second key decides
+    EXPECT_EQ(read_with_keys({{100_ms, kKey2}, {300_ms, kKeyVolumeUp}}).text, "1\n");
+    // other keys do not count
+    Outcome o = read_with_keys({{100_ms, kKeyOk}, {300_ms, kKeyOk}});
+    EXPECT_EQ(o.text, "255\n");
+    EXPECT_LE(o.took, 201 * kTick);
+}
+
+TEST_F(Rescue, HoldingOneRescueKeyIsEnough) {
+    const Nanos t0 = box.now();
+    box.machine().events().at(t0 + 100_ms, [this] { box.micom().press_key(kKey2, 400_ms); });
+    SysResult r = box.proc_read("rescue");
+    EXPECT_EQ(r.data, "3\n");
+    // the first repeat comes one repeat interval after the press
+    EXPECT_LE(box.now() - t0, 100_ms + 110_ms + 5_ms);
+}
+
+TEST_F(Rescue, DigitZeroTwiceGives0OnlyAfterTheFullFirstWait) {
+    Outcome o = read_with_keys({{300_ms, kKey0}, {700_ms, kKey0}});
+    EXPECT_EQ(o.text, "0\n");
+    EXPECT_GE(o.took, 199 * kTick);
+    EXPECT_LE(o.took, 201 * kTick);  // no second wait
+}
+
+TEST_F(Rescue, SingleKeyAddsTheSecondWaitAndGives255After300Ticks) {
+    Outcome o = read_with_keys({{300_ms, kKey1}});
+    EXPECT_EQ(o.text, "255\n");
+    EXPECT_GE(o.took, 299 * kTick);
+    EXPECT_LE(o.took, 301 * kTick);
+    EXPECT_EQ(o.log, (std::vector<std::string>{"wait[1]", "wait[2]", "wait finished"}));
+
+    // the second key during the second wait ends it at once
+    o = read_with_keys({{300_ms, kKey1}, {2300_ms, kKey1}});
+    EXPECT_EQ(o.text, "2\n");
+    EXPECT_GE(o.took, 2300_ms);
+    EXPECT_LE(o.took, 2305_ms);
+}
+
+TEST_F(Rescue, AChoiceMadeAfterAReadIsReportedByTheNext) {
+    ASSERT_EQ(read_with_keys({}).text, "255\n");  // armed, no answer
+    box.micom().press_key(kKey1, 30_ms);
+    box.run_for(200_ms);
+    box.micom().press_key(kKey1, 30_ms);
+    box.run_for(200_ms);
+    Outcome o = read_with_keys({});
+    EXPECT_EQ(o.text, "2\n");
+    EXPECT_LT(o.took, kTick);  // at once
+    // consumed: the read after gets nothing
+    EXPECT_EQ(read_with_keys({}).text, "255\n");
+}
+
+TEST_F(Rescue, ReadingDoesNotStopTheBlinkThread) {
+    ASSERT_EQ(box.proc_write("startrescue", "1\n"), 2);
+    EXPECT_EQ(read_with_keys({}).text, "255\n");
+    size_t blink = 0;
+    for (Task* t : box.machine().live_tasks())
+        blink += t->name == "blink";
+    EXPECT_EQ(blink, 1u);
+    EXPECT_NE(*static_cast<kp_task**>(box.module_symbol("tblink")), nullptr);
+}
+
+// A box switched off by its micom keeps the image of its module until it is
+// switched on again; a box made after it must still get a fresh module.
+TEST(PowerLifetime, ANewBoxAfterOneLeftSwitchedOffLoadsAFreshModule) {
+    {
+        Box box;
+        ASSERT_EQ(box.boot(), 0);
+        ASSERT_EQ(box.proc_write("led", "3\n"), 2);
+        box.call_export<void>("set_ALARM_time", "20131206153000");  // ahead: a wake-up is pending
+        box.poweroff();
+        box.run_for(20_ms);
+        ASSERT_FALSE(box.powered());
+    }
+    Box box;
+    ASSERT_EQ(box.boot(), 0);
+    EXPECT_EQ(box.proc_read("led").data, "1\n");
+    EXPECT_EQ(priv(box)->alarm_pending, 0);
+    ASSERT_EQ(box.unload_module(), 0);
+    EXPECT_TRUE(box.last_unload_unmapped());
+    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+}
