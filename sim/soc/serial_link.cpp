@@ -34,7 +34,7 @@ void SerialLink::host_send(uint8_t b, const LineFormat& fmt) {
     const Nanos start = m_.now();
     const Nanos end = start + fmt.char_time();
     const bool ok = micom_format.reads(fmt);
-    log_.push_back(WireByte{start, end, Direction::HostToMicom, b, !ok});
+    log_.push_back(WireByte{start, end, Direction::HostToMicom, b, !ok, fmt});
     uint8_t v = b;
     int copies = inject(v);
     for (int i = 0; i < copies; ++i)
@@ -65,7 +65,7 @@ void SerialLink::micom_start_next() {
     if (!stalled) {
         LineFormat rx = host_format ? host_format() : micom_format;
         const bool error = !rx.reads(micom_format);
-        log_.push_back(WireByte{start, end, Direction::MicomToHost, b, error});
+        log_.push_back(WireByte{start, end, Direction::MicomToHost, b, error, micom_format});
         uint8_t v = b;
         int copies = inject(v);
         for (int i = 0; i < copies; ++i)

@@ -37,6 +37,7 @@ struct WireByte {
     Direction dir;
     uint8_t byte;
     bool error;  ///< the receiver saw a parity or framing error
+    LineFormat format;  ///< the sender's framing and speed (for bit-level traces)
 };
 
 /// Seeded faults of a line.
