@@ -12,8 +12,8 @@
 #define FP_TIME_WAIT_TICKS 200
 #define FP_MINORS 256
 
-constinit fp_priv_t fp_priv;
-constinit kp_spinlock fp_lock;
+constinit fp_priv_t fp_priv{};
+constinit kp_spinlock fp_lock{};
 constinit int32_t micom_major = 75;
 
 /* The power-off hook found at start, given back at stop if ours is still in place. */

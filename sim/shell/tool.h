@@ -1,0 +1,14 @@
+// SPDX-License-Identifier: MIT
+// The fpsim command line: `fpsim shell [FILE]`, `fpsim flash [--build a|b]
+// IMAGE`, `fpsim demo`, with --seed, --vcd, --log, --hz and --baud.
+#pragma once
+
+#include "shell.h"
+
+namespace fpsim {
+
+int tool_main(int argc, char** argv);
+/// The guided tour; returns the exit status.
+int run_demo(const ToolOptions& options, const std::string& out_dir);
+
+}  // namespace fpsim

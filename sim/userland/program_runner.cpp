@@ -1,0 +1,137 @@
+// SPDX-License-Identifier: MIT
+#include "userland/program_runner.h"
+
+#include <dlfcn.h>
+
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstring>
+
+#include "userland/user_process.h"
+
+#ifndef MICOMFLASH_A_PATH
+#define MICOMFLASH_A_PATH "libmicomflash_a.so"
+#endif
+#ifndef MICOMFLASH_B_PATH
+#define MICOMFLASH_B_PATH "libmicomflash_b.so"
+#endif
+
+namespace sim::userland {
+
+namespace {
+ProgramRunner* g_runner = nullptr;
+
+double process_cpu_seconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+UserProcess* g_process = nullptr;
+}  // namespace
+
+UserProcess* running_process() { return g_process; }
+void set_running_process(UserProcess* p) { g_process = p; }
+
+bool is_simulated_path(const char* path) {
+    return path && (std::strcmp(path, "/dev/micom") == 0 || std::strncmp(path, "/proc/", 6) == 0);
+}
+
+std::string program_path(Build build) {
+    return build == Build::A ? MICOMFLASH_A_PATH : MICOMFLASH_B_PATH;
+}
+
+std::vector<std::string> RunResult::lines() const {
+    std::vector<std::string> v;
+    size_t from = 0;
+    while (from < out.size()) {
+        size_t nl = out.find('\n', from);
+        if (nl == std::string::npos) {
+            v.push_back(out.substr(from));
+            break;
+        }
+        v.push_back(out.substr(from, nl - from));
+        from = nl + 1;
+    }
+    return v;
+}
+
+ProgramRunner::ProgramRunner(Box& box) : box_(box) {
+    if (g_runner)
+        std::fprintf(stderr, "fpsim: only one program runner at a time\n");
+    g_runner = this;
+    clock_.on_reference = [this](bool present) { box_.micom().set_clock_reference(present); };
+}
+
+ProgramRunner::~ProgramRunner() {
+    if (g_runner == this)
+        g_runner = nullptr;
+}
+
+ProgramRunner* ProgramRunner::current() { return g_runner; }
+
+RunResult ProgramRunner::run(Build build, const std::vector<std::string>& args) {
+    return run_object(program_path(build), args);
+}
+
+RunResult ProgramRunner::run_object(const std::string& path, const std::vector<std::string>& args) {
+    RunResult result;
+    const auto wall_start = std::chrono::steady_clock::now();
+    const double cpu_start = process_cpu_seconds();
+    result.started = box_.now();
+
+    // Every run starts from the program's load-time globals.
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        result.err = std::string("fpsim: cannot load ") + path + ": " + dlerror() + "\n";
+        result.main_result = result.exit_status = 127;
+        return result;
+    }
+    auto entry = reinterpret_cast<int (*)(int, char**)>(dlsym(handle, "micomflash_main"));
+    result.loaded = entry != nullptr;
+
+    std::vector<std::string> storage{"micomflash"};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    UserProcess process;
+    process.box = &box_;
+    if (entry) {
+        set_running_process(&process);
+        box_.run_process("micomflash", [&] {
+            result.main_result = entry(int(storage.size()), argv.data());
+            result.completed = true;
+            // exit: the kernel closes what the program left open
+            result.files_left_open = int(process.sim_files.size());
+            for (int fd : process.sim_files)
+                box_.sys_close(fd);
+            process.sim_files.clear();
+            return result.main_result;
+        });
+        set_running_process(nullptr);
+    } else {
+        process.err = "fpsim: " + path + " has no micomflash_main\n";
+        result.main_result = 127;
+    }
+    result.exit_status = result.main_result & 0xFF;
+    result.out = std::move(process.out);
+    result.err = std::move(process.err);
+
+    dlclose(handle);
+    void* again = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    result.unloaded = again == nullptr;
+    if (again)
+        dlclose(again);
+
+    result.ended = box_.now();
+    result.wall_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+    result.cpu_seconds = process_cpu_seconds() - cpu_start;
+    return result;
+}
+
+}  // namespace sim::userland
