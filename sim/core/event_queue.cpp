@@ -5,35 +5,27 @@ namespace sim {
 
 EventQueue::Id EventQueue::at(Nanos t, std::function<void()> fn) {
     Id id = next_id_++;
-    live_.insert(id);
-    heap_.push(Event{t, id, std::move(fn)});
+    queue_.emplace(std::make_pair(t, id), std::move(fn));
+    time_of_.emplace(id, t);
     return id;
 }
 
 void EventQueue::cancel(Id id) {
-    live_.erase(id);
-}
-
-void EventQueue::drop_cancelled() {
-    while (!heap_.empty() && !live_.count(heap_.top().id))
-        heap_.pop();
-}
-
-Nanos EventQueue::next_time() {
-    drop_cancelled();
-    return heap_.top().t;
+    auto it = time_of_.find(id);
+    if (it == time_of_.end())
+        return;
+    queue_.erase({it->second, id});
+    time_of_.erase(it);
 }
 
 bool EventQueue::pop(Nanos& t, std::function<void()>& fn) {
-    drop_cancelled();
-    if (heap_.empty())
+    if (queue_.empty())
         return false;
-    // priority_queue::top() is const; the function is moved out before pop().
-    Event& e = const_cast<Event&>(heap_.top());
-    t = e.t;
-    live_.erase(e.id);
-    fn = std::move(e.fn);
-    heap_.pop();
+    auto it = queue_.begin();
+    t = it->first.first;
+    time_of_.erase(it->first.second);
+    fn = std::move(it->second);
+    queue_.erase(it);
     return true;
 }
 

@@ -59,8 +59,10 @@ bool Machine::idle_step() {
 // ---------------------------------------------------------- interrupts
 
 void Machine::set_irq_line(unsigned line, bool level) {
-    if (line < lines_.size())
+    if (line < lines_.size() && lines_[line] != level) {
         lines_[line] = level;
+        raised_ += level ? 1 : -1;
+    }
 }
 
 int Machine::request_irq(unsigned line, IrqHandler h, void* cookie, std::string name) {
@@ -115,6 +117,8 @@ void Machine::deliver_irqs() {
     Nanos storm_at = now_;
     unsigned storm = 0;
     for (;;) {
+        if (raised_ == 0)
+            return;  // the common case, at every platform call
         unsigned line = 0;
         for (; line < lines_.size(); ++line)
             if (lines_[line] && slots_[line].handler && !slots_[line].disabled)

@@ -149,6 +149,7 @@ private:
         bool disabled = false;
     };
     std::vector<bool> lines_;
+    int raised_ = 0;  ///< lines at their active level
     std::vector<IrqSlot> slots_;
     bool irq_enabled_ = true;
     bool in_irq_ = false;
