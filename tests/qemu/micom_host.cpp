@@ -13,8 +13,31 @@
 // ("rx" is what the micom received from the SoC).  Built without the micom
 // model, it only records what it receives and answers nothing.
 //
+// The guest asks for what only the outside world can do through its console
+// (COM1, a third chardev, given with --console): a console line holding
+// "fp-host: " followed by one of
+//
+//   key ADDR KEY HOLD_MS    the remote (ADDR 5F) or the front keys (12)
+//                           press KEY (hex) for HOLD_MS milliseconds
+//   time YYYY-MM-DDTHH:MM:SS  the micom's clock is set to that time and
+//                           the micom sends a time answer of its own accord
+//
+// is carried out as soon as the line is complete, and logged as
+// "<seconds> command <text>".  The guest prints the line only once it is
+// ready for the result (its event device open), so the request cannot be
+// early or late however slow the guest runs.
+//
+// The flash starts with blocks 1 to 31 holding a fixed pattern and block 0
+// erased (so a block 0 programming verifies without a chip erase); the log
+// gives the flash checksum at the start and at the end, and block 0 at the
+// end:
+//
+//   <seconds> flash-checksum start|end XXXX
+//   <seconds> flash-block 0 <512 hex digits>
+//
 // usage: micom_host --primary SOCKET --isp SOCKET --log FILE
-//                   [--time YYYY-MM-DDTHH:MM:SS] [--connect-timeout SECONDS]
+//                   [--console SOCKET] [--time YYYY-MM-DDTHH:MM:SS]
+//                   [--connect-timeout SECONDS]
 //        micom_host --has-model     (exit status 0 when built with the model)
 #include <poll.h>
 #include <signal.h>
@@ -27,6 +50,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <array>
 #include <deque>
 #include <functional>
 #include <map>
@@ -195,14 +219,91 @@ int connect_unix(const std::string& path, double timeout_s) {
 void usage() {
     std::fprintf(stderr,
                  "usage: micom_host --primary SOCKET --isp SOCKET --log FILE\n"
-                 "                  [--time YYYY-MM-DDTHH:MM:SS] [--connect-timeout SECONDS]\n"
+                 "                  [--console SOCKET] [--time YYYY-MM-DDTHH:MM:SS]\n"
+                 "                  [--connect-timeout SECONDS]\n"
                  "       micom_host --has-model\n");
 }
+
+#ifdef FP_HAVE_MICOM_MODEL
+bool parse_date(const std::string& text, micom::DateTime& t) {
+    return std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d", &t.year, &t.mon, &t.day, &t.hour, &t.min,
+                       &t.sec) == 6;
+}
+
+constexpr size_t kFlashBlock = 256;
+
+// Blocks 1 to 31 hold a fixed pattern, block 0 is erased.
+std::array<uint8_t, 8192> initial_flash() {
+    std::array<uint8_t, 8192> f{};
+    for (size_t i = 0; i < f.size(); ++i)
+        f[i] = i < kFlashBlock ? 0xFF : static_cast<uint8_t>((i * 7 + i / kFlashBlock) & 0xFF);
+    return f;
+}
+
+void log_flash(HostEnv& env, const micom::MicomModel& model, const char* when) {
+    env.log_line("flash-checksum %s %04X", when, model.flash_checksum());
+    if (std::string(when) != "end") return;
+    std::string hex;
+    char b[3];
+    for (size_t i = 0; i < kFlashBlock; ++i) {
+        std::snprintf(b, sizeof b, "%02X", model.flash()[i]);
+        hex += b;
+    }
+    env.log_line("flash-block 0 %s", hex.c_str());
+}
+
+// Carries out one request of the guest (the text after "fp-host: ").
+void run_command(HostEnv& env, micom::MicomModel& model, const std::string& text) {
+    env.log_line("command %s", text.c_str());
+    unsigned addr = 0, key = 0, hold_ms = 0;
+    char date[32];
+    micom::DateTime t;
+    if (std::sscanf(text.c_str(), "key %x %x %u", &addr, &key, &hold_ms) == 3 && addr <= 0xFF &&
+        key <= 0xFF) {
+        model.press_key(static_cast<uint8_t>(key), Nanos{hold_ms} * 1'000'000,
+                        static_cast<uint8_t>(addr));
+    } else if (std::sscanf(text.c_str(), "time %31s", date) == 1 && parse_date(date, t)) {
+        model.set_time(t);
+        model.send_time_answer();
+    } else {
+        env.log_line("command not understood");
+    }
+}
+#endif
+
+// Collects the console's lines and hands on those that ask the host for something.
+class ConsoleWatch {
+public:
+    explicit ConsoleWatch(std::function<void(const std::string&)> on_request)
+        : on_request_(std::move(on_request)) {}
+
+    void feed(const uint8_t* data, size_t len) {
+        for (size_t i = 0; i < len; ++i) {
+            char c = static_cast<char>(data[i]);
+            if (c == '\n') {
+                line_done();
+            } else if (c != '\r' && line_.size() < 4096) {
+                line_ += c;
+            }
+        }
+    }
+
+private:
+    void line_done() {
+        static const std::string kTag = "fp-host: ";
+        auto at = line_.find(kTag);
+        if (at != std::string::npos) on_request_(line_.substr(at + kTag.size()));
+        line_.clear();
+    }
+
+    std::function<void(const std::string&)> on_request_;
+    std::string line_;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string primary, isp, log_path, time_text;
+    std::string primary, isp, console, log_path, time_text;
     double connect_timeout = 60;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -223,6 +324,8 @@ int main(int argc, char** argv) {
             primary = value();
         } else if (a == "--isp") {
             isp = value();
+        } else if (a == "--console") {
+            console = value();
         } else if (a == "--log") {
             log_path = value();
         } else if (a == "--time") {
@@ -256,65 +359,88 @@ int main(int argc, char** argv) {
     auto model = std::make_unique<micom::MicomModel>(env);
     if (!time_text.empty()) {
         micom::DateTime t;
-        if (std::sscanf(time_text.c_str(), "%d-%d-%dT%d:%d:%d", &t.year, &t.mon, &t.day, &t.hour,
-                        &t.min, &t.sec) != 6) {
+        if (!parse_date(time_text, t)) {
             usage();
             return 2;
         }
         model->set_time(t);
     }
+    model->set_flash(initial_flash());
     env.log_line("micom model running");
+    log_flash(env, *model, "start");
+    ConsoleWatch watch([&](const std::string& text) { run_command(env, *model, text); });
 #else
+    (void)time_text;
     env.log_line("no micom model: recording only");
+    ConsoleWatch watch([&](const std::string& text) {
+        env.log_line("command %s", text.c_str());
+        env.log_line("command not understood");
+    });
 #endif
 
-    // QEMU creates and waits on its sockets in command-line order.
-    int fds[2] = {connect_unix(primary, connect_timeout), -1};
-    if (fds[0] >= 0) fds[1] = connect_unix(isp, connect_timeout);
-    if (fds[0] < 0 || fds[1] < 0) return 1;
-    env.set_fd(Link::Primary, fds[0]);
-    env.set_fd(Link::Isp, fds[1]);
+    // QEMU creates and waits on its sockets in command-line order: COM2,
+    // COM3, then the console.
+    enum { kPrimary, kIsp, kConsole, kLinks };
+    int fds[kLinks] = {-1, -1, -1};
+    const std::string paths[kLinks] = {primary, isp, console};
+    for (int i = 0; i < kLinks; i++) {
+        if (paths[i].empty()) continue;
+        fds[i] = connect_unix(paths[i], connect_timeout);
+        if (fds[i] < 0) return 1;
+    }
+    env.set_fd(Link::Primary, fds[kPrimary]);
+    env.set_fd(Link::Isp, fds[kIsp]);
     env.log_line("connected");
 
-    const Link links[2] = {Link::Primary, Link::Isp};
-    bool open[2] = {true, true};
-    while (!g_stop && (open[0] || open[1])) {
+    const char* names[kLinks] = {"primary", "isp", "console"};
+    bool open[kLinks];
+    for (int i = 0; i < kLinks; i++) open[i] = fds[i] >= 0;
+    while (!g_stop && (open[kPrimary] || open[kIsp] || open[kConsole])) {
         Nanos next = env.run_due();
-        pollfd p[2];
-        for (int i = 0; i < 2; i++) p[i] = {open[i] ? fds[i] : -1, POLLIN, 0};
+        pollfd p[kLinks];
+        for (int i = 0; i < kLinks; i++) p[i] = {open[i] ? fds[i] : -1, POLLIN, 0};
         timespec ts{1, 0};
         if (next != UINT64_MAX) {
             Nanos now = env.now();
             Nanos wait = next > now ? next - now : 0;
             ts = {static_cast<time_t>(wait / 1'000'000'000), static_cast<long>(wait % 1'000'000'000)};
         }
-        int n = ppoll(p, 2, &ts, nullptr);
+        int n = ppoll(p, kLinks, &ts, nullptr);
         if (n < 0) {
             if (errno == EINTR) continue;
             break;
         }
-        for (int i = 0; i < 2; i++) {
+        for (int i = 0; i < kLinks; i++) {
             if (!open[i] || !(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             uint8_t buf[256];
             ssize_t got = read(fds[i], buf, sizeof buf);
             if (got <= 0) {
                 open[i] = false;
-                env.log_line("%s link closed", link_name(links[i]));
+                env.log_line("%s link closed", names[i]);
                 continue;
             }
+            if (i == kConsole) {
+                watch.feed(buf, static_cast<size_t>(got));
+                continue;
+            }
+            const Link link = i == kPrimary ? Link::Primary : Link::Isp;
             for (ssize_t k = 0; k < got; k++) {
-                Nanos start = env.arrival_start(links[i], static_cast<size_t>(got - k));
-                env.log_line("rx %s %02X", link_name(links[i]), buf[k]);
+                Nanos start = env.arrival_start(link, static_cast<size_t>(got - k));
+                env.log_line("rx %s %02X", link_name(link), buf[k]);
 #ifdef FP_HAVE_MICOM_MODEL
-                model->receive(links[i], buf[k], start, true);
+                model->receive(link, buf[k], start, true);
 #else
                 (void)start;
 #endif
             }
         }
     }
+#ifdef FP_HAVE_MICOM_MODEL
+    log_flash(env, *model, "end");
+#endif
     env.log_line("end");
-    for (int fd : fds) close(fd);
+    for (int fd : fds)
+        if (fd >= 0) close(fd);
     std::fclose(log);
     return 0;
 }

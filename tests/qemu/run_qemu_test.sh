@@ -5,15 +5,22 @@
 #
 #   run_qemu_test.sh x86_64|mipsel MICOM_HOST WORK_DIR
 #
-# Sets up what is missing (setup_env.sh), builds the module and the major-75
-# blocker, packs a busybox initramfs with guest_test.sh as /init, and boots
-# qemu-system-x86_64 (pc, TCG) or qemu-system-mipsel (Malta) with COM2
-# (0x2F8, IRQ 3) and COM3 (0x3E8, IRQ 5: IRQ 4 is the console's) wired to
-# MICOM_HOST over Unix-socket chardevs.  Passes when the guest
-# reports success, the micom received the boot-information and clock
-# requests byte for byte after each start, and QEMU ended by itself within
-# its time-out (on Malta through the power-off hook, which must have sent
-# the micom its power-off frame).
+# Sets up what is missing (setup_env.sh), builds the module, the major-75
+# blocker, on x86 the debug-exit power-off and the static guest_tool, packs
+# a busybox initramfs with guest_test.sh as /init, and boots
+# qemu-system-x86_64 (pc, TCG, acpi=off) or qemu-system-mipsel (Malta) with
+# COM2 (0x2F8, IRQ 3) and COM3 (0x3E8, IRQ 5: IRQ 4 is the console's) wired
+# to MICOM_HOST over Unix-socket chardevs.  The console (COM1) is a third
+# socket that MICOM_HOST reads for the guest's requests (a key press, a time
+# answer); QEMU also writes it to console.log.
+#
+# Passes when the guest reports success, QEMU ended by itself within its
+# time-out through frontpanel's power-off hook (chained to the board's
+# power-off on Malta, to debug_exit on x86), and the micom received, byte
+# for byte: the boot-information and clock requests after each start, the
+# LED, set-clock and hand-over frames, and the power-off frame last; with
+# the micom model, its flash block 0 must hold what the guest programmed
+# and the checksum the guest read must be the flash's.
 #
 # Exit status: 0 pass, 1 fail, 77 skipped (the reason is printed).
 # Prints the figures: module build time, .ko text size, the largest stack
@@ -61,6 +68,27 @@ if ! make -C "$kdir" M="$work/blocker" "${make_args[@]}" modules >"$work/blocker
 	exit 1
 fi
 
+if [ "$arch" = x86_64 ]; then
+	mkdir -p "$work/debug_exit"
+	cp "$here/debug_exit/debug_exit.c" "$here/debug_exit/Kbuild" "$work/debug_exit/"
+	if ! make -C "$kdir" M="$work/debug_exit" modules >"$work/debug_exit.log" 2>&1; then
+		tail -20 "$work/debug_exit.log"
+		echo "FAIL: debug_exit module build"
+		exit 1
+	fi
+fi
+
+case "$arch" in
+x86_64) cc=gcc ;;
+mipsel) cc=mipsel-linux-gnu-gcc ;;
+esac
+if ! $cc -static -O2 -Wall -Wextra -Werror -I"$fp_top/driver" -o "$work/guest_tool" \
+	"$here/guest_tool.c" >"$work/guest_tool.log" 2>&1; then
+	cat "$work/guest_tool.log"
+	echo "FAIL: guest_tool build for $arch"
+	exit 1
+fi
+
 largest=$(cat "$work"/ko/core/*.su 2>/dev/null | sort -t$'\t' -k2 -n | tail -1)
 echo "largest-stack-frame ${largest:-none}"
 
@@ -75,19 +103,31 @@ done
 cp "$here/guest_test.sh" "$root/init"
 chmod +x "$root/init"
 cp "$work/ko/frontpanel.ko" "$work/blocker/major_blocker.ko" "$root/lib/modules/"
+cp "$work/guest_tool" "$root/bin/"
+# the input event device of the remote control: evdev is a module in both kernels
+cp "$(fp_module_dir "$arch")/kernel/drivers/input/evdev.ko" "$root/lib/modules/" ||
+	{ echo "FAIL: no evdev.ko for $arch"; exit 1; }
+[ "$arch" = x86_64 ] && cp "$work/debug_exit/debug_exit.ko" "$root/lib/modules/"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz" || { echo "FAIL: initramfs"; exit 1; }
 
 # ---- boot ------------------------------------------------------------------
 if "$micom_host" --has-model; then micom=model; else micom=silent; fi
 cmdline="console=ttyS0 8250.nr_uarts=1 panic=-1 loglevel=7 printk.devkmsg=on fp_arch=$arch fp_micom=$micom fp_micom_year=$micom_year"
-com2="$work/com2.sock" com3="$work/com3.sock"
-rm -f "$com2" "$com3" "$work/console.log" "$work/micom.log"
+com2="$work/com2.sock" com3="$work/com3.sock" con="$work/console.sock"
+rm -f "$com2" "$com3" "$con" "$work/console.log" "$work/micom.log"
+# QEMU waits for micom_host on each socket in this order
 sockets=(-chardev "socket,id=com2,path=$com2,server=on,wait=on"
-	-chardev "socket,id=com3,path=$com3,server=on,wait=on")
+	-chardev "socket,id=com3,path=$com3,server=on,wait=on"
+	-chardev "socket,id=con,path=$con,server=on,wait=on,logfile=$work/console.log,logappend=off")
 case "$arch" in
 x86_64)
+	# noapic: without ACPI the kernel routes ISA interrupts through the
+	# IO-APIC only for the lines the BIOS's MP table lists, and SeaBIOS
+	# lists no ISA IRQ 5 (COM3, the ISP link): the line would stay on the
+	# 8259, which is masked in symmetric I/O mode, and never arrive.  The
+	# 8259 serves every ISA line.
 	qemu=(qemu-system-x86_64 -accel tcg -m 256 -kernel "$kernel"
-		-append "$cmdline pnpacpi=off acpi=off"
+		-append "$cmdline pnpacpi=off acpi=off noapic"
 		-device isa-debug-exit,iobase=0xf4,iosize=0x04)
 	;;
 mipsel)
@@ -95,13 +135,13 @@ mipsel)
 	;;
 esac
 qemu+=(-initrd "$work/initramfs.gz" -display none -monitor none -no-reboot
-	-serial "file:$work/console.log" "${sockets[@]}" -serial chardev:com2
+	"${sockets[@]}" -serial chardev:con -serial chardev:com2
 	-device isa-serial,chardev=com3,iobase=0x3e8,irq=5)
 
 start=$(date +%s.%N)
 timeout --kill-after=10 "$qemu_timeout" "${qemu[@]}" >"$work/qemu.log" 2>&1 &
 qemu_pid=$!
-"$micom_host" --primary "$com2" --isp "$com3" --log "$work/micom.log" \
+"$micom_host" --primary "$com2" --isp "$com3" --console "$con" --log "$work/micom.log" \
 	--time "$micom_year-05-17T12:34:56" --connect-timeout 60 >"$work/micom_host.log" 2>&1 &
 host_pid=$!
 wait $qemu_pid
@@ -116,7 +156,7 @@ awk -v a="$start" -v b="$end" -v arch="$arch" 'BEGIN { printf "qemu-seconds %.1f
 # ---- verdict ---------------------------------------------------------------
 grep -a 'fp-guest:' "$work/console.log" | sed 's/^\[[ 0-9.]*\] //'
 case "$arch" in
-x86_64) expected_rc=1 ;; # isa-debug-exit with 0: (0 << 1) | 1
+x86_64) expected_rc=1 ;; # debug_exit's isa-debug-exit with 0: (0 << 1) | 1
 mipsel) expected_rc=0 ;; # the board's power-off
 esac
 if [ $qemu_rc -eq 124 ] || [ $qemu_rc -eq 137 ]; then
@@ -137,12 +177,42 @@ if [ "$requests" -ne 3 ]; then
 	fail "micom received $requests boot-information/clock request pairs, expected 3; received: ${received:0:300}"
 fi
 
-# Malta: the guest's final "poweroff -f" runs frontpanel's power-off hook,
-# which tells the micom (deep standby without wake-up time), and then the
-# board's own power-off that the glue chained behind it ends QEMU.
-if [ "$arch" = mipsel ] && [[ "$received" != *"AA 20 42 0C 00 6E " ]]; then
+# After the last start: /proc/led 2 (LED pattern codes 04 and 05), the
+# set-clock frame of "20131206153000+1" (flags 0x81: daylight saving time,
+# time zone +1; the check byte is the exclusive or of the bytes after AA),
+# and, with the micom model, the hand-over to the flash programmer.
+has() { grep -q "$1" <<<"$received" || fail "the micom did not receive $2 ($1)"; }
+with_check() { # the frame with its check byte appended
+	local x=0 b
+	for b in ${1#AA }; do x=$((x ^ 16#$b)); done
+	printf '%s %02X' "$1" $x
+}
+has "AA 20 42 00 04 66 AA 20 42 00 05 67 " "the LED frames of /proc/led 2"
+has "$(with_check "AA 20 C8 00 30 D5 00 06 12 13 81") " "the set-clock frame of /proc/settime"
+[ "$micom" = model ] && has "AA 20 42 0F 00 6D " "the hand-over frame of /proc/enableisp"
+
+# The guest's final "poweroff -f" runs frontpanel's power-off hook, which
+# tells the micom (deep standby without wake-up time), then the board's own
+# power-off that the glue chained behind it (on x86: debug_exit) ends QEMU.
+if [[ "$received" != *"AA 20 42 0C 00 6E " ]]; then
 	fail "the micom did not receive the power-off frame AA 20 42 0C 00 6E last; received at the end: ${received: -60}"
 fi
+
+# The flash programmer: block 0 holds the guest's pattern (byte i is
+# (i * 151 + 0x5A) mod 256, as in guest_tool.c) and the checksum the guest
+# read is the one of the flash as it was.
+if [ "$micom" = model ]; then
+	pattern=$(for i in $(seq 0 255); do printf '%02X' $(((i * 151 + 0x5A) & 255)); done)
+	block0=$(awk '$2 == "flash-block" && $3 == 0 {print $4}' "$work/micom.log")
+	[ "$block0" = "$pattern" ] || fail "flash block 0 does not hold the programmed bytes: ${block0:0:64}..."
+	start_sum=$(awk '$2 == "flash-checksum" && $3 == "start" {print $4}' "$work/micom.log")
+	guest_sum=$(grep -ao 'fp-guest: isp checksum status [0-9-]* value [0-9A-F]*' "$work/console.log" | awk '{print $NF}')
+	if [ -z "$start_sum" ] || [ "$guest_sum" != "$start_sum" ]; then
+		fail "checksum read by the guest (${guest_sum:-none}) is not the flash's (${start_sum:-none})"
+	fi
+	echo "flash checksum $start_sum, guest read ${guest_sum:-none}"
+fi
+grep -a ' command ' "$work/micom.log" | sed 's/^/micom-host: /'
 
 echo "frames-cut-short $(grep -ac 'cut short' "$work/console.log")"
 echo "logs: $work/console.log $work/micom.log"

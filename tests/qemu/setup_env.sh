@@ -26,8 +26,8 @@ skip() {
 
 packages=(cpio linux-headers-amd64 busybox-static)
 case "$arch" in
-x86_64) packages+=(linux-image-amd64 qemu-system-x86) ;;
-mipsel) packages+=(qemu-system-mips gcc-mipsel-linux-gnu g++-mipsel-linux-gnu) ;;
+x86_64) packages+=(linux-image-amd64 qemu-system-x86 gcc libc6-dev) ;;
+mipsel) packages+=(qemu-system-mips gcc-mipsel-linux-gnu g++-mipsel-linux-gnu libc6-dev-mipsel-cross) ;;
 *) echo "setup_env.sh: unknown arch $arch" >&2; exit 2 ;;
 esac
 
