@@ -48,10 +48,6 @@ void micom_sends(Box& box, const Bytes& bytes) {
 
 InputDevice& input(Box& box) { return *box.input().registered().at(0); }
 
-/// The kernel's input_register_device() announces EV_SYN for every device;
-/// the simulated input core does not, and would hold back every report.
-void announce_syn(Box& box) { input(box).evbit.set(kEvSyn); }
-
 /// Key events user space read (code, value); every one must be followed by its sync.
 Keys keys_read(Box& box) {
     Keys v;
@@ -78,7 +74,6 @@ struct Booted {
     Box box;
     Booted() {
         EXPECT_EQ(box.boot(), 0);
-        announce_syn(box);
         box.run_for(10_ms);
     }
 };
@@ -364,7 +359,6 @@ TEST(RemoteSession, StartClockKeysRemapAndRescue) {
     // not there yet, nothing may be reported
     box.machine().events().at(3_ms, [&box] { box.micom().press_key(0x49, 40_ms); });
     ASSERT_EQ(box.boot(), 0);
-    announce_syn(box);
     fp_priv_t* p = priv(box);
     const Nanos start_time = box.now();
 

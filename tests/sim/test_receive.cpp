@@ -49,10 +49,6 @@ void micom_sends(Box& box, const Bytes& bytes) {
 
 InputDevice& input(Box& box) { return *box.input().registered().at(0); }
 
-/// The kernel's input_register_device() announces EV_SYN for every device;
-/// the simulated input core does not, and would hold back every report.
-void announce_syn(Box& box) { input(box).evbit.set(kEvSyn); }
-
 /// Key events user space read (code, value); every one must be followed by its sync.
 std::vector<std::pair<unsigned, int>> keys_read(Box& box) {
     std::vector<std::pair<unsigned, int>> v;
@@ -98,7 +94,6 @@ struct Booted {
     Box box;
     Booted() {
         EXPECT_EQ(box.boot(), 0);
-        announce_syn(box);
         box.run_for(10_ms);
         box.primary().clear_log();
     }
