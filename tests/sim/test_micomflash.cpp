@@ -536,7 +536,7 @@ TEST(MicomflashFigures, AFullRunTakesItsWaitsPlusTheWireTimeAndRunsFasterThanRea
         EXPECT_EQ(r.exit_status, 0);
 
         const Nanos entry = 1_s + 20_ms + 10_us + 10_us + 10_us + 5_ms + 20_us;
-        const Nanos exit = 2_s + 10_ms + 1_ms + 1_ms + (build == Build::A ? 1_ms : 0);
+        const Nanos exit = 2_s + 10_ms + 1_ms + 1_ms + 1_ms;
         const Nanos flash = 12_ms + 20_ms + kFlashSize * 150_us + 32 * 10_ms;
         const Nanos waits = entry + exit + flash + (build == Build::A ? 6_s : 0);
         Nanos wire = 0;
