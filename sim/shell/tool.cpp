@@ -21,6 +21,7 @@ constexpr const char* kUsage =
     "usage: fpsim [OPTIONS] shell [FILE]        run shell commands (help lists them)\n"
     "       fpsim [OPTIONS] flash [--build a|b] IMAGE   boot, then run micomflash\n"
     "       fpsim [OPTIONS] demo                  the guided tour\n"
+    "       fpsim [OPTIONS] soak [--hours H]      hours of random use under faults\n"
     "options: --seed N  --vcd FILE  --log FILE  --hz N  --baud N\n";
 
 int usage_error(const std::string& message) {
@@ -153,6 +154,8 @@ int tool_main(int argc, char** argv) {
     std::vector<std::string> positional;
     std::string build = "a";
     bool build_given = false;
+    double hours = 1.0;
+    bool hours_given = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -167,7 +170,7 @@ int tool_main(int argc, char** argv) {
             if (arg == "--help")
                 return std::fputs(kUsage, stdout), 0;
             if (arg != "--seed" && arg != "--vcd" && arg != "--log" && arg != "--hz" &&
-                arg != "--baud" && arg != "--build")
+                arg != "--baud" && arg != "--build" && arg != "--hours")
                 return usage_error("unknown option '" + arg + "'");
             if (!has_value) {
                 if (i + 1 >= argc)
@@ -191,6 +194,12 @@ int tool_main(int argc, char** argv) {
                 options.vcd_path = value;
             } else if (arg == "--log") {
                 options.log_path = value;
+            } else if (arg == "--hours") {
+                char* end = nullptr;
+                hours = std::strtod(value.c_str(), &end);
+                if (value.empty() || *end || !(hours > 0) || hours > 1e6)
+                    return usage_error("bad number of hours '" + value + "'");
+                hours_given = true;
             } else {
                 if (value != "a" && value != "b")
                     return usage_error("unknown build '" + value + "' (a or b)");
@@ -206,6 +215,13 @@ int tool_main(int argc, char** argv) {
     const std::string& cmd = positional[0];
     if (build_given && cmd != "flash")
         return usage_error("--build belongs to flash");
+    if (hours_given && cmd != "soak")
+        return usage_error("--hours belongs to soak");
+    if (cmd == "soak") {
+        if (positional.size() != 1)
+            return usage_error("soak takes no argument");
+        return run_soak(options, hours);
+    }
     if (cmd == "shell") {
         if (positional.size() > 2)
             return usage_error("shell takes at most one script file");

@@ -10,5 +10,7 @@ namespace fpsim {
 int tool_main(int argc, char** argv);
 /// The guided tour; returns the exit status.
 int run_demo(const ToolOptions& options, const std::string& out_dir);
+/// Simulated hours of random use under random faults; 0 when every check held.
+int run_soak(const ToolOptions& options, double hours);
 
 }  // namespace fpsim

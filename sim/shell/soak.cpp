@@ -1,0 +1,258 @@
+// SPDX-License-Identifier: MIT
+// fpsim soak: hours of simulated use of the box under random faults, with the
+// invariants checked after every step.  A failure prints the seed that
+// reproduces it.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ir_vfd.h"
+#include "tool.h"
+
+namespace fpsim {
+
+namespace {
+
+using sim::Nanos;
+using namespace sim;  // the _ms/_s literals
+
+/// Longest stretch with interrupts off that a healthy box shows: a frame cut
+/// short (about 2.3 ms) is the worst the driver allows itself.
+constexpr Nanos kIrqsOffBound = 5'000'000;
+
+/// The key bytes of the remote control and the front keys.
+constexpr uint8_t kKeyBytes[] = {0x01, 0x02, 0x03, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27,
+                                 0x28, 0x29, 0x2A, 0x2B, 0x40, 0x41, 0x42, 0x43, 0x45, 0x46, 0x47,
+                                 0x49, 0x4A, 0x4B, 0x4C, 0x4E, 0x60, 0x62, 0x66, 0x70, 0x71, 0x72,
+                                 0x73, 0x74, 0x75, 0x76, 0x78, 0x79, 0x80, 0x81, 0x82, 0x83};
+
+class Soak {
+public:
+    Soak(const ToolOptions& o, double hours)
+        : options_(o), end_(Nanos(hours * 3600.0 * 1e9)), rng_(o.seed ^ 0x50a4ull) {
+        sim::BoxConfig cfg;
+        cfg.seed = o.seed;
+        cfg.hz = o.hz;
+        cfg.baud = o.baud;
+        box_ = std::make_unique<sim::Box>(cfg);
+        runner_ = std::make_unique<sim::userland::ProgramRunner>(*box_);
+    }
+
+    int run() {
+        const auto wall0 = std::chrono::steady_clock::now();
+        box_->micom().set_time(micom::DateTime{2026, 1, 1, 0, 0, 0});
+        if (box_->boot() != 0)
+            fail("the first start failed");
+        while (failures_ == 0 && box_->now() < end_) {
+            step();
+            box_->run_for(20_ms);  // what is on the wires arrives before the next step looks
+            check();
+        }
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+        uint64_t faults = faults_ + box_->primary().faults_injected() + box_->isp().faults_injected();
+        std::printf("soak: seed %llu, %.1f simulated hours in %.1f wall seconds, %llu events, %llu faults "
+                    "injected, %u failures\n",
+                    (unsigned long long)options_.seed, seconds(box_->now()) / 3600.0, wall,
+                    (unsigned long long)events_, (unsigned long long)faults, failures_);
+        return failures_ ? 1 : 0;
+    }
+
+private:
+    unsigned pick(unsigned n) { return unsigned(rng_() % n); }
+    bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
+
+    void fail(const std::string& what) {
+        ++failures_;
+        std::printf("soak: FAILED at %.6f s: %s\nreproduce with: fpsim --seed %llu soak --hours %.3f\n",
+                    seconds(box_->now()), what.c_str(), (unsigned long long)options_.seed,
+                    double(end_) / 3600e9);
+    }
+
+    fp_priv_t* priv() { return static_cast<fp_priv_t*>(box_->module_symbol("fp_priv")); }
+
+    void noise(bool on) {
+        LinkFaults f;
+        if (on) {
+            f.drop = 0.02;
+            f.corrupt = 0.02;
+            f.duplicate = 0.01;
+        }
+        box_->primary().faults = f;
+        noisy_ = on;
+    }
+
+    void step() {
+        ++events_;
+        if (!box_->powered()) {
+            box_->run_for(10_s);  // wait for the micom to switch it on
+            return;
+        }
+        if (!box_->module_loaded()) {
+            if (box_->boot() != 0)
+                fail("a start failed");
+            return;
+        }
+        switch (pick(20)) {
+        case 0: case 1: case 2: case 3: case 4: case 5: {  // a key on the remote
+            const uint8_t key = kKeyBytes[pick(sizeof kKeyBytes)];
+            box_->micom().press_key(key, Nanos(50 + pick(700)) * 1_ms, chance(0.1) ? 0x12 : 0x5F);
+            box_->run_for(1_s);
+            break;
+        }
+        case 6: case 7: {  // the kernel asks the micom for its clock
+            const bool trusted = !noisy_;
+            const unsigned long t = box_->call_export<unsigned long>("get_RTC_time");
+            if (trusted) {
+                // the kernel clock was set from the answer: it is t + 0.5 s
+                const int64_t diff = box_->wall_ns() - int64_t(t) * 1'000'000'000 - 500'000'000;
+                if (diff < 0 || diff > int64_t(100_ms))
+                    fail("the kernel clock does not follow the micom's time answer");
+            }
+            break;
+        }
+        case 8: {  // set the micom's clock through /proc/settime
+            char text[32];
+            std::snprintf(text, sizeof text, "20%02u%02u%02u%02u%02u%02u+0\n", 20 + pick(20), 1 + pick(12),
+                          1 + pick(28), pick(24), pick(60), pick(60));
+            if (box_->proc_write("settime", text) != 17)
+                fail("/proc/settime did not take its 17 bytes");
+            break;
+        }
+        case 9: case 10: {  // an LED mode, then read it back
+            const unsigned mode = pick(5);
+            box_->proc_write("led", std::to_string(mode) + "\n");
+            auto r = box_->proc_read("led");
+            if (mode <= 3 && r.data != std::to_string(mode) + "\n")
+                fail("/proc/led does not read back the mode just set");
+            break;
+        }
+        case 11: {  // the rescue hand-shake, answered or not
+            if (chance(0.5)) {
+                const uint8_t keys[4] = {0x43, 0x20, 0x21, 0x22};
+                box_->machine().events().at(box_->now() + 200_ms,
+                                            [this, k = keys[pick(4)]] { box_->micom().press_key(k, 300_ms); });
+            }
+            auto r = box_->proc_read("rescue");
+            if (r.data.empty())
+                fail("/proc/rescue gave nothing");
+            break;
+        }
+        case 12: {  // a burst of noise on the primary line
+            noise(true);
+            ++faults_;
+            for (int i = 0; i < 5; ++i) {
+                box_->micom().press_key(kKeyBytes[pick(sizeof kKeyBytes)], Nanos(100 + pick(400)) * 1_ms);
+                box_->run_for(1_s);
+            }
+            noise(false);
+            // a clean press lets any key the noise left held go
+            box_->micom().press_key(0x49, 100_ms);
+            box_->run_for(1_s);
+            break;
+        }
+        case 13: {  // power off with a wake-up time a few minutes ahead
+            const micom::DateTime m = box_->micom().time();
+            unsigned minutes = 2 + pick(30);
+            unsigned min = unsigned(m.min) + minutes, hour = unsigned(m.hour) + min / 60;
+            if (hour >= 24) {
+                box_->run_for(Nanos(minutes) * 60_s);  // not across midnight: just wait
+                break;
+            }
+            char digits[16];
+            std::snprintf(digits, sizeof digits, "%04d%02d%02d%02u%02u%02d", m.year, m.mon, m.day, hour,
+                          min % 60, m.sec);
+            box_->call_export<void>("set_ALARM_time", (const char*)digits);
+            const unsigned boots = box_->boots();
+            box_->poweroff();
+            box_->run_for(Nanos(minutes) * 60_s + 30_s);
+            if (box_->boots() == boots || !box_->module_loaded()) {
+                const micom::DateTime now = box_->micom().time(), w = box_->micom().wake_up_time();
+                char what[160];
+                std::snprintf(what, sizeof what,
+                              "the box did not wake at its wake-up time %s (micom: %04d-%02d-%02d %02d:%02d:%02d, "
+                              "stored %04d-%02d-%02d %02d:%02d:%02d, box %s)",
+                              digits, now.year, now.mon, now.day, now.hour, now.min, now.sec, w.year, w.mon,
+                              w.day, w.hour, w.min, w.sec, box_->powered() ? "on" : "off");
+                fail(what);
+            }
+            else if (box_->call_export<int>("get_ALARM_status") == 0)
+                fail("the start after a wake-up does not report it");
+            break;
+        }
+        case 14: {  // now and then, re-flash the micom
+            if (!chance(0.05))
+                break;
+            std::vector<uint8_t> image(8192);
+            for (auto& b : image)
+                b = uint8_t(rng_());
+            char path[] = "/tmp/fpsim-soak-XXXXXX";
+            int fd = mkstemp(path);
+            if (fd < 0 || write(fd, image.data(), image.size()) != ssize_t(image.size())) {
+                fail("cannot write a firmware image");
+                break;
+            }
+            close(fd);
+            auto r = runner_->run(chance(0.5) ? sim::userland::Build::A : sim::userland::Build::B, {path});
+            unlink(path);
+            if (r.exit_status != 0)
+                fail("a flash failed (exit " + std::to_string(r.exit_status) + ")");
+            else if (!std::equal(image.begin(), image.end(), box_->micom().flash().begin()))
+                fail("the micom's flash differs from the image after a good flash");
+            break;
+        }
+        default:  // the box sits there
+            box_->run_for(Nanos(30 + pick(600)) * 1_s);
+            break;
+        }
+    }
+
+    void check() {
+        if (failures_)
+            return;
+        if (!box_->bugs().empty()) {
+            fail("the kernel saw: " + box_->bugs().front());
+            return;
+        }
+        if (box_->machine().irqs_off_longest() > kIrqsOffBound) {
+            fail("interrupts were off for " + std::to_string(box_->machine().irqs_off_longest()) + " ns");
+            return;
+        }
+        if (!box_->module_loaded() || box_->input().registered().empty())
+            return;
+        fp_priv_t* p = priv();
+        for (int32_t w : {p->isp_checksum_state, p->isp_erase_state, p->isp_erase_verify_state,
+                          p->isp_program_state, p->isp_byte_state, p->isp_verify_state})
+            if (w != 0 && w != 1 && w != 6) {
+                fail("an ISP state word holds " + std::to_string(w));
+                return;
+            }
+        // what user space believes is held is what the decoder has pending
+        if (box_->micom().key_active())
+            return;
+        auto held = box_->input().registered()[0]->held_keys();
+        if (p->last_key == 0 ? !held.empty()
+                             : held != std::vector<unsigned>{p->keymap[p->last_key >> 8]})
+            fail("user space holds keys the decoder does not (last_key " + std::to_string(p->last_key) + ")");
+    }
+
+    ToolOptions options_;
+    Nanos end_;
+    std::mt19937_64 rng_;
+    std::unique_ptr<sim::Box> box_;
+    std::unique_ptr<sim::userland::ProgramRunner> runner_;
+    bool noisy_ = false;
+    uint64_t events_ = 0, faults_ = 0;
+    unsigned failures_ = 0;
+};
+
+}  // namespace
+
+int run_soak(const ToolOptions& options, double hours) {
+    return Soak(options, hours).run();
+}
+
+}  // namespace fpsim
