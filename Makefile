@@ -23,3 +23,14 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Robustness: the suite under ASan+UBSan and the simulator tests under TSan
+# (tools/ci/sanitizers.sh, tools/ci/tsan.sh), and a short run of every fuzz
+# harness (tools/ci/fuzz.sh; FUZZ_SECONDS=3600 for a long one).
+.PHONY: sanitize fuzz
+sanitize:
+	tools/ci/sanitizers.sh
+	tools/ci/tsan.sh
+
+fuzz:
+	tools/ci/fuzz.sh

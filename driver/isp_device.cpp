@@ -39,9 +39,16 @@ static int micom_open(kp_inode *inode, kp_file *file)
 	priv->isp_mode = 1;
 	priv->isp_sync_pending = 0;
 	priv->isp_checksum_state = 0;
+	/*
+	 * The primary UART's receive interrupt goes off in the same locked
+	 * section.  A byte coming in between would raise interrupt 10 with
+	 * isp_mode already 1: the parser would read the alternate UART, the
+	 * primary one would keep its line up, and the handler would run again
+	 * and again before this process ever got to the register write.
+	 */
+	uart_reg_write(priv->uart_base, UART_IER, 0);
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 
-	uart_reg_write(priv->uart_base, UART_IER, 0);
 	uart_reg_write(priv->uart_alt_base, UART_LCR, UART_LCR_8E1);
 	uart_reg_write(priv->uart_alt_base, UART_FCR, UART_FCR_CLEAR);
 	uart_reg_write(priv->uart_alt_base, UART_FCR, UART_FCR_ON);
@@ -63,9 +70,11 @@ static int micom_release(kp_inode *inode, kp_file *file)
 	(void)inode;
 	flags = kp_spin_lock_irqsave(&fp_lock);
 	priv->isp_mode = 0;
+	/* with isp_mode 0 nothing reads the alternate UART any more: its
+	 * receive interrupt goes off in the same locked section (see open) */
+	uart_reg_write(priv->uart_alt_base, UART_IER, 0);
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 
-	uart_reg_write(priv->uart_alt_base, UART_IER, 0);
 	if (isp_irq_owned) {
 		kp_free_irq(FP_ISP_IRQ, priv);
 		isp_irq_owned = 0;

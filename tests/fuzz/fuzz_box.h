@@ -1,0 +1,188 @@
+// SPDX-License-Identifier: MIT
+// What every fuzz harness shares: a reader that turns the fuzzer's bytes into
+// decisions, a freshly booted box per input, and the invariants that hold
+// whatever the micom or a user program did.
+//
+// Every input runs on a box of its own, booted from a fresh module image and
+// destroyed at the end, so an input that fails fails again when run alone.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "box.h"
+#include "ir_vfd.h"
+#include "uart.h"
+
+namespace fuzz {
+
+using sim::Nanos;
+using sim::operator""_us;
+using sim::operator""_ms;
+using sim::operator""_s;
+
+/// The fuzzer's bytes, read front to back; past the end every read gives 0.
+class Input {
+public:
+    Input(const uint8_t* data, size_t size) : p_(data), n_(size) {}
+    bool empty() const { return i_ >= n_; }
+    size_t left() const { return empty() ? 0 : n_ - i_; }
+    uint8_t byte() { return empty() ? 0 : p_[i_++]; }
+    uint16_t u16() {
+        uint16_t lo = byte();
+        return uint16_t(lo | byte() << 8);
+    }
+    int32_t i32() {
+        uint32_t v = u16();
+        return int32_t(v | uint32_t(u16()) << 16);
+    }
+    /// Up to @n bytes (fewer at the end of the input).
+    std::string take(size_t n) {
+        n = n < left() ? n : left();
+        std::string s(reinterpret_cast<const char*>(p_ + i_), n);
+        i_ += n;
+        return s;
+    }
+
+private:
+    const uint8_t* p_;
+    size_t n_;
+    size_t i_ = 0;
+};
+
+/// Reports a broken invariant and aborts: the fuzzer keeps the input.
+[[noreturn]] inline void fail(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::fputs("INVARIANT BROKEN: ", stderr);
+    std::vfprintf(stderr, fmt, ap);
+    std::fputc('\n', stderr);
+    va_end(ap);
+    std::abort();
+}
+
+/// A box booted with a live micom; its start-up traffic is through.
+class FreshBox {
+public:
+    explicit FreshBox(uint64_t seed = 1) {
+        sim::BoxConfig cfg;
+        cfg.seed = seed;
+        box_ = std::make_unique<sim::Box>(cfg);
+        int r = box_->boot();
+        if (r != 0)
+            fail("the box did not boot: %d", r);
+        // The kernel's input_register_device() announces EV_SYN for every
+        // device; the simulated input core leaves that to its user.
+        input().evbit.set(sim::kEvSyn);
+        box_->run_for(20_ms);
+        box_->primary().clear_log();
+        box_->machine().reset_irqs_off_stats();
+    }
+    sim::Box& box() { return *box_; }
+    fp_priv_t& priv() { return *static_cast<fp_priv_t*>(box_->module_symbol("fp_priv")); }
+    sim::InputDevice& input() { return *box_->input().registered().at(0); }
+    Nanos char_time() const { return box_->primary().micom_format.char_time(); }
+
+private:
+    std::unique_ptr<sim::Box> box_;
+};
+
+/// The simulated kernel saw nothing of the "BUG" class.
+inline void check_no_bugs(sim::Box& box) {
+    if (!box.bugs().empty())
+        fail("the kernel saw: %s", box.bugs().front().c_str());
+}
+
+/// Local interrupts were never off longer than @bound.
+inline void check_irqs_off(sim::Box& box, Nanos bound, const char* why) {
+    Nanos longest = box.machine().irqs_off_longest();
+    if (longest > bound)
+        fail("interrupts off for %.3f ms, more than the %.3f ms that %s allows",
+             double(longest) / 1e6, double(bound) / 1e6, why);
+}
+
+/// An ISP status word holds 0 (idle), 1 (armed or refused) or 6 (acknowledged).
+inline void check_state_word(int32_t v, const char* name) {
+    if (v != 0 && v != 1 && v != 6)
+        fail("%s is %d, not 0, 1 or 6", name, v);
+}
+
+inline void check_state_words(const fp_priv_t& p) {
+#define FP_CHECK_WORD(f) check_state_word(p.f, #f)
+    FP_CHECK_WORD(isp_checksum_state);
+    FP_CHECK_WORD(isp_erase_state);
+    FP_CHECK_WORD(isp_erase_verify_state);
+    FP_CHECK_WORD(isp_program_state);
+    FP_CHECK_WORD(isp_byte_state);
+    FP_CHECK_WORD(isp_verify_state);
+    FP_CHECK_WORD(isp_std_reset_state);
+    FP_CHECK_WORD(isp_std_freq_state);
+    FP_CHECK_WORD(isp_std_checksum_state);
+    FP_CHECK_WORD(isp_std_erase_state);
+    FP_CHECK_WORD(isp_std_program_state);
+#undef FP_CHECK_WORD
+    if (p.isp_sync_pending != 0 && p.isp_sync_pending != 1)
+        fail("isp_sync_pending is %d", p.isp_sync_pending);
+}
+
+/// What the driver believes pending agrees with what user space believes held:
+/// no key is held in user space unless it is the driver's pending press (a
+/// key held there with nothing pending would repeat in every application
+/// until the next press of it).  Small flags stay in their ranges.
+inline void check_keys(fp_priv_t& p, sim::InputDevice& dev) {
+    std::vector<unsigned> held = dev.held_keys();
+    if (p.last_key == 0 && !held.empty())
+        fail("no press pending, but user space holds key %u", held.front());
+    if (p.last_key != 0) {
+        unsigned pending = p.keymap[p.last_key >> 8];
+        for (unsigned k : held)
+            if (k != pending)
+                fail("press %04X pending (key %u), but user space holds key %u", p.last_key,
+                     pending, k);
+    }
+    if (p.power_state != 0 && p.power_state != 1)
+        fail("power_state is %d", p.power_state);
+    if (p.rescue_state < 0 || p.rescue_state > 2)
+        fail("rescue_state is %d", p.rescue_state);
+    if (p.rescue_choice < 0 || p.rescue_choice > 3)
+        fail("rescue_choice is %d", p.rescue_choice);
+}
+
+/// Every key event user space read is followed at once by its sync.
+inline void check_syncs(sim::InputDevice& dev) {
+    const auto& ev = dev.received();
+    for (size_t i = 0; i < ev.size(); ++i)
+        if (ev[i].type == sim::kEvKey &&
+            (i + 1 >= ev.size() || ev[i + 1].type != sim::kEvSyn || ev[i + 1].code != 0))
+            fail("key event %u/%d without its sync", ev[i].code, ev[i].value);
+}
+
+/// The longest stretch that local interrupts may stay off while the parser
+/// reads what the micom sent on @link: the parser drains the UART while bytes
+/// keep coming, so a chain of bytes each of which starts within the parser's
+/// poll limit of the previous one's end may be read in one run.  The bound is
+/// the longest such chain, plus the poll limit after its last byte, plus two
+/// character times for the byte in flight and the register accesses.
+inline Nanos parser_irqs_off_bound(const sim::SerialLink& link, Nanos char_time) {
+    const Nanos poll = Nanos(UART_POLL_LIMIT_US) * 1000;
+    Nanos longest = 0, chain_start = 0, prev_end = 0;
+    bool any = false;
+    for (const auto& w : link.log()) {
+        if (w.dir != sim::Direction::MicomToHost)
+            continue;
+        if (!any || w.start > prev_end + poll)
+            chain_start = w.start;
+        any = true;
+        prev_end = w.end;
+        if (prev_end - chain_start > longest)
+            longest = prev_end - chain_start;
+    }
+    return longest + poll + 2 * char_time;
+}
+
+}  // namespace fuzz

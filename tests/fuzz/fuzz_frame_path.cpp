@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+// The receive parser's frame path: any byte stream from the micom on the
+// primary line, with the input device registered or not yet, and with pauses
+// that cut frames short.
+//
+// Input: a flags byte (bit 0: the input device is not registered yet, as
+// during start-up; bit 1: a rescue hand-shake is armed), a seed byte for
+// the pauses, then the bytes the micom sends.
+#include "fuzz_box.h"
+
+using namespace fuzz;
+
+namespace {
+
+/// Pauses between bytes: mostly none, sometimes one that cuts a frame short.
+struct Pauses {
+    uint32_t s;
+    Nanos next() {
+        s ^= s << 13;
+        s ^= s >> 17;
+        s ^= s << 5;
+        if ((s & 0x0F) != 0)
+            return 0;
+        return Nanos((s >> 4) % 5000) * 1_us;  // up to 5 ms
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 4096)
+        return -1;
+    fuzz::Input in(data, size);
+    const uint8_t flags = in.byte();
+    Pauses pauses{0x9E3779B9u ^ in.byte()};
+
+    fuzz::FreshBox fb;
+    sim::Box& box = fb.box();
+    fp_priv_t& p = fb.priv();
+    if (flags & 1)
+        p.input_ready = 0;
+    if (flags & 2)
+        p.rescue_state = 1;
+
+    while (!in.empty()) {
+        box.primary().micom_send(in.byte());
+        if (Nanos pause = pauses.next()) {
+            // let the bytes queued so far go out, then keep the line quiet
+            while (box.primary().micom_busy())
+                box.run_for(fb.char_time());
+            box.run_for(pause);
+            fuzz::check_keys(p, fb.input());
+        }
+    }
+    while (box.primary().micom_busy())
+        box.run_for(fb.char_time());
+    box.run_for(10_ms);
+
+    fuzz::check_no_bugs(box);
+    fuzz::check_irqs_off(box, fuzz::parser_irqs_off_bound(box.primary(), fb.char_time()),
+                         "the micom's back-to-back bytes and the parser's poll limit");
+    fuzz::check_keys(p, fb.input());
+    fuzz::check_syncs(fb.input());
+    if ((flags & 1) && !fb.input().received().empty())
+        fuzz::fail("an input event was reported before the input device was ready");
+    fuzz::check_state_words(p);  // the frame path never touches the ISP words
+    if (p.isp_rx_count != 0)
+        fuzz::fail("the frame path stored ISP bytes (isp_rx_count %d)", p.isp_rx_count);
+    return 0;
+}

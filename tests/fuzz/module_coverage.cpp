@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+// Edge coverage of the driver module for libFuzzer.
+//
+// The box loads the module afresh with dlopen() at every boot and unmaps it
+// at every unload, so the module cannot register coverage counters of its own
+// with libFuzzer (they would be read after the unmap).  It is compiled with
+// -fsanitize-coverage=trace-pc and linked with
+// --wrap=__sanitizer_cov_trace_pc: each edge calls the function below, which
+// counts it in libFuzzer's "extra counters", a table in this executable that
+// libFuzzer clears before and reads after every input.  An edge is known by
+// its offset in the module's image, the same at every load.
+#include <dlfcn.h>
+
+#include <cstdint>
+
+namespace {
+
+constexpr uintptr_t kCounters = 1 << 15;
+
+__attribute__((section("__libfuzzer_extra_counters"), used)) uint8_t module_edges[kCounters];
+
+uintptr_t image_lo, image_hi;
+
+}  // namespace
+
+extern "C" __attribute__((no_sanitize("address", "undefined"))) void
+__wrap___sanitizer_cov_trace_pc() {
+    const uintptr_t pc = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+    if (pc < image_lo || pc >= image_hi) {
+        // a new load of the module (or the first edge of the first)
+        Dl_info info{};
+        if (!dladdr(reinterpret_cast<void*>(pc), &info) || !info.dli_fbase)
+            return;
+        image_lo = reinterpret_cast<uintptr_t>(info.dli_fbase);
+        image_hi = image_lo + (1u << 20);
+    }
+    uint8_t& c = module_edges[(pc - image_lo) % kCounters];
+    c = uint8_t(c + 1 ? c + 1 : c);
+}

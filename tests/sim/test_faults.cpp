@@ -1,0 +1,347 @@
+// SPDX-License-Identifier: MIT
+// Faults of the micom, of its serial line and of the kernel's user copies,
+// seeded: the driver gives a clear error, keeps nothing stale in user space,
+// resynchronises, and hangs nowhere.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "micom_ioctl.h"
+#include "sim_helpers.h"
+
+using namespace sim;
+using namespace simtest;
+
+namespace {
+
+constexpr Nanos kPollLimit = 2_ms;  // the parser's wait for the next byte of a frame
+
+BoxConfig with_seed(uint64_t seed) {
+    BoxConfig cfg;
+    cfg.seed = seed;
+    return cfg;
+}
+
+InputDevice& input(Box& box) { return *box.input().registered().at(0); }
+
+/// A booted box with a live micom; user space reads the input device.
+struct Booted {
+    Box box;
+    explicit Booted(uint64_t seed = 1) : box(with_seed(seed)) {
+        EXPECT_EQ(box.boot(), 0);
+        // the kernel announces EV_SYN at registration; the simulated core does not
+        input(box).evbit.set(kEvSyn);
+        box.run_for(10_ms);
+    }
+};
+
+size_t micom_bytes_sent(Box& box) {
+    return size_t(std::count_if(box.primary().log().begin(), box.primary().log().end(),
+                                [](const WireByte& w) { return w.dir == Direction::MicomToHost; }));
+}
+
+int64_t utc_seconds(const micom::DateTime& t) {
+    std::tm tm{};
+    tm.tm_year = t.year - 1900;
+    tm.tm_mon = t.mon - 1;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.min;
+    tm.tm_sec = t.sec;
+    return int64_t(timegm(&tm));
+}
+
+unsigned long rtc_time(Box& box) { return box.call_export<unsigned long>("get_RTC_time"); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- noisy line
+
+TEST(Faults, NoisyPrimaryLineDuringALongKeySessionLeavesNoKeyHeld) {
+    constexpr uint8_t kKeys[] = {0x49, 0x4A, 0x46, 0x20, 0x21, 0x43, 0x42, 0x01, 0x72, 0x4E};
+    for (uint64_t seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        Booted b(seed);
+        Box& box = b.box;
+        fp_priv_t* p = priv(box);
+        box.machine().reset_irqs_off_stats();
+        box.primary().faults.drop = 0.02;
+        box.primary().faults.corrupt = 0.02;
+        box.primary().faults.duplicate = 0.02;
+
+        std::mt19937 rng{unsigned(seed)};
+        for (int i = 0; i < 150; ++i) {
+            const uint8_t key = kKeys[rng() % std::size(kKeys)];
+            const Nanos hold = Nanos(20 + rng() % 600) * 1_ms;
+            box.micom().press_key(key, hold);
+            box.run_for(hold + 300_ms);
+        }
+        EXPECT_GT(box.primary().faults_injected(), 20u);
+        EXPECT_TRUE(box.bugs().empty()) << box.bugs().front();
+
+        // The line is clean again: one ordinary key press sorts out whatever
+        // press the noise left pending, and nothing stays held.
+        box.primary().faults = LinkFaults{};
+        box.micom().press_key(0x49, 400_ms);
+        box.run_for(1_s);
+        box.micom().press_key(0x4A, 50_ms);
+        box.run_for(1_s);
+        EXPECT_EQ(p->last_key, 0);
+        EXPECT_TRUE(input(box).held_keys().empty());
+
+        // The parser is in step with the micom: a time answer is read whole.
+        micom::DateTime t{2021, 6, 7, 8, 9, 10};
+        box.micom().set_time(t);
+        EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
+
+        // Noise never made the parser hold the CPU past the poll limit plus a
+        // frame and its duplicated bytes.
+        std::printf("seed %llu: %llu faults, interrupts off at most %.3f ms\n",
+                    (unsigned long long)seed, (unsigned long long)box.primary().faults_injected(),
+                    double(box.machine().irqs_off_longest()) / 1e6);
+        EXPECT_LT(box.machine().irqs_off_longest(),
+                  kPollLimit + 24 * box.primary().micom_format.char_time());
+    }
+}
+
+// ------------------------------------------------------------ stalled micom
+
+TEST(Faults, MicomStallingInTheMiddleOfATimeAnswer) {
+    Booted b;
+    Box& box = b.box;
+    fp_priv_t* p = priv(box);
+    const unsigned long before = rtc_time(box);
+    box.machine().reset_irqs_off_stats();
+    const size_t log_from = box.log().lines().size();
+
+    // the micom's next answer stops after its fifth byte
+    box.primary().faults.stall_after = micom_bytes_sent(box) + 5;
+    box.micom().set_time(micom::DateTime{2030, 1, 2, 3, 4, 5});
+    const Nanos t0 = box.now();
+    const unsigned long got = rtc_time(box);
+    const Nanos waited = box.now() - t0;
+
+    // the caller waits its 200 ticks and gets the clock of the last answer
+    EXPECT_GT(waited, 199 * box.machine().tick_ns());  // 200 ticks from mid-tick
+    EXPECT_LT(waited, 202 * box.machine().tick_ns());
+    EXPECT_EQ(got, before);
+    EXPECT_EQ(p->time_ready, 0);
+    // the parser gave the frame up after its poll limit, with one warning
+    size_t warnings = 0;
+    for (auto& m : log_messages(box, log_from))
+        warnings += m.find("frame cut short (5 bytes)") != std::string::npos;
+    EXPECT_EQ(warnings, 1u);
+    EXPECT_GE(box.machine().irqs_off_longest(), kPollLimit);
+    EXPECT_LT(box.machine().irqs_off_longest(), kPollLimit + 12 * box.primary().micom_format.char_time());
+
+    // the micom comes back: the next answer is read
+    box.primary().faults.stall_after = 0;
+    micom::DateTime t{2030, 1, 2, 3, 4, 5};
+    box.micom().set_time(t);
+    EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
+    EXPECT_TRUE(box.bugs().empty());
+}
+
+// ------------------------------------------------------------- silent micom
+
+TEST(Faults, SilentMicomAtStartDelaysTheStartButDoesNotStopIt) {
+    Box box;
+    box.micom().set_silent(true);
+    const Nanos t0 = box.now();
+    ASSERT_EQ(box.boot(), 0);
+    const Nanos took = box.now() - t0;
+    // boot information (100 ticks) and time (200 ticks) both waited out
+    EXPECT_GE(took, 300 * box.machine().tick_ns());
+    EXPECT_LT(took, 310 * box.machine().tick_ns());
+
+    fp_priv_t* p = priv(box);
+    EXPECT_EQ(p->bootinfo_ready, 0);
+    EXPECT_EQ(p->time_ready, 0);
+    EXPECT_EQ(box.procfs().names().size(), 10u);
+    ASSERT_EQ(box.input().registered().size(), 1u);
+    EXPECT_EQ(p->input_ready, 1);
+
+    // once the micom speaks, the driver hears it
+    box.micom().set_silent(false);
+    micom::DateTime t{2019, 3, 4, 5, 6, 7};
+    box.micom().set_time(t);
+    EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
+    EXPECT_EQ(box.unload_module(), 0);
+    EXPECT_TRUE(box.leftovers().empty());
+    EXPECT_TRUE(box.bugs().empty());
+}
+
+TEST(Faults, SilentMicomDuringGetRtcTimeReturnsTheLastClockAfterTheTimeOut) {
+    Booted b;
+    Box& box = b.box;
+    micom::DateTime t{2016, 2, 29, 23, 59, 58};
+    box.micom().set_time(t);
+    ASSERT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
+
+    box.micom().set_silent(true);
+    box.run_for(5_s);
+    const Nanos t0 = box.now();
+    EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));  // the stale answer, not garbage
+    const Nanos waited = box.now() - t0;
+    EXPECT_GT(waited, 199 * box.machine().tick_ns());  // 200 ticks from mid-tick
+    EXPECT_LT(waited, 202 * box.machine().tick_ns());
+    EXPECT_EQ(priv(box)->time_ready, 0);
+    EXPECT_TRUE(box.bugs().empty());
+}
+
+// ---------------------------------------------------------- failing copies
+
+TEST(Faults, FailingUserCopiesOnEveryProcEntry) {
+    Booted b;
+    Box& box = b.box;
+    struct Case {
+        const char* name;
+        long expect;  // text entries refuse; command entries ignore the text
+    };
+    const Case writes[] = {{"settime", -14},    {"led", -14},      {"startrescue", 2},
+                           {"vfd", 2},          {"vfdclock", 2},   {"enableisp", 2},
+                           {"deepstandby", 2},  {"reboot", 2}};
+    for (const Case& c : writes) {
+        SCOPED_TRACE(c.name);
+        if (!box.module_loaded()) {
+            // the previous entry switched the box off or rebooted it
+            box.run_for(3_s);
+            if (!box.module_loaded()) {
+                ASSERT_EQ(box.boot(), 0);
+            }
+        }
+        box.micom().clear_frames();
+        box.faults.user_copy_fail = 1;
+        EXPECT_EQ(box.proc_write(c.name, "1\n"), c.expect);
+        box.run_for(50_ms);
+        if (c.expect < 0) {
+            EXPECT_TRUE(box.micom().frames().empty()) << "a refused text was acted on";
+            EXPECT_EQ(box.faults.user_copy_fail, 0) << "the handler did not copy";
+        } else {
+            EXPECT_EQ(box.faults.user_copy_fail, 1) << "a command entry copied the text";
+        }
+        box.faults.user_copy_fail = 0;
+    }
+    box.run_for(3_s);
+    if (!box.module_loaded()) {
+        ASSERT_EQ(box.boot(), 0);
+    }
+    for (const char* name : {"led", "model"}) {
+        box.faults.user_copy_fail = 1;
+        EXPECT_EQ(box.proc_read(name).ret, -14) << name;
+        box.faults.user_copy_fail = 0;
+        EXPECT_GT(box.proc_read(name).ret, 0) << name;
+    }
+    EXPECT_TRUE(box.bugs().empty());
+}
+
+TEST(Faults, FailingUserCopiesOnEveryDevMicomOperation) {
+    Booted b;
+    Box& box = b.box;
+    fp_priv_t* p = priv(box);
+    const unsigned copying[] = {
+        MICOM_ISP_GET_SYNC,           MICOM_ISP_CHECKSUM_STATUS,       MICOM_ISP_CHECKSUM_VALUE,
+        MICOM_ISP_CHIP_ERASE_STATUS,  MICOM_ISP_ERASE_VERIFY_STATUS,   MICOM_ISP_BLOCK_PROGRAM,
+        MICOM_ISP_BLOCK_PROGRAM_STATUS, MICOM_ISP_BYTE_STATUS,         MICOM_ISP_BLOCK_VERIFY,
+        MICOM_ISP_BLOCK_VERIFY_STATUS, MICOM_ISP_STD_RESET_STATUS,     MICOM_ISP_STD_CHECKSUM_STATUS,
+        MICOM_ISP_STD_CHECKSUM_VALUE, MICOM_ISP_STD_CHIP_ERASE_STATUS, MICOM_ISP_STD_PROGRAM_STATUS,
+        MICOM_ISP_STD_FREQ_SET_STATUS, MICOM_ISP_STD_REPLY,
+    };
+    box.run_process("flasher", [&] {
+        const long fd = box.sys_open("/dev/micom");
+        EXPECT_GE(fd, 0);
+        for (unsigned cmd : copying) {
+            SCOPED_TRACE(cmd);
+            const size_t sent = host_bytes(box.isp()).size();
+            int32_t word = 3;
+            box.faults.user_copy_fail = 1;
+            EXPECT_EQ(box.sys_ioctl(fd, cmd, reinterpret_cast<unsigned long>(&word)), -14);
+            EXPECT_EQ(box.faults.user_copy_fail, 0);
+            box.faults.user_copy_fail = 0;
+            if (cmd == MICOM_ISP_BLOCK_PROGRAM || cmd == MICOM_ISP_BLOCK_VERIFY) {
+                // the block number could not be read: nothing is sent or armed
+                EXPECT_EQ(host_bytes(box.isp()).size(), sent);
+                EXPECT_EQ(p->isp_program_state, 0);
+                EXPECT_EQ(p->isp_verify_state, 0);
+            }
+        }
+        // a write whose bytes cannot be read sends and arms nothing
+        const size_t sent = host_bytes(box.isp()).size();
+        const uint8_t byte = 0x5A;
+        box.faults.user_copy_fail = 1;
+        EXPECT_EQ(box.sys_write(fd, &byte, 1), -14);
+        box.faults.user_copy_fail = 0;
+        EXPECT_EQ(host_bytes(box.isp()).size(), sent);
+        EXPECT_EQ(p->isp_byte_state, 0);
+        // and the device still works
+        EXPECT_EQ(box.sys_write(fd, &byte, 1), 1);
+        EXPECT_EQ(box.sys_close(fd), 0);
+        return 0;
+    });
+    EXPECT_EQ(p->isp_mode, 0);
+    EXPECT_TRUE(box.bugs().empty());
+}
+
+// ------------------------------------------- bytes while /dev/micom switches
+
+// The first register write of the close (the alternate UART's interrupt
+// enable) costs one register access; a byte from the micom that arrives
+// within it used to raise interrupt 71 after isp_mode was already 0.  The
+// parser then read the primary UART, the alternate one kept its line up and
+// the handler ran for ever: the box hung in the interrupt.
+TEST(Faults, ByteOnTheIspLineWhileDevMicomClosesDoesNotHangTheBox) {
+    Booted b;
+    Box& box = b.box;
+    const Nanos byte_time = box.isp().micom_format.char_time();
+    int closed = -1;
+    box.run_process("flasher", [&] {
+        const long fd = box.sys_open("/dev/micom");
+        EXPECT_GE(fd, 0);
+        const Nanos at = box.now() + 10_ms;
+        // the byte's last bit ends 50 ns into the close's first register access
+        box.machine().events().at(at + 50 - byte_time, [&box] { box.isp().micom_send(0x06); });
+        box.machine().sleep(false, at);
+        closed = int(box.sys_close(fd));
+        return 0;
+    });
+    EXPECT_EQ(closed, 0);
+    EXPECT_EQ(priv(box)->isp_mode, 0);
+    EXPECT_FALSE(box.machine().irq_installed(71));
+    // the primary line works as before
+    micom::DateTime t{2022, 2, 2, 2, 2, 2};
+    box.micom().set_time(t);
+    EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
+    EXPECT_TRUE(box.bugs().empty());
+}
+
+// The same on the open: a byte on the primary line within the open's first
+// register access (the primary UART's interrupt enable).
+TEST(Faults, ByteOnThePrimaryLineWhileDevMicomOpensDoesNotHangTheBox) {
+    Booted b;
+    Box& box = b.box;
+    const Nanos byte_time = box.primary().micom_format.char_time();
+    long fd = -1;
+    box.run_process("flasher", [&] {
+        const Nanos at = box.now() + 10_ms;
+        // the FIFO triggers at 4 bytes: the fourth ends within the access
+        box.machine().events().at(at + 50 - 4 * byte_time, [&box] {
+            for (uint8_t c : {0x11, 0x22, 0x33, 0x44})
+                box.primary().micom_send(c);
+        });
+        box.machine().sleep(false, at);
+        fd = box.sys_open("/dev/micom");
+        EXPECT_EQ(box.sys_close(fd), 0);
+        return 0;
+    });
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(priv(box)->isp_mode, 0);
+    micom::DateTime t{2022, 3, 3, 3, 3, 3};
+    box.micom().set_time(t);
+    EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
+    EXPECT_TRUE(box.bugs().empty());
+}
