@@ -233,7 +233,7 @@ void gbus_write_uint32(struct gbus *bus, uint32_t addr, uint32_t data)
 	outb(data & 0xFF, p->io + UART_TX);
 }
 
-/* A chip number for the log: QEMU plays an SMP8652. */
+/* A chip number for the log, as the box reports it. */
 uint32_t tangox_chip_id(void)
 {
 	return 0x86520000u;

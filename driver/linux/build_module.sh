@@ -3,13 +3,13 @@
 #
 # Builds frontpanel.ko for one kernel and runs the post-build check.
 #
-#   build_module.sh --arch x86_64|mipsel --out DIR [--board qemu|tangox]
+#   build_module.sh --arch x86_64|mipsel --out DIR [--board qemu|box]
 #                   [--kdir KERNEL_HEADERS] [--core-dir DIR (or $FP_CORE_DIR)]
 #
 # x86_64 uses the installed amd64 headers of the newest 6.1 kernel;
 # mipsel uses the 4kc-malta headers unpacked by tests/qemu/setup_env.sh
 # (into build/qemu-cache unless FP_QEMU_CACHE says otherwise).  The board
-# tangox builds the box's variant: the SoC support it calls is the box
+# box builds the box's variant: the SoC support it calls is the box
 # kernel's, so its unresolved symbols are only warnings here.
 # Prints "build-seconds N" and "text-bytes N" at the end.
 set -euo pipefail
@@ -38,7 +38,7 @@ mipsel) make_args+=(ARCH=mips CROSS_COMPILE=mipsel-linux-gnu-) ;;
 esac
 [ -n "$kdir" ] || kdir=$(fp_kdir "$arch")
 [ -n "$kdir" ] && [ -f "$kdir/Makefile" ] || { echo "build_module.sh: no 6.1 kernel headers for $arch (run tests/qemu/setup_env.sh)" >&2; exit 3; }
-[ "$board" = tangox ] && make_args+=(KBUILD_MODPOST_WARN=1)
+[ "$board" = box ] && make_args+=(KBUILD_MODPOST_WARN=1)
 
 mkdir -p "$out"
 out=$(cd "$out" && pwd)

@@ -5,7 +5,7 @@
 #   - a minimal clean core builds and passes the check;
 #   - the same core plus a global with a dynamic initialiser builds, but
 #     the check fails on its .init_array;
-#   - the box's board layer (tangox) compiles and links for mipsel.
+#   - the box's board layer (box) compiles and links for mipsel.
 #
 #   test_module_check.sh x86_64|mipsel WORK_DIR
 # Exit status 0 pass, 1 fail, 77 skipped (no kernel headers to be had).
@@ -48,7 +48,7 @@ else
 fi
 
 if [ "$arch" = mipsel ]; then
-	if "$here/build_module.sh" --arch mipsel --board tangox --out "$work/ko-box" >"$work/box.log" 2>&1; then
+	if "$here/build_module.sh" --arch mipsel --board box --out "$work/ko-box" >"$work/box.log" 2>&1; then
 		echo "PASS: the box's board layer builds for mipsel"
 	else
 		tail -20 "$work/box.log"

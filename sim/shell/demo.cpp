@@ -30,7 +30,7 @@ void type(Shell& shell, const std::string& line) {
 /// generator, the last block left erased.
 std::vector<uint8_t> demo_image() {
     std::vector<uint8_t> image(8192, 0xFF);
-    const std::string banner = "fpsim demo firmware, 78K0S front panel, build 1";
+    const std::string banner = "fpsim demo firmware for the front-panel micom, build 1";
     uint32_t x = 0x1234567;
     for (size_t i = 0; i < 8192 - 256; ++i) {
         x = x * 1103515245u + 12345u;
