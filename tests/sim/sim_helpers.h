@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "box.h"
 #include "ir_vfd.h"
 
@@ -46,6 +48,39 @@ inline std::vector<std::string> log_messages(sim::Box& box, size_t from = 0) {
     for (size_t i = from; i < lines.size(); ++i)
         v.push_back(lines[i].message());
     return v;
+}
+
+/// The micom sends @bytes on the primary line back to back; the box runs until they are through.
+inline void micom_sends(sim::Box& box, const std::vector<uint8_t>& bytes) {
+    for (uint8_t b : bytes)
+        box.primary().micom_send(b);
+    box.run_for(sim::Nanos(bytes.size() + 4) * box.primary().micom_format.char_time() + 5'000'000);
+}
+
+/// The driver's input device.
+inline sim::InputDevice& input(sim::Box& box) { return *box.input().registered().at(0); }
+
+/// Key events user space read (code, value); every one must be followed by its sync.
+inline std::vector<std::pair<unsigned, int>> keys_read(sim::Box& box) {
+    std::vector<std::pair<unsigned, int>> v;
+    const auto& ev = input(box).received();
+    for (size_t i = 0; i < ev.size(); ++i) {
+        if (ev[i].type != sim::kEvKey)
+            continue;
+        v.emplace_back(ev[i].code, ev[i].value);
+        EXPECT_TRUE(i + 1 < ev.size() && ev[i + 1].type == sim::kEvSyn && ev[i + 1].code == 0)
+            << "key event " << ev[i].code << " without its sync";
+    }
+    return v;
+}
+
+/// How many kernel log messages from @from on contain @needle.
+inline size_t count_containing(sim::Box& box, const std::string& needle, size_t from = 0) {
+    size_t n = 0;
+    for (auto& m : log_messages(box, from))
+        if (m.find(needle) != std::string::npos)
+            ++n;
+    return n;
 }
 
 /// Seconds since 1970 of a calendar date, counted day by day (no shortcut formula).

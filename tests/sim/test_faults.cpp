@@ -27,8 +27,6 @@ BoxConfig with_seed(uint64_t seed) {
     return cfg;
 }
 
-InputDevice& input(Box& box) { return *box.input().registered().at(0); }
-
 /// A booted box with a live micom; user space reads the input device.
 struct Booted {
     Box box;

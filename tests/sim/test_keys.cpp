@@ -40,36 +40,6 @@ Bytes press(uint8_t key) { return key_event(0x01, 0x00, 0x5F, key, uint8_t(~key)
 Bytes release(uint8_t key) { return key_event(0x01, 0x00, 0x5F, uint8_t(~key), key); }
 const Bytes kFrontPower = key_event(0x02, 0x12, 0x12, 0x00, 0xFF);
 
-void micom_sends(Box& box, const Bytes& bytes) {
-    for (uint8_t b : bytes)
-        box.primary().micom_send(b);
-    box.run_for(Nanos(bytes.size() + 4) * box.primary().micom_format.char_time() + 5_ms);
-}
-
-InputDevice& input(Box& box) { return *box.input().registered().at(0); }
-
-/// Key events user space read (code, value); every one must be followed by its sync.
-Keys keys_read(Box& box) {
-    Keys v;
-    const auto& ev = input(box).received();
-    for (size_t i = 0; i < ev.size(); ++i) {
-        if (ev[i].type != kEvKey)
-            continue;
-        v.emplace_back(ev[i].code, ev[i].value);
-        EXPECT_TRUE(i + 1 < ev.size() && ev[i + 1].type == kEvSyn && ev[i + 1].code == 0)
-            << "key event " << ev[i].code << " without its sync";
-    }
-    return v;
-}
-
-size_t count_containing(Box& box, const std::string& needle, size_t from = 0) {
-    size_t n = 0;
-    for (auto& m : log_messages(box, from))
-        if (m.find(needle) != std::string::npos)
-            ++n;
-    return n;
-}
-
 struct Booted {
     Box box;
     Booted() {
