@@ -27,8 +27,14 @@ std::vector<uint8_t> random_image(uint32_t seed) {
     return v;
 }
 
+// One file per test: ctest runs the tests of this file side by side.
 std::string write_image(const std::vector<uint8_t>& bytes) {
-    std::string path = testing::TempDir() + "flash_faults_image.bin";
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    for (auto& c : name)
+        if (c == '/')
+            c = '_';
+    std::string path = testing::TempDir() + "flash_faults_" + name + ".bin";
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                 std::streamsize(bytes.size()));
     return path;
