@@ -27,10 +27,15 @@ clean:
 # Robustness: the suite under ASan+UBSan and the simulator tests under TSan
 # (tools/ci/sanitizers.sh, tools/ci/tsan.sh), and a short run of every fuzz
 # harness (tools/ci/fuzz.sh; FUZZ_SECONDS=3600 for a long one).
-.PHONY: sanitize fuzz
+# Line and branch coverage of the driver core and micomflash by the tests
+# (tools/ci/coverage.sh): build-coverage/coverage/index.html, coverage.txt.
+.PHONY: sanitize fuzz coverage
 sanitize:
 	tools/ci/sanitizers.sh
 	tools/ci/tsan.sh
 
 fuzz:
 	tools/ci/fuzz.sh
+
+coverage:
+	tools/ci/coverage.sh
