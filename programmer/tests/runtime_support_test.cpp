@@ -192,6 +192,34 @@ TEST_F(RuntimeSupport, MemsetUsesTheLowByteOfTheFill)
     EXPECT_EQ(std::memcmp(buffer, want, 8), 0);
 }
 
+TEST_F(RuntimeSupport, CopyCompareAndReallocKeepTheirArgumentOrder)
+{
+    auto *memcpy_ = program.get<void *(void *, const void *, RMuint32)>("RMMemcpy");
+    auto *memcmp_ = program.get<RMint32(const void *, const void *, RMuint32)>("RMMemcmp");
+    auto *realloc_ = program.get<void *(void *, RMuint32)>("RMRealloc");
+    auto *free_ = program.get<void(void *)>("RMFree");
+    ASSERT_TRUE(memcpy_ && memcmp_ && realloc_ && free_);
+
+    unsigned char to[4] = {9, 9, 9, 9};
+    const unsigned char from[4] = {1, 2, 3, 4};
+    EXPECT_EQ(memcpy_(to, from, 3), to);
+    const unsigned char want[4] = {1, 2, 3, 9};
+    EXPECT_EQ(std::memcmp(to, want, 4), 0);
+    EXPECT_EQ(memcmp_(to, from, 3), 0);
+    EXPECT_GT(memcmp_(to, from, 4), 0);
+    EXPECT_LT(memcmp_(from, to, 4), 0);
+
+    auto *block = static_cast<unsigned char *>(realloc_(nullptr, 2));
+    ASSERT_NE(block, nullptr);
+    block[0] = 7;
+    block[1] = 8;
+    block = static_cast<unsigned char *>(realloc_(block, 1 << 20));  // moves, keeps the bytes
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block[0], 7);
+    EXPECT_EQ(block[1], 8);
+    free_(block);
+}
+
 TEST_F(RuntimeSupport, CallocRefusesSizesBeyond32BitsAndClearsTheRest)
 {
     auto *calloc_ = program.get<void *(RMuint32, RMuint32)>("RMCalloc");

@@ -116,6 +116,7 @@ TEST_F(Clock, SetRtcTimeSendsFlags80AndOnlyYear2000OnGetsTheCenturyFlags) {
     box.call_export<void>("set_RTC_time", "2013120615300");
     box.call_export<void>("set_RTC_time", "20131206153000+1");
     box.call_export<void>("set_RTC_time", "");
+    box.call_export<void>("set_RTC_time", static_cast<const char*>(nullptr));
     EXPECT_TRUE(sent().empty()) << hex(sent());
 }
 
@@ -186,7 +187,7 @@ TEST_F(Clock, SetAlarmTimeStoresThePayloadAndSendsNothing) {
               "0C 01 59 59 23 00 31 12 99");
 }
 
-TEST_F(Clock, SetAlarmTimeIgnoresATooShortStringAndKeepsTheStoredTime) {
+TEST_F(Clock, SetAlarmTimeIgnoresATooShortStringOrNoneAndKeepsTheStoredTime) {
     box.call_export<void>("set_ALARM_time", "20131206153000");
     const std::vector<uint8_t> stored(priv(box)->alarm_cmd, priv(box)->alarm_cmd + 9);
     size_t from = box.log().lines().size();
@@ -196,6 +197,12 @@ TEST_F(Clock, SetAlarmTimeIgnoresATooShortStringAndKeepsTheStoredTime) {
     EXPECT_EQ(msgs[0], "ALARM WAKE UP TIME 2014");
     EXPECT_EQ(std::vector<uint8_t>(priv(box)->alarm_cmd, priv(box)->alarm_cmd + 9), stored);
     EXPECT_EQ(priv(box)->alarm_pending, 1);
+
+    // nor does a null pointer from another module
+    from = box.log().lines().size();
+    box.call_export<void>("set_ALARM_time", static_cast<const char*>(nullptr));
+    EXPECT_EQ(log_messages(box, from).at(0), "ALARM WAKE UP TIME (null)");
+    EXPECT_EQ(std::vector<uint8_t>(priv(box)->alarm_cmd, priv(box)->alarm_cmd + 9), stored);
 
     // on a fresh load nothing is stored by a short string
     ASSERT_EQ(box.unload_module(), 0);

@@ -145,6 +145,24 @@ TEST(Faults, MicomStallingInTheMiddleOfATimeAnswer) {
     EXPECT_TRUE(box.bugs().empty());
 }
 
+// The same at the start, in the boot information: nothing of it is taken, the
+// start waits out both answers and succeeds, and the parser hears the micom again.
+TEST(Faults, MicomStallingInTheMiddleOfItsBootInformation) {
+    Box box;
+    box.primary().faults.stall_after = 5;  // the boot information is the first answer
+    const Nanos t0 = box.now();
+    ASSERT_EQ(box.boot(), 0);
+    EXPECT_GE(box.now() - t0, 300 * box.machine().tick_ns());
+    EXPECT_EQ(priv(box)->bootinfo_ready, 0);
+    EXPECT_EQ(count_containing(box, "frame cut short (5 bytes)"), 1u);
+
+    box.primary().faults.stall_after = 0;
+    micom::DateTime t{2030, 1, 2, 3, 4, 5};
+    box.micom().set_time(t);
+    EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
+    EXPECT_TRUE(box.bugs().empty());
+}
+
 // ------------------------------------------------------------- silent micom
 
 TEST(Faults, SilentMicomAtStartDelaysTheStartButDoesNotStopIt) {
@@ -341,5 +359,33 @@ TEST(Faults, ByteOnThePrimaryLineWhileDevMicomOpensDoesNotHangTheBox) {
     micom::DateTime t{2022, 3, 3, 3, 3, 3};
     box.micom().set_time(t);
     EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
+    EXPECT_TRUE(box.bugs().empty());
+}
+
+// ------------------------------------------------------- stuck transmitter
+
+// A transmitter that does not drain within the driver's 2 ms poll (here a
+// line at 1200 bit/s, 8.3 ms a character): each such byte is dropped, the
+// log gets one warning a second, and interrupts are never off for long.
+TEST(Faults, TransmitterThatDoesNotDrainDropsBytesWithOneWarningASecond) {
+    BoxConfig cfg;
+    cfg.baud = 1200;
+    Box box(cfg);
+    ASSERT_EQ(box.boot(), 0);  // the start's two requests lose bytes too
+    const Nanos t0 = box.now();
+    box.machine().reset_irqs_off_stats();
+    const size_t from = box.log().lines().size();
+    const size_t wire_from = host_bytes(box.primary()).size();
+    for (int i = 0; i < 30; ++i) {
+        EXPECT_EQ(box.proc_write("led", "2\n"), 2);  // two frames of 6 bytes
+        box.run_for(100_ms);
+    }
+    const size_t warnings = count_containing(box, "transmitter stuck", from);
+    const size_t seconds = size_t((box.now() - t0) / 1'000'000'000) + 1;
+    EXPECT_GE(warnings, seconds - 1);
+    EXPECT_LE(warnings, seconds);
+    EXPECT_LT(host_bytes(box.primary()).size() - wire_from, 360u);
+    // at worst every byte of a frame waits out one poll (each step 1 us and a register read)
+    EXPECT_LT(box.machine().irqs_off_longest(), 6 * (kPollLimit + 2000 * cfg.reg_access_ns));
     EXPECT_TRUE(box.bugs().empty());
 }
