@@ -595,6 +595,7 @@ constexpr HelpEntry kHelp[] = {
 
 constexpr const char* kHelpFooter =
     "DURATION: a whole number and a unit: ns, us, ms, s, m, h (10us, 250ms, 2s, 1m), at most 24h.\n"
+    "KEY: a key name (keys lists them) or a key byte (0x49 or 73).  '#' starts a comment.\n"
     "A failed command says so on standard error; a script goes on, and exits with status 1.\n";
 
 }  // namespace

@@ -1,11 +1,13 @@
 #!/bin/sh
 # fpsim's command line: help and version, an option without its value, an
 # output file that cannot be written (found before the run), soak and the
-# trace options, and flash's warnings about the image and its verdict.  A
+# trace options, flash's warnings about the image and its verdict, and the
+# key names.  A
 # refused command line prints nothing on standard output: nothing ran.
 set -u
 fpsim=$1
 dir=$2
+header=$3   # linux/input-event-codes.h, where the key names come from
 rm -rf "$dir" && mkdir -p "$dir" || exit 1
 failed=0
 # FILE holds a line that matches PATTERN; "" for PATTERN: FILE is empty
@@ -42,4 +44,14 @@ check 0 "flash: exit 0, .* the micom's flash equals the image" "is empty: all ze
 head -c 8200 /dev/zero | tr '\0' '\125' >"$dir/long.bin"
 check 0 "flash: exit 0, .* the micom's flash equals the image" "is 8200 bytes: only the first 8192 are written" \
     -- flash --build b "$dir/long.bin"
+
+# keys: every KEY_ and BTN_ name of the header (less KEY_MIN_INTERESTING,
+# KEY_MAX and KEY_CNT), aliases with the code of the name they stand for
+echo keys | "$fpsim" shell >"$dir/keys"
+names=$(grep -cE '^#define[[:space:]]+(KEY|BTN)_' "$header")
+if [ "$(wc -l <"$dir/keys")" != $((names - 3)) ] || ! grep -qx "KEY_UP 103 remote 0x49" "$dir/keys" ||
+   ! grep -qx "BTN_LEFT 272" "$dir/keys" || ! grep -qx "KEY_HANGUEL 122" "$dir/keys"; then
+    echo "keys lists $(wc -l <"$dir/keys") names of $names:"; head "$dir/keys"
+    failed=1
+fi
 exit $failed
