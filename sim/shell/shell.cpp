@@ -273,11 +273,10 @@ void Shell::execute(const Command& c) {
         box.machine().events().at(box.now() + c.duration, [this, later] {
             switch (later->verb) {
             case Verb::Press: {
-                // a key named: the remote's byte for it, as far as known now
                 std::optional<uint8_t> byte = later->key_byte;
                 if (later->by_name)
-                    byte = default_key_byte(later->key);
-                if (byte)
+                    byte = remote_byte(later->key);
+                if (byte)  // else the remote has no such key: nothing happens
                     box_->micom().press_key_now(*byte, later->duration);
                 break;
             }
@@ -342,19 +341,23 @@ void Shell::execute(const Command& c) {
     std::fflush(out_);
 }
 
+std::optional<uint8_t> Shell::remote_byte(unsigned code) const {
+    // the remote's key for it; else a byte the driver's key map now gives it
+    std::optional<uint8_t> b = default_key_byte(code);
+    auto devs = box_->input().registered();
+    for (unsigned i = 0; !b && !devs.empty() && devs[0]->keycode && i < 256; ++i) {
+        unsigned now = 0;
+        if (accepted_key_byte(uint8_t(i)) && devs[0]->get_keycode(uint8_t(i), &now) == 0 && now == code)
+            b = uint8_t(i);
+    }
+    return b;
+}
+
 void Shell::run_press(const Command& c) {
     auto& box = *box_;
     uint8_t byte = c.key_byte;
     if (c.by_name) {
-        // the remote's key for it; else a byte the driver's key map now gives it
-        std::optional<uint8_t> b = default_key_byte(c.key);
-        auto devs = box.input().registered();
-        for (unsigned i = 0; !b && !devs.empty() && devs[0]->keycode && i < 256; ++i) {
-            unsigned code = 0;
-            if (accepted_key_byte(uint8_t(i)) && devs[0]->get_keycode(uint8_t(i), &code) == 0 &&
-                code == c.key)
-                b = uint8_t(i);
-        }
+        const std::optional<uint8_t> b = remote_byte(c.key);
         if (!b)
             throw RunError{c.line, "press: the remote has no key " + key_name(c.key) +
                                        " (map a key byte to it with keymap, or press a key byte)"};

@@ -44,6 +44,7 @@ public:
     bool run(const Command& c);
     /// Whether the run ends here: quit, or an expect that did not hold.
     bool finished() const { return quit_ || expect_failed_; }
+    bool quit_requested() const { return quit_; }
     /// The exit status of a run so far: 0 every command succeeded (or failed
     /// as an expect accepted), 1 one failed or an expect did not hold.
     int status() const { return expect_failed_ || failures_ > 0 ? 1 : 0; }
@@ -67,6 +68,9 @@ private:
     void execute(const Command& c);
     void check_expect(const Command& c);
     void run_press(const Command& c);
+    /// The key byte the remote sends for input-layer @code: its own key, or
+    /// one the driver's key map now gives that code.
+    std::optional<uint8_t> remote_byte(unsigned code) const;
     void run_keymap(const Command& c);
     void show_keymap();
     void show_keys();

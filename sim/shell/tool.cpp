@@ -81,7 +81,7 @@ int interactive(Shell& shell) {
 #endif
     std::fprintf(stderr, "fpsim %s: the simulated box; help lists the commands, quit ends\n", FPSIM_VERSION);
     int number = 0;
-    while (!shell.finished()) {
+    while (!shell.quit_requested()) {  // an expect that does not hold only says so
         std::string line;
 #ifdef FPSIM_HAVE_EDITLINE
         char* text = readline("fpsim> ");
@@ -106,7 +106,7 @@ int interactive(Shell& shell) {
             std::fprintf(stderr, "%s\n", e.message.c_str());
         }
     }
-    if (!shell.finished())
+    if (!shell.quit_requested())
         std::fputs("\n", stdout);
     return shell.write_traces() ? 0 : 1;
 }
