@@ -140,6 +140,15 @@ void Shell::drain() {
     }
 }
 
+void Shell::warn(const Command& c, const std::string& message) {
+    std::fflush(out_);
+    if (source_.empty())
+        std::fprintf(stderr, "warning: %s\n", message.c_str());
+    else
+        std::fprintf(stderr, "fpsim: %s:%d: warning: %s\n", source_.c_str(), c.line, message.c_str());
+    std::fflush(stderr);
+}
+
 bool Shell::run(const Command& c) {
     output_.clear();
     bool ok = true;
@@ -363,6 +372,8 @@ void Shell::run_press(const Command& c) {
                                        " (map a key byte to it with keymap, or press a key byte)"};
         byte = *b;
     }
+    if (!box.micom().box_power() && byte != box.config().micom.power_key)
+        warn(c, format("the box is off: the micom ignores 0x%02X (only the power key switches it on)", byte));
     box.micom().press_key(byte, c.duration);
     box.run_for(c.duration);
     settle_key();

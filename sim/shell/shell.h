@@ -65,6 +65,8 @@ public:
 
 private:
     void print(const std::string& s);
+    /// A note on stderr about @c that does not make it fail.
+    void warn(const Command& c, const std::string& message);
     void execute(const Command& c);
     void check_expect(const Command& c);
     void run_press(const Command& c);
