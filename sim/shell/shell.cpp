@@ -140,14 +140,16 @@ void Shell::drain() {
     }
 }
 
-void Shell::warn(const Command& c, const std::string& message) {
+void Shell::say(const Command& c, const std::string& text) {
     std::fflush(out_);
     if (source_.empty())
-        std::fprintf(stderr, "warning: %s\n", message.c_str());
+        std::fprintf(stderr, "%s\n", text.c_str());
     else
-        std::fprintf(stderr, "fpsim: %s:%d: warning: %s\n", source_.c_str(), c.line, message.c_str());
+        std::fprintf(stderr, "fpsim: %s:%d: %s\n", source_.c_str(), c.line, text.c_str());
     std::fflush(stderr);
 }
+
+void Shell::warn(const Command& c, const std::string& message) { say(c, "warning: " + message); }
 
 bool Shell::run(const Command& c) {
     output_.clear();
@@ -158,13 +160,17 @@ bool Shell::run(const Command& c) {
     } catch (const RunError& e) {
         ok = false;
         error = e.message;
-        std::fflush(out_);
-        if (source_.empty())
-            std::fprintf(stderr, "%s\n", error.c_str());
-        else
-            std::fprintf(stderr, "fpsim: %s:%d: %s\n", source_.c_str(), c.line, error.c_str());
-        std::fflush(stderr);
+        say(c, error);
     }
+    switch (c.verb) {  // whether it failed or not
+    case Verb::Boot: case Verb::Unload: case Verb::Cat: case Verb::Echo: case Verb::Call:
+    case Verb::Poweroff: case Verb::Keymap:
+        drain();
+        break;
+    default:
+        break;
+    }
+    std::fflush(out_);
     if (c.verb != Verb::Expect) {
         last_ = Outcome{true, ok, false, c.source, output_, error, c.line};
         if (!ok)
@@ -339,15 +345,6 @@ void Shell::execute(const Command& c) {
         quit_ = true;
         break;
     }
-    switch (c.verb) {
-    case Verb::Boot: case Verb::Unload: case Verb::Cat: case Verb::Echo: case Verb::Call:
-    case Verb::Poweroff: case Verb::Keymap:
-        drain();
-        break;
-    default:
-        break;
-    }
-    std::fflush(out_);
 }
 
 std::optional<uint8_t> Shell::remote_byte(unsigned code) const {

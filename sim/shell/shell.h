@@ -65,6 +65,8 @@ public:
 
 private:
     void print(const std::string& s);
+    /// @text on stderr, with the source and line of @c in a script.
+    void say(const Command& c, const std::string& text);
     /// A note on stderr about @c that does not make it fail.
     void warn(const Command& c, const std::string& message);
     void execute(const Command& c);
