@@ -31,9 +31,12 @@
 //   - CMD_CLOCK (03 03) switches the clock display on.
 //   - Keys: press events, repeats every key_repeat_interval while held, then the
 //     release with the key pair swapped.  Presses queue up behind a key still
-//     held.  While the box is off, or while the normal firmware is not running,
-//     key presses are dropped (nothing is sent, and a key press does not switch
-//     the box on); a held key whose box goes off is dropped with its release.
+//     held (press_key_now lets the held key go at once instead).  While the
+//     box is off, the power key (remote key power_key, or the front power key)
+//     switches it on, as after a plain switch-on (boot-information status 0)
+//     and any other press is dropped; while the normal firmware is not running
+//     every press is dropped.  A held key whose box goes off is dropped with
+//     its release.
 //   - After a power-up or reset release it sends nothing until asked.
 //
 // Flash programmer (ISP link, 8E1): see flash_programmer.cpp.  Bytes received
@@ -46,7 +49,7 @@
 //     contents; its wake-up time, display state and everything under way are
 //     lost).  PowerN low: it powers up in reset (Reset low) or runs its normal
 //     firmware (Reset high).  power_loss() cuts the supply until the SoC
-//     switches PowerN high and low again.
+//     switches PowerN high and low again, or power_restore() gives it back.
 //   - Entry into the flash programmer: powered while held in reset, exactly one
 //     low pulse on IspClock, then a byte whose start bit begins after that pulse
 //     and before reset release (the host's sync 0xAA; a byte usually ends after
@@ -279,6 +282,9 @@ void MicomModel::set_time(const DateTime& t) {
 DateTime MicomModel::time() const { return impl_->rtc.now(); }
 
 void MicomModel::press_key(uint8_t key, Nanos hold, uint8_t address) { impl_->fw.press_key(key, hold, address); }
+void MicomModel::press_key_now(uint8_t key, Nanos hold, uint8_t address) {
+    impl_->fw.press_key_now(key, hold, address);
+}
 void MicomModel::press_front_power() { impl_->fw.press_front_power(); }
 void MicomModel::send_time_answer() { impl_->fw.send_time_answer(); }
 
@@ -303,6 +309,12 @@ void MicomModel::power_loss() {
     if (impl_->level(Pin::PowerN)) return;  // switched off already: nothing to lose
     if (impl_->mode != Mode::Off) impl_->power_off();
     impl_->power_lost = true;
+}
+
+void MicomModel::power_restore() {
+    if (!impl_->power_lost) return;
+    impl_->power_lost = false;
+    if (!impl_->level(Pin::PowerN) && impl_->mode == Mode::Off) impl_->power_up();
 }
 
 }  // namespace micom

@@ -48,6 +48,8 @@ struct MicomConfig {
     Nanos reboot_off_time = 1'000'000'000;    ///< how long CTRL_REBOOT keeps the box switched off
     Nanos frame_gap_timeout = 20'000'000;     ///< a host frame whose next byte is later than this is abandoned
     uint8_t wake_up_status = 0x01;            ///< status byte of the boot information after a timed wake-up
+    uint8_t power_key = 0x01;                 ///< key byte of the remote's power key (it and the front
+                                              ///< power key switch a box that is off on)
 };
 
 class MicomModel {
@@ -69,6 +71,9 @@ public:
     DateTime time() const;
     /// The remote (address 0x5F) or the front keys (0x12) press @key for @hold.
     void press_key(uint8_t key, Nanos hold, uint8_t address = 0x5F);
+    /// As press_key, but a key still held is let go at once (its release is
+    /// sent) instead of the new press waiting for it.
+    void press_key_now(uint8_t key, Nanos hold, uint8_t address = 0x5F);
     void press_front_power();
     /// Sends a time answer (0xD8) of its own accord.
     void send_time_answer();
@@ -92,6 +97,9 @@ public:
     void set_silent(bool silent);               ///< normal firmware answers nothing
     void set_nak(IspStep step, bool nak);
     void power_loss();                          ///< loses power now (flash keeps what it has)
+    /// The supply returns after power_loss(): the micom starts as at power-up
+    /// (unless the SoC holds it switched off).
+    void power_restore();
 
 private:
     struct Impl;

@@ -260,6 +260,15 @@ void NormalFirmware::rtc_changed() {
     if (wake_armed_) arm_wake_up();
 }
 
+void NormalFirmware::power_key_wake() {
+    // The power key switches the box on from deep standby, wake-up time or
+    // not; the start that follows is not a timed wake-up.
+    power_.cancel_all();
+    wake_armed_ = false;
+    woken_by_alarm_ = false;
+    set_box(true);
+}
+
 void NormalFirmware::reboot() {
     power_.cancel_all();
     wake_armed_ = false;
@@ -277,13 +286,25 @@ void NormalFirmware::send_key_event(uint8_t address, uint8_t a, uint8_t b) {
 }
 
 void NormalFirmware::press_key(uint8_t key, Nanos hold, uint8_t address) {
-    // With the box off there is nobody to tell: the press is dropped.
+    if (running_ && !box_on_ && key == cfg_.power_key) return power_key_wake();
+    // With the box off there is nobody to tell: any other press is dropped.
     if (!keys_can_run()) return;
     key_queue_.push_back({key, hold, address});
     if (!key_running_) start_next_key();
 }
 
+void NormalFirmware::press_key_now(uint8_t key, Nanos hold, uint8_t address) {
+    if (!key_running_ || !keys_can_run()) return press_key(key, hold, address);
+    // One key at a time: the held key is let go (its release goes out first).
+    keys_.cancel_all();
+    send_key_event(key_.address, static_cast<uint8_t>(~key_.key), key_.key);
+    key_running_ = false;
+    key_queue_.push_front({key, hold, address});
+    start_next_key();
+}
+
 void NormalFirmware::press_front_power() {
+    if (running_ && !box_on_) return power_key_wake();
     if (!keys_can_run()) return;
     static constexpr uint8_t payload[5] = {0x02, 0x12, 0x12, 0x00, 0xFF};
     send_frame(kKeyEvent, payload, sizeof payload);

@@ -34,6 +34,8 @@ public:
 
     void rtc_changed();  ///< the clock was set: a pending wake-up is rescheduled
     void press_key(uint8_t key, Nanos hold, uint8_t address);
+    /// A press that lets a held key go first, as a thumb moving to another key does.
+    void press_key_now(uint8_t key, Nanos hold, uint8_t address);
     void press_front_power();
     void send_time_answer();
 
@@ -68,6 +70,7 @@ private:
     void deep_standby(const uint8_t* wake_record);  ///< nullptr: no wake-up time
     void arm_wake_up();
     void reboot();
+    void power_key_wake();
 
     bool keys_can_run() const { return running_ && box_on_; }
     void start_next_key();

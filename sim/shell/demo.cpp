@@ -19,11 +19,12 @@ struct Step {
     std::vector<std::string> commands;
 };
 
-void type(Shell& shell, const std::string& line) {
+/// Types @line at the shell; false when the command failed (said on stderr).
+bool type(Shell& shell, const std::string& line) {
     std::printf("fpsim> %s\n", line.c_str());
     std::fflush(stdout);
-    if (auto c = parse_line(line, 0))
-        shell.run(*c);
+    auto c = parse_line(line, 0);
+    return !c || shell.run(*c);
 }
 
 /// A firmware image of 8192 bytes: a text banner, then bytes from a fixed
@@ -65,10 +66,8 @@ int run_demo(const ToolOptions& options, const std::string& out_dir) {
         std::printf("\n== %s\n", step.says);
         try {
             for (const auto& line : step.commands)
-                type(shell, line);
-        } catch (const RunError& e) {
-            std::fprintf(stderr, "fpsim: demo: %s\n", e.message.c_str());
-            return 2;
+                if (!type(shell, line))
+                    return 1;
         } catch (const ParseError& e) {
             std::fprintf(stderr, "fpsim: demo: %s\n", e.message.c_str());
             return 2;

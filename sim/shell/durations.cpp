@@ -26,8 +26,10 @@ std::optional<sim::Nanos> parse_duration(const std::string& text) {
         scale = 1000'000;
     else if (unit == "s")
         scale = 1000'000'000;
-    else if (unit == "min")
+    else if (unit == "m" || unit == "min")
         scale = 60'000'000'000ull;
+    else if (unit == "h")
+        scale = 3600'000'000'000ull;
     else
         return std::nullopt;
     // a day of virtual time is far more than any scenario needs, and keeps

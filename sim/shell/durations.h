@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Durations as the shell writes them: a whole number and a unit, "10us",
-// "250ms", "2s" (also "ns" and "min").
+// "250ms", "2s", "1m" (or "1min"), "1h", also "ns"; at most a day.
 #pragma once
 
 #include <optional>

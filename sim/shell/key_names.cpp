@@ -7,29 +7,10 @@ namespace fpsim {
 
 namespace {
 
-struct KeyName {
-    const char* name;
-    unsigned code;
-};
-
-// The keys of the box's remote control and front panel, with the input
-// layer's codes.
+// Every key name of the input layer with its code, in the order of the
+// kernel's header (the build generates the table from it).
 constexpr KeyName kKeys[] = {
-    {"KEY_RESERVED", 0},     {"KEY_1", 2},          {"KEY_2", 3},
-    {"KEY_3", 4},            {"KEY_4", 5},          {"KEY_5", 6},
-    {"KEY_6", 7},            {"KEY_7", 8},          {"KEY_8", 9},
-    {"KEY_9", 10},           {"KEY_0", 11},         {"KEY_HOME", 102},
-    {"KEY_UP", 103},         {"KEY_LEFT", 105},     {"KEY_RIGHT", 106},
-    {"KEY_DOWN", 108},       {"KEY_MUTE", 113},     {"KEY_VOLUMEDOWN", 114},
-    {"KEY_VOLUMEUP", 115},   {"KEY_POWER", 116},    {"KEY_MENU", 139},
-    {"KEY_PLAYPAUSE", 164},  {"KEY_REWIND", 168},   {"KEY_EXIT", 174},
-    {"KEY_PLAY", 207},       {"KEY_FASTFORWARD", 208}, {"KEY_OK", 352},
-    {"KEY_INFO", 358},       {"KEY_EPG", 365},      {"KEY_TV", 377},
-    {"KEY_RADIO", 385},      {"KEY_TEXT", 388},     {"KEY_DVD", 389},
-    {"KEY_AUDIO", 392},      {"KEY_VIDEO", 393},    {"KEY_RED", 398},
-    {"KEY_GREEN", 399},      {"KEY_YELLOW", 400},   {"KEY_BLUE", 401},
-    {"KEY_CHANNELUP", 402},  {"KEY_CHANNELDOWN", 403}, {"KEY_NEXT", 407},
-    {"KEY_PREVIOUS", 412},
+#include "key_codes.inc"
 };
 
 struct KeyByte {
@@ -52,6 +33,8 @@ constexpr KeyByte kDefaultBytes[] = {
 
 }  // namespace
 
+std::span<const KeyName> key_names() { return kKeys; }
+
 std::optional<unsigned> key_code(const std::string& name) {
     for (const auto& k : kKeys)
         if (name == k.name)
@@ -60,10 +43,13 @@ std::optional<unsigned> key_code(const std::string& name) {
 }
 
 std::string key_name(unsigned code) {
+    if (code == 0)
+        return "KEY_RESERVED";
+    const char* name = nullptr;
     for (const auto& k : kKeys)
-        if (k.code == code)
-            return k.name;
-    return "KEY_" + std::to_string(code);
+        if (k.code == code && !k.alias)
+            name = k.name;
+    return name ? name : "KEY_" + std::to_string(code);
 }
 
 std::optional<uint8_t> default_key_byte(unsigned code) {
@@ -71,6 +57,13 @@ std::optional<uint8_t> default_key_byte(unsigned code) {
         if (k.code == code)
             return k.byte;
     return std::nullopt;
+}
+
+bool accepted_key_byte(uint8_t byte) {
+    for (const auto& k : kDefaultBytes)
+        if (k.byte == byte)
+            return true;
+    return false;
 }
 
 }  // namespace fpsim

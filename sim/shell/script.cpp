@@ -59,7 +59,7 @@ std::optional<long> number(const std::string& s, long lo, long hi) {
 sim::Nanos duration(const std::string& s, int line) {
     auto d = parse_duration(s);
     if (!d)
-        fail(line, "bad duration '" + s + "' (write e.g. 10us, 250ms, 2s)");
+        fail(line, "bad duration '" + s + "' (write e.g. 10us, 250ms, 2s, 1m, 1h)");
     return *d;
 }
 
@@ -76,21 +76,39 @@ std::string proc_name(const std::string& path, int line) {
     return path.substr(6);
 }
 
-/// A key byte (0x49) or a key name that the remote has (KEY_UP).
-uint8_t key_byte(const std::string& s, int line) {
-    if (s.rfind("KEY_", 0) == 0) {
+bool is_key_name(const std::string& s) { return s.rfind("KEY_", 0) == 0 || s.rfind("BTN_", 0) == 0; }
+
+/// press: a key name (KEY_UP, any of the input layer's) or a key byte (0x49).
+void press_key_arg(Command& c, const std::string& s, int line) {
+    if (is_key_name(s)) {
         auto code = key_code(s);
         if (!code)
-            fail(line, "unknown key '" + s + "'");
-        auto b = default_key_byte(*code);
-        if (!b)
-            fail(line, "the remote has no key " + s + " (give its key byte, e.g. 0x49)");
-        return *b;
+            fail(line, "unknown key '" + s + "' (keys lists the names)");
+        c.by_name = true;
+        c.key = *code;
+        return;
     }
     auto v = number(s, 0, 255);
     if (!v)
-        fail(line, "bad key '" + s + "' (a name like KEY_UP or a byte like 0x49)");
-    return uint8_t(*v);
+        fail(line, "bad key '" + s + "' (a name like KEY_UP or a key byte like 0x49)");
+    c.key_byte = uint8_t(*v);
+}
+
+/// The rest of @body after its first @n words, without surrounding quotes.
+std::string rest_text(const std::string& body, size_t n, int line) {
+    size_t at = 0;
+    for (size_t i = 0; i < n; ++i) {
+        at = body.find_first_not_of(" \t", at);
+        at = body.find_first_of(" \t", at);
+        if (at == std::string::npos)
+            return "";
+    }
+    std::string text = trim(body.substr(at));
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+        return text.substr(1, text.size() - 2);
+    if (text.find('"') != std::string::npos)
+        fail(line, "unbalanced quotes");
+    return text;
 }
 
 micom::DateTime date_time(const std::string& d, const std::string& t, int line) {
@@ -280,14 +298,19 @@ Command parse_command(const std::string& body, int line, bool scheduled) {
     Command c;
     c.line = line;
     if (scheduled && verb != "press" && verb != "front-power" && verb != "micom" && verb != "fault")
-        fail(line, "after takes a micom-side command (press, front-power, micom time, fault), not '" +
-                       verb + "'");
+        fail(line, "after takes a micom-side command (press, front-power, micom time, micom power-on, "
+                   "fault), not '" + verb + "'");
     if (verb == "boot") {
         expect_args(w, 0, 0, line, "boot");
         c.verb = Verb::Boot;
     } else if (verb == "unload") {
         expect_args(w, 0, 0, line, "unload");
         c.verb = Verb::Unload;
+    } else if (verb == "ls") {
+        expect_args(w, 0, 1, line, "ls /proc");
+        if (w.size() == 2 && w[1] != "/proc" && w[1] != "/proc/")
+            fail(line, "ls lists /proc only");
+        c.verb = Verb::Ls;
     } else if (verb == "cat") {
         expect_args(w, 1, 1, line, "cat /proc/NAME");
         c.verb = Verb::Cat;
@@ -312,7 +335,7 @@ Command parse_command(const std::string& body, int line, bool scheduled) {
     } else if (verb == "press") {
         expect_args(w, 1, 2, line, "press KEY [DURATION]");
         c.verb = Verb::Press;
-        c.key_byte = key_byte(w[1], line);
+        press_key_arg(c, w[1], line);
         c.duration = w.size() > 2 ? duration(w[2], line) : 100'000'000;
     } else if (verb == "front-power") {
         expect_args(w, 0, 0, line, "front-power");
@@ -323,13 +346,20 @@ Command parse_command(const std::string& body, int line, bool scheduled) {
             c.time = date_time(w[2], w[3], line);
         } else if (w.size() == 2 && w[1] == "show" && !scheduled) {
             c.verb = Verb::MicomShow;
+        } else if (w.size() == 2 && w[1] == "power-on") {
+            c.verb = Verb::MicomPowerOn;
         } else {
-            fail(line, scheduled ? "usage: after DURATION micom time YYYY-MM-DD hh:mm:ss"
-                                 : "usage: micom time YYYY-MM-DD hh:mm:ss | micom show");
+            fail(line, scheduled ? "usage: after DURATION micom time YYYY-MM-DD hh:mm:ss | micom power-on"
+                                 : "usage: micom time YYYY-MM-DD hh:mm:ss | micom show | micom power-on");
         }
     } else if (verb == "call") {
-        expect_args(w, 1, 2, line, "call NAME [ARG]");
+        expect_args(w, 0, 2, line, "call [NAME [ARG]]");
         c.verb = Verb::Call;
+        if (w.size() == 1) {
+            c.line = line;
+            c.source = body;
+            return c;  // the list of exported functions
+        }
         c.name = w[1];
         bool found = false;
         for (auto& e : kExports)
@@ -338,7 +368,7 @@ Command parse_command(const std::string& body, int line, bool scheduled) {
                 found = true;
             }
         if (!found)
-            fail(line, "unknown exported function '" + c.name + "'");
+            fail(line, "unknown exported function '" + c.name + "' (call alone lists them)");
         bool takes = c.export_kind == ExportKind::VoidString;
         if (takes && w.size() != 3)
             fail(line, c.name + " takes one argument");
@@ -356,21 +386,27 @@ Command parse_command(const std::string& body, int line, bool scheduled) {
     } else if (verb == "date") {
         expect_args(w, 0, 0, line, "date");
         c.verb = Verb::Date;
+    } else if (verb == "keys") {
+        expect_args(w, 0, 0, line, "keys");
+        c.verb = Verb::Keys;
     } else if (verb == "keymap") {
-        expect_args(w, 1, 2, line, "keymap KEYBYTE [KEY]");
+        expect_args(w, 0, 2, line, "keymap [KEYBYTE [KEY]]");
         c.verb = Verb::Keymap;
-        auto b = number(w[1], 0, 255);
+        c.has_byte = w.size() > 1;
+        auto b = c.has_byte ? number(w[1], 0, 255) : std::optional<long>(0);
         if (!b)
             fail(line, "bad key byte '" + w[1] + "' (0x00 to 0xFF)");
         c.key_byte = uint8_t(*b);
         if (w.size() == 3) {
             c.has_value = true;
-            auto k = key_code(w[2]);
-            if (!k)
-                k = number(w[2], 0, 0x2ff);
-            if (!k)
-                fail(line, "unknown key '" + w[2] + "'");
-            c.key = *k;
+            const auto by_name = key_code(w[2]);
+            const auto by_number = number(w[2], 0, 0x2ff);
+            if (by_name)
+                c.key = *by_name;
+            else if (by_number && !is_key_name(w[2]))
+                c.key = unsigned(*by_number);
+            else
+                fail(line, "unknown key '" + w[2] + "' (a name that keys lists, or a code 0 to 767)");
         }
     } else if (verb == "poweroff") {
         expect_args(w, 0, 0, line, "poweroff");
@@ -400,13 +436,40 @@ Command parse_command(const std::string& body, int line, bool scheduled) {
         c.fault = parse_fault(w, line);
         if (scheduled && c.fault.what == FaultSpec::What::Help)
             fail(line, "after cannot schedule fault help");
+    } else if (verb == "expect") {
+        if (scheduled)
+            fail(line, "after cannot schedule expect");
+        c.verb = Verb::Expect;
+        static const char* usage = "usage: expect ok | expect fail | expect output TEXT | expect error TEXT";
+        if (w.size() < 2)
+            fail(line, usage);
+        if (w[1] == "ok" || w[1] == "fail") {
+            expect_args(w, 1, 1, line, usage + 7);
+            c.expect = w[1] == "ok" ? ExpectKind::Ok : ExpectKind::Fail;
+        } else if (w[1] == "output" || w[1] == "error") {
+            c.expect = w[1] == "output" ? ExpectKind::Output : ExpectKind::Error;
+            c.text = rest_text(body, 2, line);
+            if (c.text.empty())
+                fail(line, "expect " + w[1] + " needs the text to look for");
+        } else {
+            fail(line, usage);
+        }
     } else if (verb == "help") {
-        expect_args(w, 0, 0, line, "help");
+        expect_args(w, 0, 1, line, "help [COMMAND]");
         c.verb = Verb::Help;
+        if (w.size() == 2) {
+            c.text = w[1];
+            if (!shell_help(c.text))
+                fail(line, "no command '" + c.text + "' (help lists them)");
+        }
+    } else if (verb == "quit" || verb == "exit") {
+        expect_args(w, 0, 0, line, "quit");
+        c.verb = Verb::Quit;
     } else {
         fail(line, "unknown command '" + verb + "' (try help)");
     }
     c.line = line;
+    c.source = body;
     return c;
 }
 
@@ -428,10 +491,30 @@ std::vector<Command> parse_script(const std::string& text) {
         std::string line = text.substr(from, nl == std::string::npos ? std::string::npos : nl - from);
         from = nl == std::string::npos ? text.size() : nl + 1;
         ++number;
-        if (auto c = parse_line(line, number))
+        if (auto c = parse_line(line, number)) {
+            if (c->verb == Verb::Expect && script.empty())
+                fail(number, "expect has no command before it to check");
             script.push_back(std::move(*c));
+        }
     }
     return script;
+}
+
+std::string export_list() {
+    std::string out;
+    for (const auto& e : kExports) {
+        const char* ret = "void ";
+        const char* arg = "void";
+        switch (e.kind) {
+        case ExportKind::ULongVoid: ret = "unsigned long "; break;
+        case ExportKind::IntVoid: ret = "int "; break;
+        case ExportKind::StringVoid: ret = "const char *"; break;
+        case ExportKind::VoidString: arg = "const char *"; break;
+        case ExportKind::VoidVoid: break;
+        }
+        out += std::string(ret) + e.name + "(" + arg + ")\n";
+    }
+    return out;
 }
 
 const char* fault_help() {
@@ -457,24 +540,81 @@ const char* fault_help() {
            "A fault can be scheduled: after 2s fault micom power-loss\n";
 }
 
-const char* shell_help() {
-    return "boot                         switch the box on and start the driver\n"
-           "unload                       stop the driver\n"
-           "cat /proc/NAME               one read() of a /proc entry\n"
-           "echo [-n] TEXT > /proc/NAME  write TEXT (and a line end unless -n)\n"
-           "press KEY [DURATION]         the remote sends KEY (KEY_UP or 0x49), held (default 100ms)\n"
-           "front-power                  the front panel sends its power frame\n"
-           "micom time YYYY-MM-DD hh:mm:ss   set the micom's clock\n"
-           "micom show                   the micom's state\n"
-           "call NAME [ARG]              call an exported function of the driver\n"
-           "wait DURATION                let virtual time pass (10us, 250ms, 2s)\n"
-           "after DURATION COMMAND       press, front-power, micom time or fault, later\n"
-           "date                         the kernel's wall clock\n"
-           "keymap KEYBYTE [KEY]         read or change one entry of the key map\n"
-           "poweroff                     the kernel's power-off path\n"
-           "flash a|b IMAGE              run micomflash build A or B\n"
-           "log | events | wire          kernel log, input events, link traffic since the last look\n"
-           "fault help                   fault injection\n";
+namespace {
+
+struct HelpEntry {
+    const char* command;  ///< the word help COMMAND takes
+    const char* usage;    ///< usage and summary, for help
+    const char* details;  ///< more, for help COMMAND
+};
+
+constexpr HelpEntry kHelp[] = {
+    {"boot", "boot                           switch the box on (if off) and load the driver\n", ""},
+    {"unload", "unload                         unload the driver\n", ""},
+    {"ls", "ls /proc                       the /proc entries that exist now\n", ""},
+    {"cat", "cat /proc/NAME                 one read() of up to 4096 bytes from a /proc entry\n", ""},
+    {"echo", "echo [-n] TEXT > /proc/NAME    one write() of TEXT and a line end (none with -n)\n",
+     "TEXT may be in double quotes; it is written as it stands (no escapes).\n"},
+    {"press", "press KEY [DURATION]           the remote sends KEY, held for DURATION (default 100ms)\n",
+     "KEY is a key name (KEY_UP; keys lists them) or a key byte (0x49, 73).  A name is sent as\n"
+     "the remote's key byte for it (the driver's default map; a key the remote lacks: the first\n"
+     "byte the driver's key map now gives it).  While the box is off only KEY_POWER (0x01) does\n"
+     "anything: it switches the box on.\n"},
+    {"front-power", "front-power                    the front panel's power key\n",
+     "With the box on it sends the power-key frame; with the box off it switches the box on.\n"},
+    {"keys", "keys                           every key name with its code (and the remote's byte)\n", ""},
+    {"keymap", "keymap [KEYBYTE [KEY]]         the driver's key map: all of it, one entry, or a change\n",
+     "KEYBYTE is 0x00 to 0xFF; KEY a key name or a code (0 to 767).  The driver takes only\n"
+     "the 43 bytes of the remote's keys as keys; the others are shown apart.\n"},
+    {"micom", "micom time YYYY-MM-DD hh:mm:ss set the micom's clock (years 1900 to 2099)\n"
+              "micom show                     the micom's state\n"
+              "micom power-on                 the micom's supply returns after fault micom power-loss\n",
+     ""},
+    {"call", "call [NAME [ARG]]              call an exported function of the driver (alone: list them)\n",
+     ""},
+    {"wait", "wait DURATION                  let virtual time pass\n", ""},
+    {"after", "after DURATION COMMAND         press, front-power, micom time|power-on or fault, later\n",
+     "The command runs DURATION from now, while the next commands run; a press then lets a key\n"
+     "still held go first.\n"},
+    {"date", "date                           the kernel's wall clock\n", ""},
+    {"poweroff", "poweroff                       the kernel's power-off path\n", ""},
+    {"flash", "flash a|b IMAGE                run micomflash build A or B with IMAGE\n",
+     "Its output, then a verdict line: the exit status, the box time it took, and whether the\n"
+     "micom's flash now equals the image (padded with zeros to 8192 bytes).  It fails when the\n"
+     "status is not 0 or the flash differs.  An empty image or one over 8192 bytes is warned of.\n"},
+    {"log", "log | events | wire            kernel log, input events, link traffic since the last look\n",
+     ""},
+    {"fault", "fault help                     fault injection\n", nullptr},
+    {"expect", "expect ok|fail                 the command before succeeded, or failed\n"
+               "expect output|error TEXT       its output, or its error message, contains TEXT\n",
+     "An expect that does not hold stops a script with status 1.  A failure that expect fail or\n"
+     "expect error accepts does not count against the exit status.\n"},
+    {"help", "help [COMMAND]                 this list, or more on one command\n", ""},
+    {"quit", "quit                           end the shell (so does the end of input)\n", ""},
+};
+
+constexpr const char* kHelpFooter =
+    "DURATION: a whole number and a unit: ns, us, ms, s, m, h (10us, 250ms, 2s, 1m), at most 24h.\n"
+    "KEY: a key name (keys lists them) or a key byte (0x49 or 73).  '#' starts a comment.\n"
+    "A failed command says so on standard error; a script goes on, and exits with status 1.\n";
+
+}  // namespace
+
+std::string shell_help() {
+    std::string out;
+    for (const auto& h : kHelp)
+        out += h.usage;
+    return out + kHelpFooter;
+}
+
+std::optional<std::string> shell_help(const std::string& command) {
+    const std::string want = command == "exit" ? "quit"
+                             : command == "events" || command == "wire" ? "log"
+                                                                        : command;
+    for (const auto& h : kHelp)
+        if (want == h.command)
+            return std::string(h.usage) + (h.details ? h.details : fault_help());
+    return std::nullopt;
 }
 
 }  // namespace fpsim

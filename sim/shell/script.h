@@ -16,8 +16,16 @@
 namespace fpsim {
 
 enum class Verb {
-    Boot, Unload, Cat, Echo, Press, FrontPower, MicomTime, MicomShow, Call, Wait, After,
-    Date, Keymap, Poweroff, Flash, Log, Events, Wire, Fault, Help,
+    Boot, Unload, Ls, Cat, Echo, Press, FrontPower, MicomTime, MicomShow, MicomPowerOn, Call,
+    Wait, After, Date, Keys, Keymap, Poweroff, Flash, Log, Events, Wire, Fault, Expect, Help, Quit,
+};
+
+/// What an `expect` command checks about the command before it.
+enum class ExpectKind {
+    Ok,      ///< it succeeded
+    Fail,    ///< it failed
+    Error,   ///< it failed, and its message contains the text
+    Output,  ///< its output contains the text
 };
 
 /// What a `fault` command does.
@@ -45,18 +53,23 @@ enum class ExportKind { ULongVoid, IntVoid, VoidVoid, StringVoid, VoidString };
 struct Command {
     Verb verb = Verb::Help;
     int line = 0;
-    std::string text;               ///< echo: the text; call: the argument; flash: the image
+    std::string source;             ///< the command as written (without its comment)
+    std::string text;               ///< echo: the text; call: the argument; flash: the image;
+                                    ///< expect: the text looked for; help: the command asked about
     std::string proc;               ///< cat, echo: the /proc entry's name
     bool line_end = true;           ///< echo without -n
-    uint8_t key_byte = 0;           ///< press, keymap
+    uint8_t key_byte = 0;           ///< press (unless by_name), keymap
+    bool by_name = false;           ///< press: a key name (key) rather than a key byte
+    bool has_byte = false;          ///< keymap: a key byte is given (else the whole table)
     bool has_value = false;         ///< keymap: a new key is given
-    unsigned key = 0;               ///< keymap: the new key
+    unsigned key = 0;               ///< keymap: the new key; press: the key by its code
     sim::Nanos duration = 0;        ///< press: hold; wait, after: delay
     micom::DateTime time;           ///< micom time
-    std::string name;               ///< call: the function
+    std::string name;               ///< call: the function (empty: list them)
     ExportKind export_kind = ExportKind::VoidVoid;
     bool build_a = true;            ///< flash
     FaultSpec fault;
+    ExpectKind expect = ExpectKind::Ok;
     std::shared_ptr<Command> then;  ///< after: the command to run later
 };
 
@@ -72,9 +85,14 @@ std::optional<Command> parse_line(const std::string& line, int number);
 /// Parses a whole script; throws ParseError at the first mistake.
 std::vector<Command> parse_script(const std::string& text);
 
+/// The exported functions of the driver the shell can call, with their C
+/// declarations, one a line.
+std::string export_list();
+
 /// The text of `fault help`.
 const char* fault_help();
-/// The text of `help`.
-const char* shell_help();
+/// The text of `help`, or of `help COMMAND` (nullopt: no such command).
+std::string shell_help();
+std::optional<std::string> shell_help(const std::string& command);
 
 }  // namespace fpsim

@@ -1,8 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "shell.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <ctime>
+#include <fstream>
+#include <iterator>
+#include <map>
 
 #include "key_names.h"
 #include "vcd_writer.h"
@@ -44,6 +51,42 @@ const char* mode_name(micom::Mode m) {
 // Longest the shell waits for a key's release or a frame to go out.
 constexpr sim::Nanos kSettleLimit = 3600ull * 1000'000'000ull;
 
+/// "No such file or directory" for -2.
+std::string error_name(long ret) { return std::strerror(int(-ret)); }
+
+/// A civil date and time of @ns nanoseconds since 1970 (before it too), with
+/// microseconds: 1969-12-31 23:59:59.500000 for -0.5 s.
+std::string wall_text(int64_t ns) {
+    constexpr int64_t kSec = 1000'000'000;
+    int64_t secs = ns / kSec, rem = ns % kSec;
+    if (rem < 0) {
+        rem += kSec;
+        --secs;
+    }
+    const time_t t = time_t(secs);
+    struct tm tm {};
+    gmtime_r(&t, &tm);
+    return format("%04d-%02d-%02d %02d:%02d:%02d.%06lld", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec, (long long)(rem / 1000));
+}
+
+/// "0x04-0x1F" style list of the bytes in @bytes (ascending).
+std::string byte_ranges(const std::vector<unsigned>& bytes) {
+    std::string out;
+    for (size_t i = 0; i < bytes.size();) {
+        size_t j = i;
+        while (j + 1 < bytes.size() && bytes[j + 1] == bytes[j] + 1)
+            ++j;
+        out += (out.empty() ? "" : " ") + format("0x%02X", bytes[i]);
+        if (j > i)
+            out += format("-0x%02X", bytes[j]);
+        i = j + 1;
+    }
+    return out;
+}
+
+constexpr const char* kNotAKey = "not a key byte: the driver ignores the remote sending it";
+
 }  // namespace
 
 Shell::Shell(const ToolOptions& options, FILE* out)
@@ -53,7 +96,10 @@ Shell::~Shell() {
     runner_.reset();  // the runner goes before its box
 }
 
-void Shell::print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), out_); }
+void Shell::print(const std::string& s) {
+    std::fwrite(s.data(), 1, s.size(), out_);
+    output_ += s;
+}
 
 sim::userland::ProgramRunner& Shell::runner() {
     if (!runner_)
@@ -94,44 +140,126 @@ void Shell::drain() {
     }
 }
 
-void Shell::run_all(const std::vector<Command>& script) {
-    for (const auto& c : script)
-        run(c);
+void Shell::say(const Command& c, const std::string& text) {
+    std::fflush(out_);
+    if (source_.empty())
+        std::fprintf(stderr, "%s\n", text.c_str());
+    else
+        std::fprintf(stderr, "fpsim: %s:%d: %s\n", source_.c_str(), c.line, text.c_str());
+    std::fflush(stderr);
 }
 
-void Shell::run(const Command& c) {
+void Shell::warn(const Command& c, const std::string& message) { say(c, "warning: " + message); }
+
+bool Shell::run(const Command& c) {
+    output_.clear();
+    bool ok = true;
+    std::string error;
+    try {
+        execute(c);
+    } catch (const RunError& e) {
+        ok = false;
+        error = e.message;
+        say(c, error);
+    }
+    switch (c.verb) {  // whether it failed or not
+    case Verb::Boot: case Verb::Unload: case Verb::Cat: case Verb::Echo: case Verb::Call:
+    case Verb::Poweroff: case Verb::Keymap:
+        drain();
+        break;
+    default:
+        break;
+    }
+    std::fflush(out_);
+    if (c.verb != Verb::Expect) {
+        last_ = Outcome{true, ok, false, c.source, output_, error, c.line};
+        if (!ok)
+            ++failures_;
+    }
+    return ok;
+}
+
+void Shell::check_expect(const Command& c) {
+    bool holds = false;
+    std::string why;
+    if (!last_.ran) {
+        why = "no command before it";
+    } else {
+        const std::string before = format("line %d (%s) ", last_.line, last_.source.c_str());
+        switch (c.expect) {
+        case ExpectKind::Ok:
+            holds = last_.ok;
+            why = before + "failed";
+            break;
+        case ExpectKind::Fail:
+            holds = !last_.ok;
+            why = before + "succeeded";
+            break;
+        case ExpectKind::Error:
+            holds = !last_.ok && last_.error.find(c.text) != std::string::npos;
+            why = before + (last_.ok ? "succeeded" : "said: " + last_.error);
+            break;
+        case ExpectKind::Output:
+            holds = last_.output.find(c.text) != std::string::npos;
+            why = before + (last_.output.empty() ? "printed nothing" : "printed:\n" + last_.output);
+            break;
+        }
+    }
+    if (holds) {
+        const bool wants_failure = c.expect == ExpectKind::Fail || c.expect == ExpectKind::Error;
+        if (wants_failure && !last_.accepted) {
+            --failures_;  // the failure was wanted
+            last_.accepted = true;
+        }
+        return;
+    }
+    expect_failed_ = true;
+    while (!why.empty() && why.back() == '\n')
+        why.pop_back();
+    const std::string what = c.source.substr(0, c.source.find_first_of(" \t", 7));
+    throw RunError{c.line, what + (c.text.empty() ? "" : " \"" + c.text + "\"") + " does not hold: " + why};
+}
+
+void Shell::execute(const Command& c) {
     auto& box = *box_;
     switch (c.verb) {
     case Verb::Boot: {
         int r = box.boot();
         if (r)
-            print(format("boot failed: %d\n", r));
+            throw RunError{c.line, "boot: the driver did not start: " + error_name(r) +
+                                       format(" (%d)", r)};
         break;
     }
     case Verb::Unload: {
+        if (!box.module_loaded())
+            throw RunError{c.line, "unload: the driver is not loaded"};
         int r = box.unload_module();
         if (r)
-            print(format("unload failed: %d\n", r));
+            throw RunError{c.line, "unload: " + error_name(r)};
+        break;
+    }
+    case Verb::Ls: {
+        auto names = box.procfs().names();
+        std::sort(names.begin(), names.end());
+        for (const auto& n : names)
+            print(n + "\n");
         break;
     }
     case Verb::Cat: {
         auto r = box.proc_read(c.proc);
         if (r.ret < 0)
-            print(format("read failed: %ld\n", r.ret));
-        else
-            print(r.data);
+            throw RunError{c.line, "cat /proc/" + c.proc + ": " + error_name(r.ret)};
+        print(r.data);
         break;
     }
     case Verb::Echo: {
         long r = box.proc_write(c.proc, c.line_end ? c.text + "\n" : c.text);
         if (r < 0)
-            print(format("write failed: %ld\n", r));
+            throw RunError{c.line, "echo > /proc/" + c.proc + ": " + error_name(r)};
         break;
     }
     case Verb::Press:
-        box.micom().press_key(c.key_byte, c.duration);
-        box.run_for(c.duration);
-        settle_key();
+        run_press(c);
         break;
     case Verb::FrontPower:
         box.micom().press_front_power();
@@ -143,8 +271,14 @@ void Shell::run(const Command& c) {
     case Verb::MicomShow:
         show_micom();
         break;
+    case Verb::MicomPowerOn:
+        box.micom().power_restore();
+        break;
     case Verb::Call:
-        run_call(c);
+        if (c.name.empty())
+            print(export_list());
+        else
+            run_call(c);
         break;
     case Verb::Wait:
         box.run_for(c.duration);
@@ -153,48 +287,39 @@ void Shell::run(const Command& c) {
         std::shared_ptr<Command> later = c.then;
         box.machine().events().at(box.now() + c.duration, [this, later] {
             switch (later->verb) {
-            case Verb::Press: box_->micom().press_key(later->key_byte, later->duration); break;
+            case Verb::Press: {
+                std::optional<uint8_t> byte = later->key_byte;
+                if (later->by_name)
+                    byte = remote_byte(later->key);
+                if (byte)  // else the remote has no such key: nothing happens
+                    box_->micom().press_key_now(*byte, later->duration);
+                break;
+            }
             case Verb::FrontPower: box_->micom().press_front_power(); break;
             case Verb::MicomTime: box_->micom().set_time(later->time); break;
+            case Verb::MicomPowerOn: box_->micom().power_restore(); break;
             case Verb::Fault: run_fault(*later); break;
             default: break;
             }
         });
         break;
     }
-    case Verb::Date: {
-        const int64_t ns = box.wall_ns();
-        const time_t secs = time_t(ns / 1000'000'000);
-        struct tm tm {};
-        gmtime_r(&secs, &tm);
-        print(format("%04d-%02d-%02d %02d:%02d:%02d.%06lld\n", tm.tm_year + 1900, tm.tm_mon + 1,
-                     tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                     (long long)(ns % 1000'000'000) / 1000));
+    case Verb::Date:
+        print(wall_text(box.wall_ns()) + "\n");
         break;
-    }
-    case Verb::Keymap: {
-        auto devs = box.input().registered();
-        if (devs.empty() || !devs[0]->keycode)
-            throw RunError{c.line, "keymap: no input device (boot the box first)"};
-        if (c.has_value && devs[0]->set_keycode(box.machine(), c.key_byte, c.key) != 0)
-            throw RunError{c.line, "keymap: the input layer refused the new entry"};
-        unsigned code = 0;
-        if (devs[0]->get_keycode(c.key_byte, &code) != 0)
-            throw RunError{c.line, "keymap: the input layer has no such entry"};
-        print(format("0x%02X %s\n", c.key_byte, key_name(code).c_str()));
+    case Verb::Keys:
+        show_keys();
         break;
-    }
+    case Verb::Keymap:
+        run_keymap(c);
+        break;
     case Verb::Poweroff:
         box.poweroff();
         break;
-    case Verb::Flash: {
-        auto r = flash(c.build_a, c.text);
-        if (!r.loaded)
-            throw RunError{c.line, "flash: the programmer could not be loaded"};
-        print(r.out);
-        print(format("exit %d\n", r.exit_status));
+    case Verb::Flash:
+        if (auto problem = flash_with_verdict(c.build_a, c.text); !problem.empty())
+            throw RunError{c.line, problem};
         break;
-    }
     case Verb::Log:
         print(box.log().format(log_from_));
         log_from_ = box.log().lines().size();
@@ -210,23 +335,175 @@ void Shell::run(const Command& c) {
     case Verb::Fault:
         run_fault(c);
         break;
+    case Verb::Expect:
+        check_expect(c);
+        break;
     case Verb::Help:
-        print(shell_help());
+        print(c.text.empty() ? shell_help() : shell_help(c.text).value_or(""));
+        break;
+    case Verb::Quit:
+        quit_ = true;
         break;
     }
-    switch (c.verb) {
-    case Verb::Boot: case Verb::Unload: case Verb::Cat: case Verb::Echo: case Verb::Call:
-    case Verb::Poweroff: case Verb::Keymap:
-        drain();
-        break;
-    default:
-        break;
+}
+
+std::optional<uint8_t> Shell::remote_byte(unsigned code) const {
+    // the remote's key for it; else a byte the driver's key map now gives it
+    std::optional<uint8_t> b = default_key_byte(code);
+    auto devs = box_->input().registered();
+    for (unsigned i = 0; !b && !devs.empty() && devs[0]->keycode && i < 256; ++i) {
+        unsigned now = 0;
+        if (accepted_key_byte(uint8_t(i)) && devs[0]->get_keycode(uint8_t(i), &now) == 0 && now == code)
+            b = uint8_t(i);
     }
-    std::fflush(out_);
+    return b;
+}
+
+void Shell::run_press(const Command& c) {
+    auto& box = *box_;
+    uint8_t byte = c.key_byte;
+    if (c.by_name) {
+        const std::optional<uint8_t> b = remote_byte(c.key);
+        if (!b)
+            throw RunError{c.line, "press: the remote has no key " + key_name(c.key) +
+                                       " (map a key byte to it with keymap, or press a key byte)"};
+        byte = *b;
+    }
+    if (!box.micom().box_power() && byte != box.config().micom.power_key)
+        warn(c, format("the box is off: the micom ignores 0x%02X (only the power key switches it on)", byte));
+    box.micom().press_key(byte, c.duration);
+    box.run_for(c.duration);
+    settle_key();
+}
+
+void Shell::run_keymap(const Command& c) {
+    auto devs = box_->input().registered();
+    if (devs.empty() || !devs[0]->keycode)
+        throw RunError{c.line, "keymap: no input device (boot the box first)"};
+    if (!c.has_byte)
+        return show_keymap();
+    if (c.has_value) {
+        int r = devs[0]->set_keycode(box_->machine(), c.key_byte, c.key);
+        if (r != 0)
+            throw RunError{c.line, "keymap: the input layer refused the new entry: " + error_name(r)};
+    }
+    unsigned code = 0;
+    if (devs[0]->get_keycode(c.key_byte, &code) != 0)
+        throw RunError{c.line, "keymap: the input layer has no such entry"};
+    print(format("0x%02X %s", c.key_byte, key_name(code).c_str()));
+    print(accepted_key_byte(c.key_byte) ? "\n" : std::string(" (") + kNotAKey + ")\n");
+}
+
+void Shell::show_keymap() {
+    const sim::InputDevice* dev = box_->input().registered()[0];
+    std::map<unsigned, std::vector<unsigned>> others;  // code -> bytes the driver ignores
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned code = 0;
+        if (dev->get_keycode(uint8_t(i), &code) != 0)
+            continue;
+        if (accepted_key_byte(uint8_t(i)))
+            print(format("0x%02X %s\n", i, key_name(code).c_str()));
+        else
+            others[code].push_back(i);
+    }
+    for (const auto& [code, bytes] : others)
+        print(format("%s %s (%s)\n", byte_ranges(bytes).c_str(), key_name(code).c_str(),
+                     bytes.size() > 1 ? "not key bytes: the driver ignores the remote sending them"
+                                      : kNotAKey));
+}
+
+void Shell::show_keys() {
+    for (const auto& k : key_names()) {
+        auto b = default_key_byte(k.code);
+        print(b ? format("%s %u remote 0x%02X\n", k.name, k.code, *b) : format("%s %u\n", k.name, k.code));
+    }
 }
 
 sim::userland::RunResult Shell::flash(bool build_a, const std::string& image) {
     return runner().run(build_a ? sim::userland::Build::A : sim::userland::Build::B, {image});
+}
+
+namespace {
+
+/// While a flash runs and standard error is a terminal: a line on it, now
+/// and then, with the box time and the bytes on the ISP link so far.
+class FlashProgress {
+public:
+    explicit FlashProgress(sim::Box& box) : box_(box), shown_(isatty(2) != 0) {
+        if (shown_)
+            schedule();
+    }
+    ~FlashProgress() {
+        if (shown_) {
+            box_.machine().events().cancel(next_);
+            if (printed_)
+                std::fputs("\r\033[K", stderr);
+        }
+    }
+
+private:
+    void schedule() {
+        next_ = box_.machine().events().at(box_.now() + 100'000'000, [this] {
+            const auto wall = std::chrono::steady_clock::now();
+            if (wall - last_ > std::chrono::milliseconds(250)) {
+                last_ = wall;
+                printed_ = true;
+                std::fprintf(stderr, "\rflash: %.1f s of box time, %zu bytes on the ISP link\033[K",
+                             sim::seconds(box_.now()), box_.isp().log().size());
+                std::fflush(stderr);
+            }
+            schedule();
+        });
+    }
+
+    sim::Box& box_;
+    bool shown_;
+    bool printed_ = false;
+    uint64_t next_ = 0;
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace
+
+std::string Shell::flash_with_verdict(bool build_a, const std::string& image) {
+    std::ifstream in(image, std::ios::binary);
+    std::vector<uint8_t> content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    constexpr size_t kFlashSize = 8192;
+    std::fflush(out_);
+    if (!in.good() && !in.eof())
+        throw RunError{0, "flash: cannot read " + image};
+    if (content.empty())
+        std::fprintf(stderr, "fpsim: warning: %s is empty: all zeros will be written\n", image.c_str());
+    else if (content.size() > kFlashSize)
+        std::fprintf(stderr, "fpsim: warning: %s is %zu bytes: only the first 8192 are written\n",
+                     image.c_str(), content.size());
+    content.resize(kFlashSize, 0);  // as micomflash pads a short image
+
+    const sim::Nanos started = box_->now();
+    sim::userland::RunResult r;
+    {
+        FlashProgress progress(*box_);
+        r = flash(build_a, image);
+    }
+    if (!r.loaded)
+        throw RunError{0, "flash: the programmer could not be loaded"};
+    last_flash_status_ = r.exit_status;
+    print(r.out);
+    const auto& flash = box_->micom().flash();
+    size_t differ = 0, first = 0;
+    for (size_t i = kFlashSize; i-- > 0;)
+        if (flash[i] != content[i]) {
+            ++differ;
+            first = i;
+        }
+    std::string verdict = differ == 0 ? "equals the image"
+                                      : format("differs from the image in %zu bytes (the first at 0x%04zX)",
+                                               differ, first);
+    print(format("flash: exit %d, %.6f s of box time, the micom's flash %s\n", r.exit_status,
+                 sim::seconds(box_->now() - started), verdict.c_str()));
+    if (r.exit_status != 0)
+        return format("flash: micomflash exited with status %d", r.exit_status);
+    return differ ? "flash: the micom's flash differs from the image" : "";
 }
 
 void Shell::run_call(const Command& c) {

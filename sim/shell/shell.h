@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@ struct ToolOptions {
     std::string log_path;   ///< the whole kernel log, written at the end
 };
 
-/// A command that could not be carried out (the script stops there).
+/// A command that could not be carried out.
 struct RunError {
     int line;
     std::string message;
@@ -36,9 +37,17 @@ public:
     ~Shell();
 
     sim::Box& box() { return *box_; }
-    /// Runs one command; throws RunError.
-    void run(const Command& c);
-    void run_all(const std::vector<Command>& script);
+    /// Messages of failed commands start with "fpsim: SOURCE:LINE: " (none
+    /// when empty, as when typed at the shell).
+    void set_source(const std::string& name) { source_ = name; }
+    /// Runs one command; false when it failed (said on stderr).
+    bool run(const Command& c);
+    /// Whether the run ends here: quit, or an expect that did not hold.
+    bool finished() const { return quit_ || expect_failed_; }
+    bool quit_requested() const { return quit_; }
+    /// The exit status of a run so far: 0 every command succeeded (or failed
+    /// as an expect accepted), 1 one failed or an expect did not hold.
+    int status() const { return expect_failed_ || failures_ > 0 ? 1 : 0; }
     /// Marks all logs as shown.
     void skip_shown();
     /// Writes the --vcd and --log files; false (with a message on stderr) on failure.
@@ -46,9 +55,29 @@ public:
 
     /// Runs micomflash; its output goes to @out, the status is returned.
     sim::userland::RunResult flash(bool build_a, const std::string& image);
+    /// Runs micomflash as `flash` does: warnings about the image on stderr,
+    /// its output and a verdict line on @out.  Empty when it exited with 0
+    /// and the micom's flash equals the image, else what went wrong.  Throws
+    /// RunError when it cannot run.
+    std::string flash_with_verdict(bool build_a, const std::string& image);
+    /// micomflash's exit status in the last flash, if it ran.
+    std::optional<int> last_flash_status() const { return last_flash_status_; }
 
 private:
     void print(const std::string& s);
+    /// @text on stderr, with the source and line of @c in a script.
+    void say(const Command& c, const std::string& text);
+    /// A note on stderr about @c that does not make it fail.
+    void warn(const Command& c, const std::string& message);
+    void execute(const Command& c);
+    void check_expect(const Command& c);
+    void run_press(const Command& c);
+    /// The key byte the remote sends for input-layer @code: its own key, or
+    /// one the driver's key map now gives that code.
+    std::optional<uint8_t> remote_byte(unsigned code) const;
+    void run_keymap(const Command& c);
+    void show_keymap();
+    void show_keys();
     void settle_key();
     /// Lets the bytes that are on the wires arrive.
     void drain();
@@ -66,6 +95,19 @@ private:
     size_t primary_from_ = 0, isp_from_ = 0;
     const sim::InputDevice* events_dev_ = nullptr;
     size_t events_from_ = 0;
+
+    std::string source_;
+    std::string output_;            ///< what the command now running printed
+    struct Outcome {
+        bool ran = false;
+        bool ok = true;
+        bool accepted = false;      ///< its failure was expected
+        std::string source, output, error;
+        int line = 0;
+    } last_;                        ///< the last command other than expect
+    std::optional<int> last_flash_status_;
+    unsigned failures_ = 0;         ///< failed commands that no expect accepted
+    bool quit_ = false, expect_failed_ = false;
 };
 
 }  // namespace fpsim

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -23,6 +24,11 @@ using namespace sim;  // the _ms/_s literals
 /// Longest stretch with interrupts off that a healthy box shows: a frame cut
 /// short (about 2.3 ms) is the worst the driver allows itself.
 constexpr Nanos kIrqsOffBound = 5'000'000;
+
+/// Set by Ctrl-C: the soak stops after its current step and gives its summary.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void on_interrupt(int) { g_interrupted = 1; }
 
 /// The key bytes of the remote control and the front keys.
 constexpr uint8_t kKeyBytes[] = {0x01, 0x02, 0x03, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27,
@@ -47,18 +53,34 @@ public:
         box_->micom().set_time(micom::DateTime{2026, 1, 1, 0, 0, 0});
         if (box_->boot() != 0)
             fail("the first start failed");
-        while (failures_ == 0 && box_->now() < end_) {
+        // progress on a terminal, about twice a second of wall time
+        const bool progress = isatty(2) != 0;
+        auto shown = wall0;
+        g_interrupted = 0;
+        auto previous = std::signal(SIGINT, on_interrupt);
+        while (failures_ == 0 && box_->now() < end_ && !g_interrupted) {
             step();
             box_->run_for(20_ms);  // what is on the wires arrives before the next step looks
             check();
+            if (progress && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(500)) {
+                shown = std::chrono::steady_clock::now();
+                std::fprintf(stderr, "\rsoak: %.2f of %.2f simulated hours, %llu events, %u failures\033[K",
+                             seconds(box_->now()) / 3600.0, double(end_) / 3600e9,
+                             (unsigned long long)events_, failures_);
+            }
         }
+        std::signal(SIGINT, previous);
+        if (progress)
+            std::fputs("\r\033[K", stderr);
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
         uint64_t faults = faults_ + box_->primary().faults_injected() + box_->isp().faults_injected();
         std::printf("soak: seed %llu, %.1f simulated hours in %.1f wall seconds, %llu events, %llu faults "
-                    "injected, %u failures\n",
+                    "injected, %u failures%s\n",
                     (unsigned long long)options_.seed, seconds(box_->now()) / 3600.0, wall,
-                    (unsigned long long)events_, (unsigned long long)faults, failures_);
-        return failures_ ? 1 : 0;
+                    (unsigned long long)events_, (unsigned long long)faults, failures_,
+                    g_interrupted ? " (interrupted)" : "");
+        // interrupted: the shells' status for a run ended by SIGINT
+        return failures_ ? 1 : g_interrupted ? 130 : 0;
     }
 
 private:

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -18,15 +19,29 @@ namespace fpsim {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: fpsim [OPTIONS] shell [FILE]        run shell commands (help lists them)\n"
-    "       fpsim [OPTIONS] flash [--build a|b] IMAGE   boot, then run micomflash\n"
-    "       fpsim [OPTIONS] demo                  the guided tour\n"
-    "       fpsim [OPTIONS] soak [--hours H]      hours of random use under faults\n"
-    "options: --seed N  --vcd FILE  --log FILE  --hz N  --baud N\n";
+    "usage: fpsim [OPTIONS] shell [SCRIPT]     commands from SCRIPT, a pipe or the terminal\n"
+    "       fpsim [OPTIONS] flash [--build a|b] IMAGE   boot, then run micomflash (build a by default)\n"
+    "       fpsim [OPTIONS] demo               the guided tour\n"
+    "       fpsim [OPTIONS] soak [--hours H]   H simulated hours (default 1) of random use under faults\n"
+    "options:\n"
+    "  --seed N     seed of every random choice (default 1)\n"
+    "  --hz N       kernel tick rate, 1 to 10000 (default 100)\n"
+    "  --baud N     speed of both serial lines in bit/s, 300 to 4000000 (default 115200)\n"
+    "  --vcd FILE   write a VCD trace of the whole run to FILE at its end (not with soak)\n"
+    "  --log FILE   write the whole kernel log to FILE at its end (not with soak)\n"
+    "  -h, --help   this text          --version   fpsim's version\n"
+    "An option's value follows it (--seed 7) or is joined to it (--seed=7).\n"
+    "Exit status: 0 all went well; 1 a command failed (a failed boot, read or write, a flash\n"
+    "that did not leave the image in the micom, an expect that did not hold); 2 a mistake in\n"
+    "the command line or a script.  In the shell, help lists the commands.\n";
+
+#ifndef FPSIM_VERSION
+#define FPSIM_VERSION "unknown"
+#endif
 
 int usage_error(const std::string& message) {
     std::fflush(stdout);
-    std::fprintf(stderr, "fpsim: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "fpsim: %s\n(fpsim --help shows the usage)\n", message.c_str());
     return 2;
 }
 
@@ -43,11 +58,30 @@ bool whole_number(const std::string& s, uint64_t lo, uint64_t hi, uint64_t& v) {
     return v >= lo && v <= hi;
 }
 
+/// The trace files are written at the end of a run: a path that cannot be
+/// written is found before the run starts (the file is created empty).
+bool output_file_writable(const std::string& option, const std::string& path, std::string& why) {
+    if (path.empty())
+        return true;
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) {
+        why = "cannot write " + option + " file '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
 /// Reads commands one line at a time from a terminal; a mistake is reported
 /// and the shell goes on.
 int interactive(Shell& shell) {
+#ifndef FPSIM_HAVE_EDITLINE
+    std::fprintf(stderr, "fpsim: no line editing or history: this fpsim was built without libedit "
+                         "(apt-get install libedit-dev, then configure and build again)\n");
+#endif
+    std::fprintf(stderr, "fpsim %s: the simulated box; help lists the commands, quit ends\n", FPSIM_VERSION);
     int number = 0;
-    for (;;) {
+    while (!shell.quit_requested()) {  // an expect that does not hold only says so
         std::string line;
 #ifdef FPSIM_HAVE_EDITLINE
         char* text = readline("fpsim> ");
@@ -68,72 +102,90 @@ int interactive(Shell& shell) {
             if (auto c = parse_line(line, number))
                 shell.run(*c);
         } catch (const ParseError& e) {
-            script_error("stdin", e.line, e.message);
-        } catch (const RunError& e) {
-            script_error("stdin", e.line, e.message);
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s\n", e.message.c_str());
         }
     }
-    std::fputs("\n", stdout);
-    return shell.write_traces() ? 0 : 2;
+    if (!shell.quit_requested())
+        std::fputs("\n", stdout);
+    return shell.write_traces() ? 0 : 1;
+}
+
+/// Runs commands as they come from a pipe, each line as soon as it is there:
+/// another program can drive the box.  A mistake ends the run (status 2).
+int piped(Shell& shell) {
+    shell.set_source("stdin");
+    std::string line;
+    int number = 0;
+    while (!shell.finished() && std::getline(std::cin, line)) {
+        ++number;
+        try {
+            if (auto c = parse_line(line, number))
+                shell.run(*c);
+        } catch (const ParseError& e) {
+            shell.write_traces();
+            return script_error("stdin", e.line, e.message);
+        }
+    }
+    return shell.write_traces() ? shell.status() : 1;
 }
 
 int run_shell(const ToolOptions& options, const std::string& file) {
-    std::string text;
-    std::string name = file.empty() ? "stdin" : file;
-    if (file.empty() && isatty(0)) {
-        Shell shell(options);
-        return interactive(shell);
-    }
     if (file.empty()) {
-        std::ostringstream s;
-        s << std::cin.rdbuf();
-        text = s.str();
-    } else {
-        std::ifstream in(file, std::ios::binary);
-        if (!in)
-            return usage_error("cannot read script '" + file + "'");
-        std::ostringstream s;
-        s << in.rdbuf();
-        text = s.str();
+        Shell shell(options);
+        return isatty(0) ? interactive(shell) : piped(shell);
     }
+    // a script file is checked whole before anything runs
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return usage_error("cannot read script '" + file + "': " + std::strerror(errno));
+    std::ostringstream text;
+    text << in.rdbuf();
     std::vector<Command> script;
     try {
-        script = parse_script(text);
+        script = parse_script(text.str());
     } catch (const ParseError& e) {
-        return script_error(name, e.line, e.message);
+        return script_error(file, e.line, e.message);
     }
     Shell shell(options);
-    try {
-        shell.run_all(script);
-    } catch (const RunError& e) {
-        shell.write_traces();
-        return script_error(name, e.line, e.message);
+    shell.set_source(file);
+    for (const auto& c : script) {
+        shell.run(c);
+        if (shell.finished())
+            break;
     }
-    return shell.write_traces() ? 0 : 2;
+    return shell.write_traces() ? shell.status() : 1;
 }
 
 int run_flash(const ToolOptions& options, bool build_a, const std::string& image) {
     if (FILE* f = std::fopen(image.c_str(), "rb"))
         std::fclose(f);
     else
-        return usage_error("cannot open image '" + image + "'");
+        return usage_error("cannot open image '" + image + "': " + std::strerror(errno));
     Shell shell(options);
     int r = shell.box().boot();
     if (r != 0) {
         std::fflush(stdout);
-        std::fprintf(stderr, "fpsim: boot failed: %d\n", r);
-        return 2;
+        std::fprintf(stderr, "fpsim: boot: the driver did not start: %s (%d)\n", std::strerror(-r), r);
+        shell.write_traces();
+        return 1;
     }
-    auto result = shell.flash(build_a, image);
-    if (!result.loaded) {
-        std::fprintf(stderr, "fpsim: the programmer could not be loaded\n");
-        return 2;
+    std::string problem;
+    try {
+        problem = shell.flash_with_verdict(build_a, image);
+    } catch (const RunError& e) {
+        problem = e.message;
     }
-    std::fwrite(result.out.data(), 1, result.out.size(), stdout);
     std::fflush(stdout);
+    if (!problem.empty())
+        std::fprintf(stderr, "fpsim: %s\n", problem.c_str());
     if (!shell.write_traces())
-        return 2;
-    return result.exit_status;
+        return 1;
+    if (problem.empty())
+        return 0;
+    // micomflash's own status where it has one
+    auto status = shell.last_flash_status();
+    return status && *status != 0 ? *status : 1;
 }
 
 /// The directory fpsim runs from (where the demo leaves its files).
@@ -160,20 +212,24 @@ int tool_main(int argc, char** argv) {
         std::string arg = argv[i];
         std::string value;
         bool has_value = false;
-        if (arg.rfind("--", 0) == 0) {
+        if (arg == "-h" || arg == "--help")
+            return std::fputs(kUsage, stdout), 0;
+        if (arg == "--version")
+            return std::printf("fpsim %s\n", FPSIM_VERSION), 0;
+        if (arg.size() > 1 && arg[0] == '-') {
             size_t eq = arg.find('=');
-            if (eq != std::string::npos) {
+            if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
                 value = arg.substr(eq + 1);
                 arg = arg.substr(0, eq);
                 has_value = true;
             }
-            if (arg == "--help")
-                return std::fputs(kUsage, stdout), 0;
             if (arg != "--seed" && arg != "--vcd" && arg != "--log" && arg != "--hz" &&
                 arg != "--baud" && arg != "--build" && arg != "--hours")
                 return usage_error("unknown option '" + arg + "'");
             if (!has_value) {
-                if (i + 1 >= argc)
+                // the next word is the value, unless it is another option
+                const bool next_is_option = i + 1 < argc && argv[i + 1][0] == '-' && argv[i + 1][1] != 0;
+                if (i + 1 >= argc || next_is_option)
                     return usage_error("option " + arg + " needs a value");
                 value = argv[++i];
             }
@@ -190,10 +246,10 @@ int tool_main(int argc, char** argv) {
                 if (!whole_number(value, 300, 4000000, n))
                     return usage_error("bad line speed '" + value + "' (300 to 4000000)");
                 options.baud = uint32_t(n);
-            } else if (arg == "--vcd") {
-                options.vcd_path = value;
-            } else if (arg == "--log") {
-                options.log_path = value;
+            } else if (arg == "--vcd" || arg == "--log") {
+                if (value.empty())
+                    return usage_error("option " + arg + " needs a file name");
+                (arg == "--vcd" ? options.vcd_path : options.log_path) = value;
             } else if (arg == "--hours") {
                 char* end = nullptr;
                 hours = std::strtod(value.c_str(), &end);
@@ -211,33 +267,33 @@ int tool_main(int argc, char** argv) {
         }
     }
     if (positional.empty())
-        return usage_error("no command given");
+        return usage_error("no command given (shell, flash, demo or soak)");
     const std::string& cmd = positional[0];
+    if (cmd != "shell" && cmd != "flash" && cmd != "demo" && cmd != "soak")
+        return usage_error("unknown command '" + cmd + "' (shell, flash, demo or soak)");
     if (build_given && cmd != "flash")
         return usage_error("--build belongs to flash");
     if (hours_given && cmd != "soak")
         return usage_error("--hours belongs to soak");
-    if (cmd == "soak") {
-        if (positional.size() != 1)
-            return usage_error("soak takes no argument");
+    if (cmd == "soak" && (!options.vcd_path.empty() || !options.log_path.empty()))
+        return usage_error("soak writes no --vcd or --log (hours of them); to trace a failure, replay "
+                           "its seed in the shell");
+    const size_t arguments = cmd == "shell" ? 1 : cmd == "flash" ? 1 : 0;
+    if (positional.size() - 1 > arguments || (cmd == "flash" && positional.size() != 2))
+        return usage_error(cmd == "shell"   ? "shell takes at most one script file"
+                           : cmd == "flash" ? "flash takes one image file"
+                                            : cmd + " takes no argument");
+    std::string why;
+    if (!output_file_writable("--vcd", options.vcd_path, why) ||
+        !output_file_writable("--log", options.log_path, why))
+        return usage_error(why);
+    if (cmd == "soak")
         return run_soak(options, hours);
-    }
-    if (cmd == "shell") {
-        if (positional.size() > 2)
-            return usage_error("shell takes at most one script file");
+    if (cmd == "shell")
         return run_shell(options, positional.size() == 2 ? positional[1] : "");
-    }
-    if (cmd == "flash") {
-        if (positional.size() != 2)
-            return usage_error("flash takes one image file");
+    if (cmd == "flash")
         return run_flash(options, build == "a", positional[1]);
-    }
-    if (cmd == "demo") {
-        if (positional.size() != 1)
-            return usage_error("demo takes no argument");
-        return run_demo(options, own_directory());
-    }
-    return usage_error("unknown command '" + cmd + "'");
+    return run_demo(options, own_directory());
 }
 
 }  // namespace fpsim

@@ -1,6 +1,7 @@
 # Runs one shell script through fpsim and compares its standard output, its
 # standard error and its exit status with the expected ones.
 #   cmake -DFPSIM=... -DSCRIPT=x.fpsim -DEXPECTED=x.out [-DSTATUS=0] [-DERR=x.err]
+# Without the file x.err, standard error must be empty.
 #         [-DARGS="--seed;7"] -P run_script.cmake
 if(NOT DEFINED STATUS)
   set(STATUS 0)
@@ -16,7 +17,7 @@ if(NOT out STREQUAL want)
   message(SEND_ERROR "standard output differs from ${EXPECTED}:\n--- got\n${out}---")
   set(failed TRUE)
 endif()
-if(DEFINED ERR)
+if(EXISTS "${ERR}")
   file(READ ${ERR} want_err)
   if(NOT err STREQUAL want_err)
     message(SEND_ERROR "standard error differs from ${ERR}:\n--- got\n${err}---")

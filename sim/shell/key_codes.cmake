@@ -1,0 +1,35 @@
+# Writes the key names of the input layer, as the C table key_names.cpp
+# includes, from linux/input-event-codes.h (package linux-libc-dev):
+#   cmake -DHEADER=.../input-event-codes.h -DOUT=key_codes.inc -P key_codes.cmake
+# Every KEY_ and BTN_ name with its code, in the header's order; a name that
+# the header defines as another one (KEY_HANGUEL KEY_HANGEUL) gets that one's
+# code and is marked as an alias.  KEY_MIN_INTERESTING, KEY_MAX and KEY_CNT name no key and are left out.
+file(STRINGS ${HEADER} lines REGEX "^#define[ \t]+(KEY|BTN)_[A-Z0-9_]+[ \t]+[A-Za-z0-9_]+")
+set(table "")
+set(count 0)
+foreach(line IN LISTS lines)
+  string(REGEX MATCH "^#define[ \t]+((KEY|BTN)_[A-Z0-9_]+)[ \t]+([A-Za-z0-9_]+)" _ "${line}")
+  set(name ${CMAKE_MATCH_1})
+  set(value ${CMAKE_MATCH_3})
+  if(name MATCHES "^KEY_(MIN_INTERESTING|MAX|CNT)$")
+    continue()
+  endif()
+  set(alias false)
+  if(value MATCHES "^0x[0-9a-fA-F]+$" OR value MATCHES "^[0-9]+$")
+    math(EXPR code "${value}")
+  elseif(DEFINED code_${value})
+    set(code ${code_${value}})
+    set(alias true)
+  else()
+    message(FATAL_ERROR "${HEADER}: ${name} is ${value}, which is no key defined before it")
+  endif()
+  set(code_${name} ${code})
+  string(APPEND table "    {\"${name}\", ${code}, ${alias}},\n")
+  math(EXPR count "${count} + 1")
+endforeach()
+if(count LESS 500)
+  message(FATAL_ERROR "${HEADER}: only ${count} key names found")
+endif()
+file(WRITE ${OUT}.tmp "// Generated from ${HEADER} by key_codes.cmake: do not edit.\n${table}")
+file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)
+file(REMOVE ${OUT}.tmp)

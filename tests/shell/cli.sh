@@ -1,0 +1,57 @@
+#!/bin/sh
+# fpsim's command line: help and version, an option without its value, an
+# output file that cannot be written (found before the run), soak and the
+# trace options, flash's warnings about the image and its verdict, and the
+# key names.  A
+# refused command line prints nothing on standard output: nothing ran.
+set -u
+fpsim=$1
+dir=$2
+header=$3   # linux/input-event-codes.h, where the key names come from
+rm -rf "$dir" && mkdir -p "$dir" || exit 1
+failed=0
+# FILE holds a line that matches PATTERN; "" for PATTERN: FILE is empty
+has() {
+    if [ -z "$2" ]; then [ ! -s "$1" ]; else grep -q -e "$2" "$1"; fi
+}
+# check STATUS PATTERN-IN-STDOUT PATTERN-IN-STDERR -- ARGS...
+check() {
+    want=$1 out_re=$2 err_re=$3
+    shift 4
+    "$fpsim" "$@" >"$dir/out" 2>"$dir/err" </dev/null
+    status=$?
+    if [ $status != "$want" ] || ! has "$dir/out" "$out_re" || ! has "$dir/err" "$err_re"; then
+        echo "fpsim $*: status $status (expected $want)"
+        echo "--- stdout"; cat "$dir/out"; echo "--- stderr"; cat "$dir/err"
+        failed=1
+    fi
+}
+printf 'boot\n' >"$dir/boot.fpsim"
+check 0 "^usage: fpsim" "" -- -h
+check 0 "^usage: fpsim" "" -- --help
+check 0 "^fpsim [0-9]" "" -- --version
+check 2 "" "option --vcd needs a value" -- --vcd --log "$dir/log" shell "$dir/boot.fpsim"
+check 2 "" "option --seed needs a value" -- shell "$dir/boot.fpsim" --seed
+check 2 "" "cannot write --vcd file '$dir/no/such/dir/t.vcd'" -- --vcd "$dir/no/such/dir/t.vcd" demo
+check 2 "" "soak writes no --vcd or --log" -- --log "$dir/soak.log" soak --hours 0.01
+check 2 "" "unknown option '-x'" -- -x shell
+
+# an empty image: all zeros are written, and the verdict says the flash holds them
+: >"$dir/empty.bin"
+check 0 "flash: exit 0, .* the micom's flash equals the image" "is empty: all zeros will be written" \
+    -- flash --build b "$dir/empty.bin"
+# an image over 8192 bytes: the rest is ignored
+head -c 8200 /dev/zero | tr '\0' '\125' >"$dir/long.bin"
+check 0 "flash: exit 0, .* the micom's flash equals the image" "is 8200 bytes: only the first 8192 are written" \
+    -- flash --build b "$dir/long.bin"
+
+# keys: every KEY_ and BTN_ name of the header (less KEY_MIN_INTERESTING,
+# KEY_MAX and KEY_CNT), aliases with the code of the name they stand for
+echo keys | "$fpsim" shell >"$dir/keys"
+names=$(grep -cE '^#define[[:space:]]+(KEY|BTN)_' "$header")
+if [ "$(wc -l <"$dir/keys")" != $((names - 3)) ] || ! grep -qx "KEY_UP 103 remote 0x49" "$dir/keys" ||
+   ! grep -qx "BTN_LEFT 272" "$dir/keys" || ! grep -qx "KEY_HANGUEL 122" "$dir/keys"; then
+    echo "keys lists $(wc -l <"$dir/keys") names of $names:"; head "$dir/keys"
+    failed=1
+fi
+exit $failed
