@@ -12,8 +12,9 @@
 # two random 8192-byte images into ROOT/lib/flash and WORK_DIR/flash.
 # Prints the figures: cross-build time, static stripped sizes.
 #
-# Only the Malta guest (mipsel) runs the programs; for another ARCH this
-# does nothing and the guest skips its flash checks.
+# Only the Malta guest (mipsel) runs the programs; for another ARCH, or with
+# FP_QEMU_FLASH=0 (about 50 s quicker), this does nothing and the guest skips
+# its flash checks.
 # Exit status: 0 ready (or nothing to do), 1 failure.
 set -uo pipefail
 
@@ -22,7 +23,7 @@ top=$(cd "$here/../.." && pwd)
 arch=${1:?usage: flash_setup.sh ARCH WORK_DIR ROOT}
 work=${2:?}
 root=${3:?}
-[ "$arch" = mipsel ] || exit 0
+[ "$arch" = mipsel ] && [ "${FP_QEMU_FLASH:-1}" != 0 ] || exit 0
 
 build="$work/micomflash-build"
 start=$(date +%s.%N)
