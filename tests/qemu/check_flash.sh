@@ -100,7 +100,7 @@ awk -v tool="$expected_tool" '
 	$2 == "pins" && $3 == "hello" { run++; k[run] = 0; next }
 	$2 == "pin" { k[run]++; i = k[run]; host[run, i] = $1 * 1e6; guest[run, i] = $3; a[run, i] = $4; v[run, i] = $5 }
 	END {
-		bad = 0; m = 0
+		bad = 0; m = 0; q = 0
 		for (r = 1; r <= run; r++) {
 			if (k[r] == 0) continue
 			build = (k[r] == count["a"] && a[r, 5] == "10500" && v[r, 5] == "00400040") ? "a" : "b"
@@ -114,11 +114,15 @@ awk -v tool="$expected_tool" '
 					he[m] = host[r, i] - host[r, i - 1] - us[build, i]
 					ge[m] = guest[r, i] - guest[r, i - 1] - us[build, i]
 					ce[m] = he[m] - ge[m]
+					# back to back: the interval in the program is the round trip of one write
+					if (us[build, i] == 0) rt[++q] = guest[r, i] - guest[r, i - 1]
 				}
 			}
 		}
 		if (m > 0) {
 			n = m; sort(he, n); sort(ge, n); sort(ce, n); h = int((n + 1) / 2)
+			sort(rt, q)
+			printf "pin-write-round-trip-us median %.0f worst %.0f (%d writes)\n", rt[int((q + 1) / 2)], rt[q], q
 			printf "pin-timing-us (%d intervals) later than the sleeps: on the host median %.0f worst %.0f, in the program median %.0f worst %.0f; the channel adds median %.0f worst %.0f (least %.0f)\n", n, he[h], he[n], ge[h], ge[n], ce[h], ce[n], ce[1]
 		}
 		exit bad != 0
