@@ -13,9 +13,9 @@
 # line cannot be mistaken.  The host logs its flash before and after each
 # run ("fp-host: flash-report"), and run_qemu_test.sh (check_flash.sh)
 # compares digests and flash with what the images (/lib/flash/image1..3)
-# must give.  Here, after each good flash, the driver must hear the micom
-# again: a key press reaches the event device and a time answer sets the
-# clock.
+# must give.  Here, after each flash, the driver must hear the micom's
+# normal firmware again: a key press reaches the event device and a time
+# answer sets the clock.
 
 mkdir -p /tmp
 
@@ -47,6 +47,7 @@ micom_heard() { # micom_heard TAG YEAR: a key press and a time answer reach the 
 echo "fp-host: nak verify on"
 check "micomflash b: refused block verification fails" flash_run b-nak 1 b /lib/flash/image1
 echo "fp-host: nak verify off"
+micom_heard b-nak 2033
 check "micomflash b: good flash restores" flash_run b-good 0 b /lib/flash/image1
 micom_heard b-good 2035
 
@@ -59,8 +60,9 @@ for line in "0x1F BLOCK PROGRAMMING" "byte error" "VERIFY FAIL[01]" "CHECKSUM ER
 	check "b-cut printed '$line'" grep -qxF "$line" /tmp/b-cut.out
 done
 check "b-cut did not verify block 0x1F" eval '! grep -qxF "0x1F BLOCK VERIFY OK" /tmp/b-cut.out'
+micom_heard b-cut 2036
 check "micomflash a: good flash restores" flash_run a-good 0 a /lib/flash/image2
-micom_heard a-good 2036
+micom_heard a-good 2037
 
 for build in a b; do
 	check "micomflash $build: missing image fails" flash_run $build-missing 1 $build /lib/flash/none
