@@ -137,6 +137,9 @@ check "/proc/led write 2" eval 'echo 2 >/proc/led'
 check "/proc/led reads 2" [ "$(cat /proc/led)" = 2 ]
 check "/proc/settime write" eval "printf '20131206153000+1\n' >/proc/settime"
 
+# ---- micomflash, the real programs (when the runner built them) -----------
+if [ "$micom" = model ] && [ -f /bin/guest_flash.sh ]; then . /bin/guest_flash.sh; fi
+
 # ---- /dev/micom against the micom's flash programmer ---------------------
 # /proc/enableisp while /dev/micom is closed: the normal firmware hands over
 # to its flash programmer; then checksum and block 0 programming on COM3.
