@@ -393,8 +393,11 @@ Command parse_command(const std::string& body, int line, bool scheduled) {
         expect_args(w, 0, 0, line, "events");
         c.verb = Verb::Events;
     } else if (verb == "wire") {
-        expect_args(w, 0, 0, line, "wire");
+        expect_args(w, 0, 1, line, "wire [primary|isp]");
         c.verb = Verb::Wire;
+        if (w.size() > 1 && w[1] != "primary" && w[1] != "isp")
+            fail(line, "unknown link '" + w[1] + "' (primary or isp)");
+        c.text = w.size() > 1 ? w[1] : "";
     } else if (verb == "fault") {
         c.verb = Verb::Fault;
         c.fault = parse_fault(w, line);
@@ -473,7 +476,8 @@ const char* shell_help() {
            "keymap KEYBYTE [KEY]         read or change one entry of the key map\n"
            "poweroff                     the kernel's power-off path\n"
            "flash a|b IMAGE              run micomflash build A or B\n"
-           "log | events | wire          kernel log, input events, link traffic since the last look\n"
+           "log | events                 kernel log, input events since the last look\n"
+           "wire [primary|isp]           frames on the links since the last look, each with its meaning\n"
            "fault help                   fault injection\n";
 }
 

@@ -12,11 +12,14 @@ mkdir -p "$work"
 cd "$(dirname "$script")"
 "$fpsim" --vcd "$work/t.vcd" shell "$(basename "$script")" > "$work/wire.txt"
 status=0
-for line in "primary_tx primary host>micom none" "primary_rx primary micom>host none" \
-            "isp_tx isp host>micom even" "isp_rx isp micom>host even"; do
+for line in "primary_host_to_micom primary host>micom none" \
+            "primary_micom_to_host primary micom>host none" \
+            "isp_host_to_micom isp host>micom even" "isp_micom_to_host isp micom>host even"; do
     set -- $line
-    # the wire log's bytes of this line, one per line
-    awk -v link="$2" -v dir="$3" '$2 == link && $3 == dir { for (i = 4; i <= NF; i++) print $i }' \
+    # the wire log's bytes of this line (before the two spaces and the
+    # meaning), one per line
+    awk -v link="$2" -v dir="$3" '$2 == link && $3 == dir {
+            sub(/  .*/, ""); for (i = 4; i <= NF; i++) print $i }' \
         "$work/wire.txt" > "$work/$1.want"
     sigrok-cli -I vcd -i "$work/t.vcd" -P "uart:rx=$1:baudrate=115200:parity=$4" -A uart=rx-data \
         2>"$work/$1.sigrok-err" | awk '{ print $2 }' > "$work/$1.got"
