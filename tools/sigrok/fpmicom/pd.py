@@ -195,7 +195,7 @@ class Decoder(srd.Decoder):
         n = self.frame_length(g) if len(g) >= 3 else 0
         if n == 0 or len(g) < n:
             return 'frame cut short', ['cut short'] * len(g), ['frame cut short']
-        long_form = n > 4 and g[2] & 0x0F == 0
+        long_form = n > 4 and (g[2] & 0x0F) == 0
         p = g[4 if long_form else 3:n - 1]
         fields = ['start', 'direction ' + {0x20: 'host>micom', 0xDF: 'micom>host'}.get(
             g[1], '0x%02X' % g[1]), 'code 0x%X length %d' % (g[2] >> 4, g[2] & 0x0F)]
@@ -383,7 +383,7 @@ class Decoder(srd.Decoder):
     def isp_micom_byte(self, b, ss, es):
         u = self.unit
         if self.run is not None:
-            pause = max(es - ss, ISP_ANSWER_PAUSE * self.samplerate)
+            pause = max(es - ss, ISP_ANSWER_PAUSE * (self.samplerate or 0))
             if ss > self.run['last_es'] + pause:
                 self.close_run()
         if self.run is None:
