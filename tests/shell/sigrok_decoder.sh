@@ -3,7 +3,8 @@
 # reads fpsim's VCD trace of a boot, keys, LED changes, a settime and a
 # build-A flash as `wire` does: the same lines with the same bytes and the
 # same meaning, link by link and direction by direction, and no warning.  A
-# frame with a wrong checksum is a warning.
+# frame with a wrong checksum is a warning, the long form is read, and bytes
+# outside a frame are a warning.
 #   sigrok_decoder.sh FPSIM SCRIPT DECODERS WORKDIR
 set -eu
 fpsim=$1 script=$2 decoders=$3 work=$4
@@ -54,13 +55,17 @@ for link in primary isp; do
     fi
 done
 
-# One LED frame with a wrong checksum (0x65 for 0x64) on a primary line at
-# 115200 bit/s, 8N1, in 1 us steps.
+# Frames fpsim never sends, on a primary line at 115200 bit/s, 8N1, in 1 us
+# steps, 1 ms apart: an LED frame with a wrong checksum (0x65 for 0x64), a
+# frame of the long form, and bytes outside a frame.
 awk 'BEGIN {
     print "$timescale 1 us $end\n$scope module box $end"
     print "$var wire 1 ! primary_host_to_micom $end\n$upscope $end\n$enddefinitions $end\n#0\n1!"
-    n = split("AA 20 42 00 06 65", bytes, " "); bit = 1e6 / 115200; t = 100; level = 1
+    n = split("AA 20 42 00 06 65 | AA 20 50 10 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 60 | 12 34",
+              bytes, " ")
+    bit = 1e6 / 115200; t = 100; level = 1
     for (k = 1; k <= n; k++) {
+        if (bytes[k] == "|") { t += 1000; continue }
         v = (index("0123456789ABCDEF", substr(bytes[k], 1, 1)) - 1) * 16 + \
             index("0123456789ABCDEF", substr(bytes[k], 2, 1)) - 1
         for (i = 0; i < 10; i++) {  # start bit, 8 data bits from bit 0, stop bit
@@ -69,16 +74,21 @@ awk 'BEGIN {
         }
         t += 10 * bit
     }
-    printf "#%d\n", int(t + 100)
-}' > "$work/bad.vcd"
-SIGROKDECODE_DIR=$decoders sigrok-cli -I vcd -i "$work/bad.vcd" \
+    printf "#%d\n", int(t + 1000)
+}' > "$work/odd.vcd"
+: > "$work/odd.warnings"
+SIGROKDECODE_DIR=$decoders sigrok-cli -I vcd -i "$work/odd.vcd" \
     -P uart:tx=primary_host_to_micom:baudrate=115200,fpmicom \
-    -A fpmicom=host-frame:host-meaning:warning 2>"$work/bad.err" |
-    sigrok_lines "$work/bad.warnings" > "$work/bad.got"
-if grep -qx 'host>micom AA 20 42 00 06 65  led 6, wrong checksum' "$work/bad.got" &&
-        grep -q 'wrong checksum' "$work/bad.warnings"; then
-    echo "a wrong checksum: marked, and a warning"
+    -A fpmicom=host-frame:host-meaning:warning 2>"$work/odd.err" |
+    sigrok_lines "$work/odd.warnings" > "$work/odd.got"
+printf '%s\n' 'host>micom AA 20 42 00 06 65  led 6, wrong checksum' \
+    'host>micom AA 20 50 10 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 60  command 0x5 length 16' \
+    'host>micom 12 34  no frame' > "$work/odd.want"
+if cmp -s "$work/odd.want" "$work/odd.got" && grep -q 'wrong checksum' "$work/odd.warnings" &&
+        [ "$(wc -l < "$work/odd.warnings")" -eq 2 ]; then
+    echo "a wrong checksum, the long form, bytes outside a frame: read, two warnings"
 else
-    echo "a wrong checksum is not reported:"; cat "$work/bad.got" "$work/bad.warnings"; status=1
+    echo "frames fpsim never sends are misread:"; diff "$work/odd.want" "$work/odd.got"
+    cat "$work/odd.warnings"; status=1
 fi
 exit $status
