@@ -69,8 +69,8 @@ void gpio_edges(const std::vector<sim::Gpio::Write>& writes, std::vector<Signal>
     }
 }
 
-/// The formats a line's sender used, in the order they first appear; the
-/// line's own setting when it carried nothing.
+/// The formats a line's sender used, in the order they first appear;
+/// @setting when it carried nothing.
 std::vector<sim::LineFormat> formats(const std::vector<sim::WireByte>& log, sim::Direction dir,
                                      const sim::LineFormat& setting) {
     std::vector<sim::LineFormat> out;
@@ -143,10 +143,9 @@ std::string make_vcd(sim::Box& box, sim::Nanos from, sim::Nanos to) {
     for (size_t i = 0; i < 4; ++i) {
         const auto& l = lines[i];
         serial_edges(l.link.log(), l.dir, sig[5 + i]);
-        const sim::LineFormat setting = l.dir == sim::Direction::HostToMicom && l.link.host_format
-                                            ? l.link.host_format()
-                                            : l.link.micom_format;
-        const auto fs = formats(l.link.log(), l.dir, setting);
+        // a line that carried nothing: the link's format as the micom speaks
+        // it (the host's UART is set to it only when the link is used)
+        const auto fs = formats(l.link.log(), l.dir, l.link.micom_format);
         for (const auto& f : fs)
             fastest = std::max(fastest, f.baud);
         std::snprintf(buf, sizeof buf, "$comment %s: %s, %s $end\n", sig[5 + i].name, l.says,
