@@ -477,7 +477,7 @@ const char* shell_help() {
            "poweroff                     the kernel's power-off path\n"
            "flash a|b IMAGE              run micomflash build A or B\n"
            "log | events                 kernel log, input events since the last look\n"
-           "wire [primary|isp]           frames on the links since the last look, each with its meaning\n"
+           "wire [primary|isp]           link frames and their meaning since the last look\n"
            "fault help                   fault injection\n";
 }
 
