@@ -478,6 +478,10 @@ TEST_P(Micomflash, AnImageThatCannotBeReadOrIsNotNamedLeavesTheMicomAlone) {
     RunResult r = bench.run(build, ::testing::TempDir() + "micomflash_no_such_image.bin");
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out, "file NULL\n");
+    // a directory opens, but its read fails: no image either, not 8192 zeros
+    r = bench.run(build, ::testing::TempDir());
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "file NULL\n");
     r = bench.runner.run(build, {});
     EXPECT_EQ(r.exit_status, 2);
     EXPECT_EQ(r.out, "");
