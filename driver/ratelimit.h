@@ -10,8 +10,8 @@
 
 /** struct fp_ratelimit - when one warning was last logged; zero: never. */
 struct fp_ratelimit {
-	unsigned long at;       /* jiffies of the last message */
-	int logged;             /* 1 once a message went out */
+	unsigned long at = 0;   /* jiffies of the last message */
+	int logged = 0;         /* 1 once a message went out */
 };
 
 /* 1 when the warning of @rl may be logged now (and it is then taken as logged). */
