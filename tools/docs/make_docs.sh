@@ -16,7 +16,9 @@
 # written: after a .Ql inside a .Bl -tag item, or a display (.Dl, .Bd)
 # inside one, the following items come out tab-indented, which Markdown
 # shows as code.  The pages therefore use .Dq Li for literal words and keep
-# displays and .Bl -column tables outside tagged lists.
+# displays and .Bl -column tables outside tagged lists; a code line that
+# holds Markdown markup (**name**, `word`, *path*) is reported as that
+# quirk.
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)
 check=0
@@ -33,6 +35,10 @@ for page in "$top"/docs/man/*.[1-9]; do
 	md="$top/docs/${name%.*}.md"
 	if ! mandoc -T lint -W warning "$page"; then
 		echo "make_docs.sh: $name: mandoc -T lint reports the warnings above"
+		status=1
+	fi
+	if mandoc -T markdown "$page" | grep -nE "$(printf '^\t')"'.*(\*\*[A-Za-z_]|`[^`]+`|\*/[a-z])' >&2; then
+		echo "make_docs.sh: $name: prose came out as code in its Markdown form (lines above); see the note at the top of tools/docs/make_docs.sh"
 		status=1
 	fi
 	if [ $check = 1 ]; then
