@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -471,12 +472,25 @@ private:
 }  // namespace
 
 std::string Shell::flash_with_verdict(bool build_a, const std::string& image) {
-    std::ifstream in(image, std::ios::binary);
-    std::vector<uint8_t> content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A directory opens but its read fails: that is an image that cannot be
+    // read, like a missing one, not an empty image.
+    std::vector<uint8_t> content;
+    std::FILE* in = std::fopen(image.c_str(), "rb");
+    bool read_ok = in != nullptr;
+    int error = errno;
+    if (in) {
+        uint8_t chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+            content.insert(content.end(), chunk, chunk + n);
+        read_ok = !std::ferror(in);
+        error = errno;
+        std::fclose(in);
+    }
     constexpr size_t kFlashSize = 8192;
     std::fflush(out_);
-    if (!in.good() && !in.eof())
-        throw RunError{0, "flash: cannot read " + image};
+    if (!read_ok)
+        throw RunError{0, "flash: cannot read " + image + ": " + std::strerror(error)};
     if (content.empty())
         std::fprintf(stderr, "fpsim: warning: %s is empty: all zeros will be written\n", image.c_str());
     else if (content.size() > kFlashSize)
