@@ -162,6 +162,7 @@ private:
     void reset_kernel_state();
     void apply_boot_faults();
     void unmap_module(void* handle);
+    void release_kthreads();
     FdEntry* fd_entry(long fd);
     bool hook_in_module_image() const;
 

@@ -30,7 +30,7 @@ constexpr uint8_t kKeyEvent = 0xE5;
 // The logs of received frames and LED codes keep at most this many entries
 // (twice as many just before the oldest half is dropped), so a box left
 // blinking for days does not grow them without bound.
-constexpr size_t kLogLimit = 65536;
+constexpr size_t kLogLimit = 4096;
 
 template <class T>
 void append_bounded(std::vector<T>& log, T value) {

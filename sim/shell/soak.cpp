@@ -6,10 +6,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/footprint.h"
 #include "ir_vfd.h"
 #include "tool.h"
 
@@ -23,6 +25,12 @@ using namespace sim;  // the _ms/_s literals
 /// Longest stretch with interrupts off that a healthy box shows: a frame cut
 /// short (about 2.3 ms) is the worst the driver allows itself.
 constexpr Nanos kIrqsOffBound = 5'000'000;
+
+/// How much the simulator's own memory may grow from the middle of the run to
+/// its end: the box's records reach their bounds within the first hundred
+/// hours or so (the ISP link's at the first flash), nothing else grows.
+constexpr long kMappingsGrowthBound = 8;
+constexpr long kRssGrowthBoundKb = 4 * 1024;
 
 /// The key bytes of the remote control and the front keys.
 constexpr uint8_t kKeyBytes[] = {0x01, 0x02, 0x03, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27,
@@ -51,7 +59,12 @@ public:
             step();
             box_->run_for(20_ms);  // what is on the wires arrives before the next step looks
             check();
+            if (!early_ && box_->now() >= end_ / 2) {
+                early_ = sim::host_footprint();
+                early_hours_ = seconds(box_->now()) / 3600.0;
+            }
         }
+        check_memory();
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
         uint64_t faults = faults_ + box_->primary().faults_injected() + box_->isp().faults_injected();
         std::printf("soak: seed %llu, %.1f simulated hours in %.1f wall seconds, %llu events, %llu faults "
@@ -210,6 +223,25 @@ private:
         }
     }
 
+    // The simulator's memory is flat: what a boot, a context or a flash takes
+    // is given back.
+    void check_memory() {
+        const sim::HostFootprint end = sim::host_footprint();
+        if (!early_)
+            return;
+        std::printf("soak: memory: %ld mappings, VmRSS %ld kB after %.1f hours; %ld mappings, VmRSS %ld kB "
+                    "at the end\n",
+                    early_->mappings, early_->rss_kb, early_hours_, end.mappings, end.rss_kb);
+        if (failures_)
+            return;
+        if (end.mappings > early_->mappings + kMappingsGrowthBound)
+            fail("the simulator's memory mappings grew from " + std::to_string(early_->mappings) + " to " +
+                 std::to_string(end.mappings));
+        else if (sim::kResidentSizeTracksHeap && end.rss_kb > early_->rss_kb + kRssGrowthBoundKb)
+            fail("the simulator's resident size grew from " + std::to_string(early_->rss_kb) + " kB to " +
+                 std::to_string(end.rss_kb) + " kB");
+    }
+
     void check() {
         if (failures_)
             return;
@@ -245,6 +277,8 @@ private:
     std::unique_ptr<sim::Box> box_;
     std::unique_ptr<sim::userland::ProgramRunner> runner_;
     bool noisy_ = false;
+    std::optional<sim::HostFootprint> early_;
+    double early_hours_ = 0;
     uint64_t events_ = 0, faults_ = 0;
     unsigned failures_ = 0;
 };
