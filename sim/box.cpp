@@ -225,12 +225,19 @@ int Box::boot() {
         // on; the contexts that lost power unwind before their image goes
         if (m_->current() == m_->world())
             m_->settle();
+        // It is the micom that powers the box, so it is asked to: then its
+        // state and the kernel's agree (it sends keys only to a box it has
+        // on).  Its switch-on finds the box on already: this is the start.
+        powered_ = true;
+        if (!micom_->switch_box_on()) {
+            powered_ = false;
+            return -5;  // EIO: the micom does not run, nothing powers the box
+        }
         if (stale_module_) {
             unmap_module(stale_module_);
             stale_module_ = nullptr;
         }
         set_wall_ns(0);
-        powered_ = true;
         halted_ = false;
     }
     return load_module();

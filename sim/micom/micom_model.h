@@ -70,6 +70,10 @@ public:
     /// The remote (address 0x5F) or the front keys (0x12) press @key for @hold.
     void press_key(uint8_t key, Nanos hold, uint8_t address = 0x5F);
     void press_front_power();
+    /// Someone switches the box on at the micom (a box in standby or
+    /// switched off): the micom powers it as at a wake-up, but not by the
+    /// alarm.  False when the micom cannot, its normal firmware not running.
+    bool switch_box_on();
     /// Sends a time answer (0xD8) of its own accord.
     void send_time_answer();
 

@@ -219,6 +219,19 @@ void NormalFirmware::set_box(bool on) {
     env_.set_box_power(on);
 }
 
+bool NormalFirmware::switch_box_on() {
+    if (!running_) return false;
+    if (!box_on_) {
+        // a wake-up time or the end of a reboot still ahead is superseded;
+        // the stored wake-up time stays, as after any other start
+        power_.cancel_all();
+        wake_armed_ = false;
+        woken_by_alarm_ = false;
+        set_box(true);
+    }
+    return true;
+}
+
 void NormalFirmware::deep_standby(const uint8_t* wake_record) {
     power_.cancel_all();  // a reboot still under way is superseded
     wake_armed_ = false;

@@ -35,6 +35,8 @@ public:
     void rtc_changed();  ///< the clock was set: a pending wake-up is rescheduled
     void press_key(uint8_t key, Nanos hold, uint8_t address);
     void press_front_power();
+    /// Switches the box on by hand; false when the firmware is not running.
+    bool switch_box_on();
     void send_time_answer();
 
     bool running() const { return running_; }
