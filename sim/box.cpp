@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 
+#include "core/bounded_log.h"
 #include "module_info.h"
 
 #ifndef FP_SIM_MODULE_PATH
@@ -21,6 +22,11 @@ Box* g_box = nullptr;
 
 constexpr uint32_t kUart0 = 0x6C200, kUart1 = 0x6CD00;
 constexpr unsigned kMicomMajor = 75;
+
+// What the records keep at least: the register writes, and the bytes of each
+// line (the ISP link's whole flash session, some 50,000 bytes, is kept).
+constexpr size_t kRegWriteLimit = 16384;
+constexpr size_t kPrimaryLogLimit = 16384, kIspLogLimit = 65536;
 
 void* image_base(void* handle) {
     Dl_info info{};
@@ -69,8 +75,8 @@ Box::Box(BoxConfig cfg) : cfg_(std::move(cfg)) {
 
     // divisor 4 gives the configured line speed
     const uint64_t uart_clock = uint64_t(cfg_.baud) * 16 * 4;
-    primary_ = std::make_unique<SerialLink>(*m_, "primary", cfg_.seed * 2 + 1);
-    isp_ = std::make_unique<SerialLink>(*m_, "isp", cfg_.seed * 2 + 2);
+    primary_ = std::make_unique<SerialLink>(*m_, "primary", cfg_.seed * 2 + 1, kPrimaryLogLimit);
+    isp_ = std::make_unique<SerialLink>(*m_, "isp", cfg_.seed * 2 + 2, kIspLogLimit);
     primary_->micom_format = LineFormat{cfg_.baud, 8, 'N', 1};
     isp_->micom_format = LineFormat{cfg_.baud, 8, 'E', 1};
     uart0_ = std::make_unique<Uart>(*m_, kUart0, 10, uart_clock);
@@ -141,7 +147,7 @@ uint32_t Box::bus_read(uint32_t addr) {
 }
 
 void Box::bus_write(uint32_t addr, uint32_t value, bool via_gbus) {
-    reg_writes_.push_back(RegWrite{now(), addr, value, via_gbus});
+    append_bounded(reg_writes_, RegWrite{now(), addr, value, via_gbus}, kRegWriteLimit);
     m_->busy_wait(cfg_.reg_access_ns);
     if (addr >= kUart0 && addr < kUart0 + Uart::kBlockSize)
         return uart0_->write(addr - kUart0, value);
@@ -219,12 +225,19 @@ int Box::boot() {
         // on; the contexts that lost power unwind before their image goes
         if (m_->current() == m_->world())
             m_->settle();
+        // It is the micom that powers the box, so it is asked to: then its
+        // state and the kernel's agree (it sends keys only to a box it has
+        // on).  Its switch-on finds the box on already: this is the start.
+        powered_ = true;
+        if (!micom_->switch_box_on()) {
+            powered_ = false;
+            return -5;  // EIO: the micom does not run, nothing powers the box
+        }
         if (stale_module_) {
             unmap_module(stale_module_);
             stale_module_ = nullptr;
         }
         set_wall_ns(0);
-        powered_ = true;
         halted_ = false;
     }
     return load_module();
@@ -328,6 +341,7 @@ void Box::reset_kernel_state() {
             t->state = Task::State::Sleeping;
             m_->wake(t);
         }
+    release_kthreads();
     if (m_->current() == m_->world())
         while (!m_->live_tasks().empty() && m_->current() == m_->world()) {
             bool any_kthread = false;
@@ -350,6 +364,14 @@ void Box::reset_kernel_state() {
     fds_.clear();
 }
 
+// The module's handles on its kernel threads go with it: nobody stops them
+// any more, so each is reaped once it has ended.
+void Box::release_kthreads() {
+    for (Task* t : m_->live_tasks())
+        if (t->is_kthread)
+            m_->release(t);
+}
+
 // Whether the power-off hook points into the module's image (the last one
 // loaded), as opposed to another driver's hook.
 bool Box::hook_in_module_image() const {
@@ -365,11 +387,14 @@ bool Box::hook_in_module_image() const {
 
 int Box::run_process(const std::string& name, std::function<int()> body) {
     Task* t = m_->spawn(name, std::move(body), true);
-    if (!m_->run_until_done(t)) {
+    const bool ended = m_->run_until_done(t);
+    const int result = t->result;
+    m_->release(t);
+    if (!ended) {
         bug("deadlock: every context is blocked and nothing is due (running " + name + ")");
         return -1;
     }
-    return t->result;
+    return result;
 }
 
 SysResult Box::proc_read(const std::string& name, size_t count) {
@@ -546,6 +571,7 @@ void Box::power_off_now() {
             t->state = Task::State::Runnable;
         }
     }
+    release_kthreads();
     proc_.reset();
     chrdevs_.reset_module_devices();
     for (unsigned line : {10u, 71u})
@@ -566,7 +592,7 @@ void Box::power_off_now() {
 void Box::power_on_boot() {
     if (powered_)
         return;
-    m_->spawn("boot", [this] {
+    Task* boot = m_->spawn("boot", [this] {
         if (stale_module_) {
             unmap_module(stale_module_);
             stale_module_ = nullptr;
@@ -590,6 +616,7 @@ void Box::power_on_boot() {
             stale_module_ = h;
         return r;
     }, true);
+    m_->release(boot);  // nobody waits for it: its result is last_boot_result()
 }
 
 }  // namespace sim

@@ -94,8 +94,10 @@ public:
     void set_wall_ns(int64_t t) { wall_offset_ = t - int64_t(m_->now()); }
 
     // ---- the driver module ----
-    /// Switches the box on (if off) and loads the module; init_fp's result,
-    /// or -2 when the module file cannot be loaded.
+    /// Switches the box on (if off: the micom switches it on) and loads the
+    /// module; init_fp's result, -2 when the module file cannot be loaded, or
+    /// -5 when the box is off and the micom, its firmware not running, cannot
+    /// switch it on.
     int boot();
     int load_module();
     /// cleanup_fp; -16 (EBUSY) while /dev/micom is open, -2 when not loaded.
@@ -162,6 +164,7 @@ private:
     void reset_kernel_state();
     void apply_boot_faults();
     void unmap_module(void* handle);
+    void release_kthreads();
     FdEntry* fd_entry(long fd);
     bool hook_in_module_image() const;
 

@@ -152,6 +152,7 @@ void Machine::deliver_irqs() {
 // ------------------------------------------------------------ contexts
 
 Task* Machine::spawn(std::string name, std::function<int()> body, bool start, bool kthread) {
+    reap();
     auto t = std::make_unique<Task>();
     t->id = next_task_id_++;
     t->name = std::move(name);
@@ -163,6 +164,30 @@ Task* Machine::spawn(std::string name, std::function<int()> body, bool start, bo
     if (start)
         wake(raw);
     return raw;
+}
+
+void Machine::release(Task* t) {
+    t->released = true;
+    reap();
+}
+
+// Joins the host threads of released contexts that have ended and frees them.
+// Such a thread has passed the baton on for good: at most it is still
+// returning from its last switch, which needs nothing from the running one.
+void Machine::reap() {
+    for (size_t i = 0; i < tasks_.size();) {
+        Task* t = tasks_[i].get();
+        // an ended context may still run the idle loop on its way out
+        if (!t->released || t->state != Task::State::Done || t->in_runq || t == running_) {
+            ++i;
+            continue;
+        }
+        if (t->thread.joinable())
+            t->thread.join();
+        for (auto& other : tasks_)
+            std::erase(other->joiners, t);
+        tasks_.erase(tasks_.begin() + std::ptrdiff_t(i));
+    }
 }
 
 void Machine::enter(Task* t) {

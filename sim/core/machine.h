@@ -44,6 +44,7 @@ struct Task {
     bool is_world = false;
     bool in_runq = false;
     bool aborting = false;        ///< the box is going away: unwind at the next switch
+    bool released = false;        ///< nobody looks at it any more: reaped once it has ended
     int result = 0;
     EventQueue::Id timer = 0;     ///< wake-up timer of its current sleep
     std::function<int()> body;
@@ -99,7 +100,12 @@ public:
     Task* current() const { return running_; }
     Task* world() const { return world_; }
     /// A new context, runnable at once unless @start is false (kthread_create).
+    /// The Task stays valid (its result readable) until release().
     Task* spawn(std::string name, std::function<int()> body, bool start, bool kthread = false);
+    /// The caller no longer looks at @t: once it has ended, its host thread
+    /// is joined and the Task freed.  Until then a context that ended keeps
+    /// its thread's stack mapped, so every context spawned must be released.
+    void release(Task* t);
     /// Makes a sleeping or new context runnable; @interruptible_only wakes
     /// only interruptible sleepers.
     void wake(Task* t, bool interruptible_only = false);
@@ -136,6 +142,7 @@ private:
     void exit_current();
     bool idle_step();
     void deliver_irqs();
+    void reap();
 
     unsigned hz_;
     Nanos now_ = 0;

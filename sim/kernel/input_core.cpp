@@ -174,8 +174,15 @@ void InputCore::unregister(Machine& m, InputDevice* dev) {
     dev->release_all(m);
     dev->registered = false;
     dev->keycode = nullptr;  // the table belongs to the module
+    if (retired_.size() >= kRetiredLimit)
+        retired_.erase(retired_.begin());
     retired_.push_back(std::move(*it));
     devices_.erase(it);
+}
+
+bool InputCore::holds(const InputDevice* dev) const {
+    auto is = [dev](const auto& p) { return p.get() == dev; };
+    return std::any_of(devices_.begin(), devices_.end(), is) || std::any_of(retired_.begin(), retired_.end(), is);
 }
 
 std::vector<InputDevice*> InputCore::registered() const {

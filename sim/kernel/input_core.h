@@ -79,6 +79,9 @@ public:
     size_t allocated() const;
     /// The last device unregistered (kept for inspection), or null.
     InputDevice* last_unregistered() const { return retired_.empty() ? nullptr : retired_.back().get(); }
+    /// Whether @dev is still there: allocated, or among the last kRetiredLimit unregistered.
+    bool holds(const InputDevice* dev) const;
+    static constexpr size_t kRetiredLimit = 16;
     void reset();
 
     bool fail_allocate = false;

@@ -385,7 +385,9 @@ int kp_kthread_stop(kp_task* task) {
     t->should_stop = true;
     b.machine().wake(t);
     b.machine().join(t);
-    return t->result;
+    const int result = t->result;
+    b.machine().release(t);  // the thread is gone: the handle is no more
+    return result;
 }
 
 // ------------------------------------------------------------------ log

@@ -28,7 +28,7 @@ void KernelLog::add(Nanos t, std::string text) {
     for (;;) {
         size_t nl = text.find('\n', pos);
         std::string part = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        lines_.push_back(LogLine{t, pos == 0 ? part : prefix + part});
+        dropped_ += append_bounded(lines_, LogLine{t, pos == 0 ? part : prefix + part}, kLimit);
         if (nl == std::string::npos)
             break;
         pos = nl + 1;

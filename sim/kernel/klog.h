@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/bounded_log.h"
 #include "core/sim_time.h"
 
 namespace sim {
@@ -28,7 +29,13 @@ public:
     /// The kernel's hex dump: rows of @rowsize bytes in lower-case hex, one log line each.
     void hex_dump(Nanos t, const char* level, const char* prefix, int rowsize, int groupsize,
                   const void* buf, size_t len);
+    /// The lines kept: at least the latest kLimit, as the kernel's buffer keeps its latest lines.
     const std::vector<LogLine>& lines() const { return lines_; }
+    /// Lines dropped so far to keep the log bounded (lines()[0] is the line of that number).
+    size_t dropped() const { return dropped_; }
+    /// Lines logged since the start: the number of the next line.
+    size_t total() const { return dropped_ + lines_.size(); }
+    static constexpr size_t kLimit = 4096;
     /// Lines from index @from on, each "[%12.6f] message\n".
     std::string format(size_t from = 0) const;
     /// Whether some line's message contains @needle.
@@ -36,6 +43,7 @@ public:
 
 private:
     std::vector<LogLine> lines_;
+    size_t dropped_ = 0;
 };
 
 }  // namespace sim

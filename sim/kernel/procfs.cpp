@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "procfs.h"
 
+#include "core/bounded_log.h"
+
 namespace sim {
 
 ProcEntry* Procfs::create(const std::string& name, unsigned short mode) {
@@ -19,7 +21,7 @@ ProcEntry* Procfs::create(const std::string& name, unsigned short mode) {
 
 void Procfs::remove(const std::string& name) {
     if (entries_.erase(name))
-        removed_.push_back(name);
+        append_bounded(removed_, name, kRemovedLimit);
 }
 
 ProcEntry* Procfs::find(const std::string& name) const {

@@ -26,13 +26,14 @@ class Procfs {
 public:
     static constexpr long kPageSize = 4096;
     static constexpr long kBlockSize = kPageSize - 1024;  ///< at most this much per callback call
+    static constexpr size_t kRemovedLimit = 1024;
 
     ProcEntry* create(const std::string& name, unsigned short mode);
     void remove(const std::string& name);
     ProcEntry* find(const std::string& name) const;
     std::vector<std::string> names() const;
     void reset() { entries_.clear(); creations_ = 0; }
-    /// Names removed by remove(), in order (tests read it).
+    /// Names removed by remove(), in order (tests read it): at least the latest kRemovedLimit.
     const std::vector<std::string>& removed() const { return removed_; }
     void clear_removed() { removed_.clear(); }
 

@@ -28,6 +28,8 @@
 //     a time still ahead of the clock does that; a record that is no date
 //     stores nothing); 55 00 switches the box off and, after reboot_off_time,
 //     on again; 0F 00 hands over to the flash programmer at once.
+//   - switch_box_on() (someone switches the box on by hand) powers a box that
+//     is off at once, superseding a wake-up or reboot under way.
 //   - CMD_CLOCK (03 03) switches the clock display on.
 //   - Keys: press events, repeats every key_repeat_interval while held, then the
 //     release with the key pair swapped.  Presses queue up behind a key still
@@ -286,6 +288,7 @@ void MicomModel::press_key_now(uint8_t key, Nanos hold, uint8_t address) {
     impl_->fw.press_key_now(key, hold, address);
 }
 void MicomModel::press_front_power() { impl_->fw.press_front_power(); }
+bool MicomModel::switch_box_on() { return impl_->mode == Mode::Normal && impl_->fw.switch_box_on(); }
 void MicomModel::send_time_answer() { impl_->fw.send_time_answer(); }
 
 Mode MicomModel::mode() const { return impl_->mode; }

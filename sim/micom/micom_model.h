@@ -75,6 +75,10 @@ public:
     /// sent) instead of the new press waiting for it.
     void press_key_now(uint8_t key, Nanos hold, uint8_t address = 0x5F);
     void press_front_power();
+    /// Someone switches the box on at the micom (a box in standby or
+    /// switched off): the micom powers it as at a wake-up, but not by the
+    /// alarm.  False when the micom cannot, its normal firmware not running.
+    bool switch_box_on();
     /// Sends a time answer (0xD8) of its own accord.
     void send_time_answer();
 

@@ -30,7 +30,7 @@ constexpr uint8_t kKeyEvent = 0xE5;
 // The logs of received frames and LED codes keep at most this many entries
 // (twice as many just before the oldest half is dropped), so a box left
 // blinking for days does not grow them without bound.
-constexpr size_t kLogLimit = 65536;
+constexpr size_t kLogLimit = 4096;
 
 template <class T>
 void append_bounded(std::vector<T>& log, T value) {
@@ -217,6 +217,19 @@ void NormalFirmware::send_time_answer() {
 void NormalFirmware::set_box(bool on) {
     box_on_ = on;
     env_.set_box_power(on);
+}
+
+bool NormalFirmware::switch_box_on() {
+    if (!running_) return false;
+    if (!box_on_) {
+        // a wake-up time or the end of a reboot still ahead is superseded;
+        // the stored wake-up time stays, as after any other start
+        power_.cancel_all();
+        wake_armed_ = false;
+        woken_by_alarm_ = false;
+        set_box(true);
+    }
+    return true;
 }
 
 void NormalFirmware::deep_standby(const uint8_t* wake_record) {

@@ -37,6 +37,8 @@ public:
     /// A press that lets a held key go first, as a thumb moving to another key does.
     void press_key_now(uint8_t key, Nanos hold, uint8_t address);
     void press_front_power();
+    /// Switches the box on by hand; false when the firmware is not running.
+    bool switch_box_on();
     void send_time_answer();
 
     bool running() const { return running_; }

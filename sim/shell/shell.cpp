@@ -49,6 +49,10 @@ const char* mode_name(micom::Mode m) {
     return "?";
 }
 
+// Where the entries from number @from on start in a record that has dropped
+// its first @dropped entries (all of them, if those went too).
+size_t kept_from(size_t from, size_t dropped) { return from > dropped ? from - dropped : 0; }
+
 // Longest the shell waits for a key's release or a frame to go out.
 constexpr sim::Nanos kSettleLimit = 3600ull * 1000'000'000ull;
 
@@ -109,9 +113,9 @@ sim::userland::ProgramRunner& Shell::runner() {
 }
 
 void Shell::skip_shown() {
-    log_from_ = box_->log().lines().size();
-    primary_from_ = box_->primary().log().size();
-    isp_from_ = box_->isp().log().size();
+    log_from_ = box_->log().total();
+    primary_from_ = box_->primary().log_total();
+    isp_from_ = box_->isp().log_total();
     auto devs = box_->input().registered();
     events_dev_ = devs.empty() ? nullptr : devs[0];
     events_from_ = events_dev_ ? events_dev_->received().size() : 0;
@@ -322,8 +326,8 @@ void Shell::execute(const Command& c) {
             throw RunError{c.line, problem};
         break;
     case Verb::Log:
-        print(box.log().format(log_from_));
-        log_from_ = box.log().lines().size();
+        print(box.log().format(kept_from(log_from_, box.log().dropped())));
+        log_from_ = box.log().total();
         break;
     case Verb::Events:
         show_events();
@@ -331,11 +335,12 @@ void Shell::execute(const Command& c) {
     case Verb::Wire: {
         // c.text: "" both links, or "primary" or "isp" alone
         const bool primary = c.text != "isp", isp = c.text != "primary";
-        print(format_wire(box.primary().log(), primary_from_, box.isp().log(), isp_from_, primary, isp));
+        print(format_wire(box.primary().log(), kept_from(primary_from_, box.primary().log_dropped()),
+                          box.isp().log(), kept_from(isp_from_, box.isp().log_dropped()), primary, isp));
         if (primary)
-            primary_from_ = box.primary().log().size();
+            primary_from_ = box.primary().log_total();
         if (isp)
-            isp_from_ = box.isp().log().size();
+            isp_from_ = box.isp().log_total();
         break;
     }
     case Verb::Fault:
@@ -625,7 +630,7 @@ void Shell::show_events() {
     };
     auto devs = box_->input().registered();
     const sim::InputDevice* now = devs.empty() ? nullptr : devs[0];
-    if (events_dev_ && events_dev_ != now) {
+    if (events_dev_ && events_dev_ != now && box_->input().holds(events_dev_)) {
         // the device of an earlier boot (kept by the input core): its last events
         show(events_dev_, events_from_);
         events_from_ = 0;

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/footprint.h"
 #include "ir_vfd.h"
 #include "tool.h"
 
@@ -29,6 +31,14 @@ constexpr Nanos kIrqsOffBound = 5'000'000;
 volatile std::sig_atomic_t g_interrupted = 0;
 
 extern "C" void on_interrupt(int) { g_interrupted = 1; }
+
+/// How much the simulator's own memory may grow from the middle of the run to
+/// its end: the box's records reach their bounds within the first hundred
+/// hours or so (the ISP link's after a few flashes), nothing else grows.  A
+/// shorter run may still be filling them: the check needs this many hours.
+constexpr Nanos kMemoryCheckMinimum = 1000ull * 3600 * 1'000'000'000;
+constexpr long kMappingsGrowthBound = 8;
+constexpr long kRssGrowthBoundKb = 4 * 1024;
 
 /// The key bytes of the remote control and the front keys.
 constexpr uint8_t kKeyBytes[] = {0x01, 0x02, 0x03, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27,
@@ -68,10 +78,15 @@ public:
                              seconds(box_->now()) / 3600.0, double(end_) / 3600e9,
                              (unsigned long long)events_, failures_);
             }
+            if (!early_ && end_ >= kMemoryCheckMinimum && box_->now() >= end_ / 2) {
+                early_ = sim::host_footprint();
+                early_hours_ = seconds(box_->now()) / 3600.0;
+            }
         }
         std::signal(SIGINT, previous);
         if (progress)
             std::fputs("\r\033[K", stderr);
+        check_memory();
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
         uint64_t faults = faults_ + box_->primary().faults_injected() + box_->isp().faults_injected();
         std::printf("soak: seed %llu, %.1f simulated hours in %.1f wall seconds, %llu events, %llu faults "
@@ -232,6 +247,25 @@ private:
         }
     }
 
+    // The simulator's memory is flat: what a boot, a context or a flash takes
+    // is given back.
+    void check_memory() {
+        const sim::HostFootprint end = sim::host_footprint();
+        if (!early_)
+            return;
+        std::printf("soak: memory: %ld mappings, VmRSS %ld kB after %.1f hours; %ld mappings, VmRSS %ld kB "
+                    "at the end\n",
+                    early_->mappings, early_->rss_kb, early_hours_, end.mappings, end.rss_kb);
+        if (failures_)
+            return;
+        if (end.mappings > early_->mappings + kMappingsGrowthBound)
+            fail("the simulator's memory mappings grew from " + std::to_string(early_->mappings) + " to " +
+                 std::to_string(end.mappings));
+        else if (sim::kResidentSizeTracksHeap && end.rss_kb > early_->rss_kb + kRssGrowthBoundKb)
+            fail("the simulator's resident size grew from " + std::to_string(early_->rss_kb) + " kB to " +
+                 std::to_string(end.rss_kb) + " kB");
+    }
+
     void check() {
         if (failures_)
             return;
@@ -267,6 +301,8 @@ private:
     std::unique_ptr<sim::Box> box_;
     std::unique_ptr<sim::userland::ProgramRunner> runner_;
     bool noisy_ = false;
+    std::optional<sim::HostFootprint> early_;
+    double early_hours_ = 0;
     uint64_t events_ = 0, faults_ = 0;
     unsigned failures_ = 0;
 };

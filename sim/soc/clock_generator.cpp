@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "core/bounded_log.h"
+
 namespace sim {
 
 namespace {
@@ -62,7 +64,7 @@ int32_t ClockGenerator::exchange_property(uint32_t module, uint32_t property, co
 
 int32_t ClockGenerator::finish(Request r) {
     const int32_t status = r.status;
-    requests_.push_back(std::move(r));
+    append_bounded(requests_, std::move(r), kRequestLimit);
     if (on_reference)
         on_reference(micom_reference());
     return status;

@@ -60,7 +60,9 @@ public:
     bool routed(uint32_t divider) const;
     /// Whether the micom gets its 8 MHz reference.
     bool micom_reference() const;
+    /// The requests kept: at least the latest kRequestLimit, in order.
     const std::vector<Request>& requests() const { return requests_; }
+    static constexpr size_t kRequestLimit = 1024;
 
     /// Called with the reference's presence after every request.
     std::function<void(bool)> on_reference;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "gpio.h"
 
+#include "core/bounded_log.h"
+
 namespace sim {
 
 Gpio::Gpio() {}
@@ -22,7 +24,7 @@ uint32_t Gpio::read(uint32_t addr) const {
 }
 
 void Gpio::write(Nanos t, uint32_t addr, uint32_t value) {
-    writes_.push_back(Write{t, addr, value});
+    append_bounded(writes_, Write{t, addr, value}, kWriteLimit);
     bool before[16];
     for (unsigned p = 0; p < 16; ++p)
         before[p] = level(p);

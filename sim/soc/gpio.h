@@ -28,7 +28,9 @@ public:
     bool level(unsigned pin) const;
     bool is_output(unsigned pin) const { return dir_ & (1u << pin); }
     void set_default_level(unsigned pin, bool level);
+    /// The writes kept: at least the latest kWriteLimit, in order.
     const std::vector<Write>& writes() const { return writes_; }
+    static constexpr size_t kWriteLimit = 16384;
     void clear_writes() { writes_.clear(); }
     /// Pins back to inputs (the SoC was switched off).
     void reset();

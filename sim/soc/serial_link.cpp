@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "core/bounded_log.h"
+
 namespace sim {
 
 bool LineFormat::reads(const LineFormat& tx) const {
@@ -10,8 +12,8 @@ bool LineFormat::reads(const LineFormat& tx) const {
     return std::fabs(ratio - 1.0) <= 0.03 && data_bits == tx.data_bits && parity == tx.parity;
 }
 
-SerialLink::SerialLink(Machine& m, std::string name, uint64_t seed)
-    : m_(m), name_(std::move(name)), rng_(seed) {}
+SerialLink::SerialLink(Machine& m, std::string name, uint64_t seed, size_t log_limit)
+    : m_(m), name_(std::move(name)), log_limit_(log_limit), rng_(seed) {}
 
 int SerialLink::inject(uint8_t& b) {
     std::uniform_real_distribution<double> u(0.0, 1.0);
@@ -34,7 +36,7 @@ void SerialLink::host_send(uint8_t b, const LineFormat& fmt) {
     const Nanos start = m_.now();
     const Nanos end = start + fmt.char_time();
     const bool ok = micom_format.reads(fmt);
-    log_.push_back(WireByte{start, end, Direction::HostToMicom, b, !ok, fmt});
+    log_dropped_ += append_bounded(log_, WireByte{start, end, Direction::HostToMicom, b, !ok, fmt}, log_limit_);
     uint8_t v = b;
     int copies = inject(v);
     for (int i = 0; i < copies; ++i)
@@ -65,7 +67,8 @@ void SerialLink::micom_start_next() {
     if (!stalled) {
         LineFormat rx = host_format ? host_format() : micom_format;
         const bool error = !rx.reads(micom_format);
-        log_.push_back(WireByte{start, end, Direction::MicomToHost, b, error, micom_format});
+        log_dropped_ += append_bounded(log_, WireByte{start, end, Direction::MicomToHost, b, error, micom_format},
+                                       log_limit_);
         uint8_t v = b;
         int copies = inject(v);
         for (int i = 0; i < copies; ++i)

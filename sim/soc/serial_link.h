@@ -50,7 +50,8 @@ struct LinkFaults {
 
 class SerialLink {
 public:
-    SerialLink(Machine& m, std::string name, uint64_t seed);
+    /// The log keeps at least the latest @log_limit bytes.
+    SerialLink(Machine& m, std::string name, uint64_t seed, size_t log_limit = 16384);
 
     const std::string& name() const { return name_; }
 
@@ -67,8 +68,16 @@ public:
     LineFormat micom_format;
     bool micom_busy() const { return micom_busy_ || !micom_queue_.empty(); }
 
+    /// The bytes kept (at least the latest log_limit), in order.
     const std::vector<WireByte>& log() const { return log_; }
-    void clear_log() { log_.clear(); }
+    /// Bytes dropped from the log so far (log()[0] is the byte of that number).
+    size_t log_dropped() const { return log_dropped_; }
+    /// Bytes logged since the start.
+    size_t log_total() const { return log_dropped_ + log_.size(); }
+    void clear_log() {
+        log_dropped_ += log_.size();
+        log_.clear();
+    }
     LinkFaults faults;
     uint64_t faults_injected() const { return faults_injected_; }
     /// Drops the bytes the micom still has to send (it lost power).
@@ -82,6 +91,8 @@ private:
     Machine& m_;
     std::string name_;
     std::vector<WireByte> log_;
+    size_t log_limit_;
+    size_t log_dropped_ = 0;
     std::deque<uint8_t> micom_queue_;
     bool micom_busy_ = false;
     uint64_t micom_sent_ = 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 # (build-asan), less the tests that boot QEMU or build the kernel module: those
-# run the driver in a real kernel, where these sanitizers do not reach.
+# run the driver in a real kernel, where these sanitizers do not reach; and
+# less the long runs (label long), which the plain build covers.
 #
 #   tools/ci/sanitizers.sh            configure, build, run
 #   BUILD=build-x tools/ci/sanitizers.sh
@@ -19,6 +20,6 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 cmake -S . -B "$BUILD" -DFP_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD" -j "$JOBS"
-(cd "$BUILD" && ctest --output-on-failure -j "$JOBS" -LE 'qemu|kernel')
+(cd "$BUILD" && ctest --output-on-failure -j "$JOBS" -LE 'qemu|kernel|long')
 
 echo "sanitizers: $(( $(date +%s) - start )) s"

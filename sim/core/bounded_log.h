@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+// The box's records of what happened (kernel log, wire log, register and pin
+// writes...) keep only their latest entries, as the kernel's own log buffer
+// does, so that a box run for months or booted a hundred thousand times
+// stays within a fixed amount of memory.
+#pragma once
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+namespace sim {
+
+/// Appends @value to @log.  Once @log holds 2 * @limit entries, the oldest
+/// @limit go first (constant time per entry on average); the latest @limit
+/// entries are always there.  Returns how many entries were dropped.
+template <class T>
+size_t append_bounded(std::vector<T>& log, T value, size_t limit) {
+    size_t dropped = 0;
+    if (log.size() >= 2 * limit) {
+        log.erase(log.begin(), log.begin() + std::ptrdiff_t(limit));
+        dropped = limit;
+    }
+    log.push_back(std::move(value));
+    return dropped;
+}
+
+}  // namespace sim
