@@ -13,7 +13,10 @@ fp_leak_check() { # fp_leak_check WHEN
 		pass "kmemleak clean $1"
 	else
 		fail "kmemleak $1: $(echo "$fp_leaks" | grep -c '^unreferenced object') leaked objects"
-		echo "$fp_leaks" | head -60 | sed 's/^/fp-guest: kmemleak: /'
+		# one write per line: /dev/kmsg takes one record per write
+		echo "$fp_leaks" | head -40 | while IFS= read -r fp_line; do
+			echo "fp-guest: kmemleak: $fp_line"
+		done
 		echo clear >$fp_kmemleak
 	fi
 }
