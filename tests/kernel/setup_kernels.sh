@@ -53,6 +53,9 @@ fp_installed dwarves || missing+=(dwarves)
 
 if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" = 0 ]; then
 	export DEBIAN_FRONTEND=noninteractive
+	# the tests boot each kernel with an initramfs of their own: Debian's
+	# is not built (initramfs-tools' kernel hook honours INITRD=No)
+	export INITRD=No
 	case " ${missing[*]} " in *" linux-image-6.12"* | *" linux-headers-6.12"*)
 		add_backports || echo "note: cannot add bookworm-backports to apt's sources" ;;
 	esac
