@@ -29,9 +29,10 @@
  * Kernel-owned objects that live inside the driver's own storage (its lock,
  * its wait-queue heads, a wait entry on the stack) are reserved as opaque,
  * aligned bytes.  Each back-end checks at compile time that its real object
- * fits.
+ * fits.  128 bytes leave room for the kernel's lock debugging: with lockdep
+ * a Linux spinlock_t takes 64 bytes and a wait-queue head 80 on x86-64.
  */
-#define KP_OPAQUE_BYTES 64
+#define KP_OPAQUE_BYTES 128
 
 KP_EXTERN_C_BEGIN
 

@@ -3,9 +3,20 @@
 #
 # Builds frontpanel.ko for one kernel and runs the post-build check.
 #
-#   build_module.sh --arch x86_64|mipsel --out DIR [--board qemu|box]
+#   build_module.sh --arch x86_64|mipsel|native --out DIR [--board qemu|box]
 #                   [--kdir KERNEL_HEADERS] [--core-dir DIR (or $FP_CORE_DIR)]
+#                   [--werror (or FP_WERROR=1)]
 #
+# --werror: every compiler warning is an error, and so is any warning of
+# the module's final link (modpost).
+#
+# On kernels that generate BTF type information for modules (6.12), this
+# module gets none: pahole cannot encode the C++ core's debug information
+# (template parameters, pointers to members) and the kernel would delete
+# the module.  The core keeps its DWARF, which is what reading a crash
+# report in it needs; BTF serves BPF programs, and none relies on ours.
+#
+# native builds for the machine it runs on (DKMS, with --kdir);
 # x86_64 uses the installed amd64 headers of the newest 6.1 kernel;
 # mipsel uses the 4kc-malta headers unpacked by tests/qemu/setup_env.sh
 # (into build/qemu-cache unless FP_QEMU_CACHE says otherwise).  The board
@@ -16,7 +27,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-arch="" out="" board=qemu kdir="" core_dir=${FP_CORE_DIR:-}
+arch="" out="" board=qemu kdir="" core_dir=${FP_CORE_DIR:-} werror=${FP_WERROR:-}
 while [ $# -gt 0 ]; do
 	case "$1" in
 	--arch) arch=$2; shift 2 ;;
@@ -24,21 +35,25 @@ while [ $# -gt 0 ]; do
 	--board) board=$2; shift 2 ;;
 	--kdir) kdir=$2; shift 2 ;;
 	--core-dir) core_dir=$2; shift 2 ;;
+	--werror) werror=1; shift ;;
 	*) echo "build_module.sh: unknown argument $1" >&2; exit 2 ;;
 	esac
 done
-[ -n "$arch" ] && [ -n "$out" ] || { echo "usage: $0 --arch x86_64|mipsel --out DIR" >&2; exit 2; }
+[ -n "$arch" ] && [ -n "$out" ] || { echo "usage: $0 --arch x86_64|mipsel|native --out DIR" >&2; exit 2; }
 . "$here/kernel_paths.sh"
 
 make_args=()
 case "$arch" in
-x86_64) ;;
+x86_64 | native) ;;
 mipsel) make_args+=(ARCH=mips CROSS_COMPILE=mipsel-linux-gnu-) ;;
 *) echo "build_module.sh: unknown arch $arch" >&2; exit 2 ;;
 esac
-[ -n "$kdir" ] || kdir=$(fp_kdir "$arch")
+[ -n "$kdir" ] || [ "$arch" = native ] || kdir=$(fp_kdir "$arch")
 [ -n "$kdir" ] && [ -f "$kdir/Makefile" ] || { echo "build_module.sh: no 6.1 kernel headers for $arch (run tests/qemu/setup_env.sh)" >&2; exit 3; }
 [ "$board" = box ] && make_args+=(KBUILD_MODPOST_WARN=1)
+[ -n "$werror" ] && make_args+=(KCFLAGS=-Werror)
+grep -q '^CONFIG_DEBUG_INFO_BTF_MODULES=y' "$kdir/include/config/auto.conf" 2>/dev/null &&
+	make_args+=(CONFIG_DEBUG_INFO_BTF_MODULES=)
 
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -58,8 +73,12 @@ else
 fi
 
 start=$(date +%s.%N)
-make -C "$kdir" M="$out" "${make_args[@]}" -j2 modules
+make -C "$kdir" M="$out" "${make_args[@]}" -j2 modules 2>&1 | tee "$out/make.log"
 end=$(date +%s.%N)
+if [ -n "$werror" ] && grep -Eiq '(^|[^a-z])warning:' "$out/make.log"; then
+	echo "build_module.sh: warnings in the build (--werror)" >&2
+	exit 1
+fi
 
 ko="$out/frontpanel.ko"
 case "$arch" in

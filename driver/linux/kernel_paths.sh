@@ -10,7 +10,8 @@ fp_kdir() {
 	case "$1" in
 	x86_64)
 		local v
-		for v in $(ls /boot 2>/dev/null | sed -n 's/^vmlinuz-\(6\.1\..*-amd64\)$/\1/p' | sort -rV); do
+		# Debian's generic 6.1 (6.1.0-NN-amd64), not its rt or cloud flavours
+		for v in $(ls /boot 2>/dev/null | sed -n 's/^vmlinuz-\(6\.1\.[0-9]*-[0-9]*-amd64\)$/\1/p' | sort -rV); do
 			if [ -f "/usr/src/linux-headers-$v/Makefile" ]; then
 				echo "/usr/src/linux-headers-$v"
 				return

@@ -44,6 +44,9 @@ input_listed() { grep -qF 'N: Name="marlowen remote control (native)"' /proc/bus
 module_loaded() { grep -q "^frontpanel " /proc/modules; }
 irq_taken() { grep -q "$1" /proc/interrupts; }
 
+# a test kernel's own checks readied before the first start (tests/kernel)
+[ -f /hook/start.sh ] && . /hook/start.sh
+
 # ---- first start ---------------------------------------------------------
 check "insmod" insmod /lib/modules/frontpanel.ko
 check "start line" log_has "MICOM FP starting 8652..."
@@ -102,6 +105,9 @@ check "nothing left after the failed start" no_entries
 check "module not loaded after the failed start" eval '! module_loaded'
 check "blocker removed" rmmod major_blocker
 
+# a test kernel's own checks of the unloaded module (tests/kernel)
+[ -f /hook/unloaded.sh ] && . /hook/unloaded.sh
+
 # ---- final start, left loaded for the power-off --------------------------
 check "insmod after the failed start" insmod /lib/modules/frontpanel.ko
 check "/proc/model after the failed start" model_is_lumeta
@@ -155,8 +161,11 @@ if [ "$micom" = model ]; then
 	check "/dev/micom: checksum, block 0 program and verify" guest_tool isp 0
 fi
 
+# a test kernel's own checks at the end (tests/kernel)
+[ -f /hook/end.sh ] && . /hook/end.sh
+
 # ---- the kernel log must be clean ----------------------------------------
-splats=$(dmesg | grep -E 'sleeping function called from invalid context|WARNING:|BUG:|Oops|Call Trace|general protection|Unable to handle|refcount_t|list_add corruption|list_del corruption' | head -5)
+splats=$(dmesg | grep -E 'sleeping function called from invalid context|WARNING:|BUG:|UBSAN:|Invalid wait context|Oops|Call Trace|general protection|Unable to handle|refcount_t|list_add corruption|list_del corruption' | head -5)
 if [ -z "$splats" ]; then pass "no kernel warnings"; else fail "kernel warnings: $splats"; fi
 
 echo "fp-guest: $passed passed, $failed failed"

@@ -25,6 +25,20 @@
 # Exit status: 0 pass, 1 fail, 77 skipped (the reason is printed).
 # Prints the figures: module build time, .ko text size, the largest stack
 # frame of the core, the QEMU wall time.
+#
+# Another x86-64 kernel than Debian's generic 6.1 (tests/kernel runs the
+# module on its debug kernel and a matrix of Debian's kernels):
+#   FP_KDIR          its headers (or build tree)
+#   FP_KERNEL_IMAGE  the kernel to boot
+#   FP_MODULE_DIR    where its evdev.ko is (drivers/input/evdev.ko[.xz|.zst]
+#                    below it, or directly in it)
+#   FP_QEMU_MEM      the guest's memory in MiB (default 256)
+#   FP_QEMU_APPEND   more of the kernel command line
+#   FP_GUEST_HOOK    a folder put into the guest as /hook: guest_test.sh
+#                    sources /hook/unloaded.sh where the module is not
+#                    loaded (before its last start) and /hook/end.sh before
+#                    its verdict
+#   FP_WERROR=1      build the module with warnings as errors
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -46,12 +60,12 @@ rc=$?
 [ -z "$setup_out" ] || echo "$setup_out"
 [ $rc -eq 77 ] && exit 77
 [ $rc -eq 0 ] || { echo "FAIL: set-up for $arch (status $rc)"; exit 1; }
-kdir=$(fp_kdir "$arch")
-kernel=$(fp_kernel_image "$arch")
+kdir=${FP_KDIR:-$(fp_kdir "$arch")}
+kernel=${FP_KERNEL_IMAGE:-$(fp_kernel_image "$arch")}
 busybox=$(fp_busybox "$arch")
 
 # ---- build -----------------------------------------------------------------
-if ! "$fp_top/driver/linux/build_module.sh" --arch "$arch" --out "$work/ko" >"$work/build.log" 2>&1; then
+if ! "$fp_top/driver/linux/build_module.sh" --arch "$arch" --kdir "$kdir" --out "$work/ko" >"$work/build.log" 2>&1; then
 	tail -40 "$work/build.log"
 	echo "FAIL: module build for $arch"
 	exit 1
@@ -104,9 +118,18 @@ cp "$here/guest_test.sh" "$root/init"
 chmod +x "$root/init"
 cp "$work/ko/frontpanel.ko" "$work/blocker/major_blocker.ko" "$root/lib/modules/"
 cp "$work/guest_tool" "$root/bin/"
-# the input event device of the remote control: evdev is a module in both kernels
-cp "$(fp_module_dir "$arch")/kernel/drivers/input/evdev.ko" "$root/lib/modules/" ||
-	{ echo "FAIL: no evdev.ko for $arch"; exit 1; }
+# the input event device of the remote control: evdev is a module in every
+# kernel used here (compressed in some)
+evdev=$(find "${FP_MODULE_DIR:-$(fp_module_dir "$arch")}" -path '*drivers/input/evdev.ko*' 2>/dev/null | head -1)
+case "$evdev" in
+*.ko) cp "$evdev" "$root/lib/modules/" ;;
+*.ko.xz) xz -dc "$evdev" >"$root/lib/modules/evdev.ko" ;;
+*.ko.zst) zstd -qdc "$evdev" >"$root/lib/modules/evdev.ko" ;;
+*) false ;;
+esac || { echo "FAIL: no evdev.ko for $arch"; exit 1; }
+if [ -n "${FP_GUEST_HOOK:-}" ]; then
+	cp -r "$FP_GUEST_HOOK" "$root/hook" || { echo "FAIL: guest hook $FP_GUEST_HOOK"; exit 1; }
+fi
 [ "$arch" = x86_64 ] && cp "$work/debug_exit/debug_exit.ko" "$root/lib/modules/"
 # micomflash, builds A and B, cross-built, with the images the guest flashes
 "$here/flash_setup.sh" "$arch" "$work" "$root" || exit 1
@@ -128,8 +151,8 @@ x86_64)
 	# lists no ISA IRQ 5 (COM3, the ISP link): the line would stay on the
 	# 8259, which is masked in symmetric I/O mode, and never arrive.  The
 	# 8259 serves every ISA line.
-	qemu=(qemu-system-x86_64 -accel tcg -m 256 -kernel "$kernel"
-		-append "$cmdline pnpacpi=off acpi=off noapic"
+	qemu=(qemu-system-x86_64 -accel tcg -m "${FP_QEMU_MEM:-256}" -kernel "$kernel"
+		-append "$cmdline pnpacpi=off acpi=off noapic ${FP_QEMU_APPEND:-}"
 		-device isa-debug-exit,iobase=0xf4,iosize=0x04)
 	;;
 mipsel)
@@ -177,16 +200,27 @@ elif [ $qemu_rc -ne $expected_rc ]; then
 	fail "QEMU ended with status $qemu_rc (expected $expected_rc)"
 fi
 grep -aq 'fp-guest: RESULT pass' "$work/console.log" || fail "the guest did not report success"
-if grep -aE 'Kernel panic|sleeping function called from invalid context|WARNING:|BUG:|Oops' "$work/console.log" | head -5; then
+# A splat, or a report of the kernel's checkers (lockdep, KASAN, UBSAN,
+# debug objects) where the kernel has them: shown with what follows it.
+# (kmemleak reports only when asked: the guest looks at its scans.)
+splat='Kernel panic|sleeping function called from invalid context|WARNING:|BUG:|Oops|UBSAN:|Invalid wait context|ODEBUG:'
+if grep -aqE "$splat" "$work/console.log"; then
+	grep -anE "$splat" "$work/console.log" | head -5
+	first=$(grep -anE "$splat" "$work/console.log" | head -1 | cut -d: -f1)
+	echo "---- report (console.log from line $first) ----"
+	tail -n +"$first" "$work/console.log" | head -40
+	echo "----"
 	fail "kernel splat in the guest log"
 fi
 
 # Every start sends AA 20 A2 0A 0A 82 (boot information), then AA 20 D2 0D 0D F2
-# (clock); the guest starts the module three times with major 75 free.
+# (clock), right after its start line; the guest starts the module three
+# times with major 75 free (more when a hook adds starts).
 received=$(awk '$2 == "rx" && $3 == "primary" {printf "%s ", $4}' "$work/micom.log" 2>/dev/null)
 requests=$(grep -o 'AA 20 A2 0A 0A 82 AA 20 D2 0D 0D F2' <<<"$received" | wc -l)
-if [ "$requests" -ne 3 ]; then
-	fail "micom received $requests boot-information/clock request pairs, expected 3; received: ${received:0:300}"
+starts=$(grep -ac 'MICOM FP starting' "$work/console.log")
+if [ "$requests" -ne "$starts" ] || [ "$starts" -lt 3 ]; then
+	fail "micom received $requests boot-information/clock request pairs for $starts starts (at least 3 expected); received: ${received:0:300}"
 fi
 
 # After the last start: /proc/led 2 (LED pattern codes 04 and 05), the
