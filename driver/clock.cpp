@@ -79,6 +79,10 @@ unsigned long get_RTC_time(void)
 	Gettime(priv);
 	fp_wait_event_timeout(&priv->time_queue, [priv] { return priv->time_ready != 0; },
 			      FP_TIME_WAIT_TICKS);
+	/* Every time answer carries a year of 1900 or later: a year of 0 means
+	 * none has come since the start, and there is no time to give. */
+	if (priv->rtc_year == 0)
+		return 0;
 	return kp_mktime((unsigned int)priv->rtc_year, (unsigned int)priv->rtc_mon,
 			 (unsigned int)priv->rtc_day, (unsigned int)priv->rtc_hour,
 			 (unsigned int)priv->rtc_min, (unsigned int)priv->rtc_sec);

@@ -37,7 +37,10 @@
 
 /* Builds the frame of @cmd with @len payload bytes into @frame; returns its length. */
 int build_frame(uint8_t frame[FRAME_MAX_LEN], int cmd, const uint8_t *payload, int len);
-/* Sends one frame to the micom under the driver lock; never waits for an answer. */
+/*
+ * Sends one frame to the micom under the driver lock; never waits for an
+ * answer.  While /dev/micom is open (isp_mode) it sends nothing and warns.
+ */
 void send_cmd(int cmd, const uint8_t *payload, int len, fp_priv_t *priv);
 
 #endif

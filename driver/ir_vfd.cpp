@@ -185,10 +185,7 @@ void cleanup_fp(void)
 	fp_priv_t *priv = &fp_priv;
 
 	kp_printk("\x01" "6MICOM FP exiting ...\n");
-	if (tblink) {
-		kp_kthread_stop(tblink);
-		tblink = nullptr;
-	}
+	stop_blink();
 	kp_free_irq(FP_IRQ, priv);
 	kp_input_unregister_device(priv->input_dev);
 	remove_proc_entries(priv);

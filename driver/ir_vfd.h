@@ -97,6 +97,8 @@ int led_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *d
 int led_proc_read(char *page, char **start, long off, int count, int *eof, void *data);
 int startrescue_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
 int kblink(void *data);
+/* Stops the blink thread, if one runs, and waits for its end; process context, lock not held. */
+void stop_blink(void);
 /* power.cpp */
 void micom_off(void);
 int reboot_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);

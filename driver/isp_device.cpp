@@ -24,6 +24,12 @@ static int micom_open(kp_inode *inode, kp_file *file)
 
 	(void)inode;
 	kp_file_set_private(file, priv);
+	/*
+	 * The blink thread would keep sending LED frames, which the micom's
+	 * flash programmer must never see.  Build B of the programmer writes
+	 * no /proc/enableisp, so the open stops it, as that entry does.
+	 */
+	stop_blink();
 
 	flags = kp_spin_lock_irqsave(&fp_lock);
 	if (priv->isp_mode) {
@@ -234,10 +240,7 @@ int enableisp_proc_write(kp_file *file, const char *ubuf, unsigned long count, v
 
 	(void)file;
 	(void)ubuf;
-	if (tblink) {
-		kp_kthread_stop(tblink); /* the LEDs must not be driven during the hand-over */
-		tblink = nullptr;
-	}
+	stop_blink(); /* the LEDs must not be driven during the hand-over */
 	flags = kp_spin_lock_irqsave(&fp_lock);
 	for (uint8_t b : isp_handover_frame)
 		UARTputchar(b, priv);

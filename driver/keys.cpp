@@ -25,6 +25,17 @@ constexpr fp_default_key fp_default_keys[] = {
 };
 constexpr int fp_default_key_count = sizeof(fp_default_keys) / sizeof(fp_default_keys[0]);
 
+/*
+ * The press code of the last event the validity gate dropped while no press
+ * was pending, and whether there is one.  The release of such a key carries
+ * the pair swapped, and its key byte may well be valid (0x99 is no key,
+ * its complement 0x66 is): without this memory it would pass the gate as a
+ * new press that is never released.  Kept outside fp_priv, whose layout is
+ * fixed.
+ */
+constinit static uint16_t dropped_press;
+constinit static int dropped_press_known;
+
 /* The power frame of the front panel: 02 12 12 00 FF and its checksum. */
 static constexpr uint8_t front_power_frame[6] = { 0x02, 0x12, 0x12, 0x00, 0xFF, 0xC7 };
 
@@ -83,7 +94,11 @@ void fp_key_event(fp_priv_t *priv, const uint8_t k[6])
 {
 	const uint16_t press = (uint16_t)(k[3] << 8 | k[4]);
 	const uint16_t swapped = (uint16_t)(k[4] << 8 | k[3]);
+	/* Every event ends the memory of a dropped press; its release is
+	 * dropped as well (the front panel's power frame never is). */
+	const int release_of_dropped = dropped_press_known && swapped == dropped_press;
 
+	dropped_press_known = 0;
 	if (is_front_power_frame(k)) {
 		/* The front panel's power key: always a complete press and
 		 * release, whatever is pending; it carries no valid key byte,
@@ -94,11 +109,22 @@ void fp_key_event(fp_priv_t *priv, const uint8_t k[6])
 			report_key(priv, KEY_POWER, 0);
 		}
 	} else {
+		if (release_of_dropped)
+			return;
+
 		/* Validity gate: the byte that names the key must be one of
 		 * the remote's or the front keys' bytes. */
 		if (priv->last_key == 0 || priv->last_key == press) {
-			if (!fp_valid_key_byte(k[3]))
+			if (!fp_valid_key_byte(k[3])) {
+				/* part of the pending-press state: kept only
+				 * once keys are reported (a key let go during
+				 * the start must not eat its next press) */
+				if (priv->last_key == 0 && priv->input_ready) {
+					dropped_press = press;
+					dropped_press_known = 1;
+				}
 				return;
+			}
 		} else if (priv->last_key == swapped) {
 			if (!fp_valid_key_byte(k[4]))
 				return;

@@ -81,6 +81,14 @@ int kblink(void *data)
 	}
 }
 
+void stop_blink(void)
+{
+	if (tblink) {
+		kp_kthread_stop(tblink); /* waits until the thread has ended */
+		tblink = nullptr;
+	}
+}
+
 int startrescue_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
 {
 	kp_task *task;

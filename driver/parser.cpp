@@ -4,11 +4,11 @@
 // held, and returns only between frames.
 #include "frame.h"
 #include "keys.h"
+#include "ratelimit.h"
 #include "uart.h"
 
-/* Jiffy of the last "frame cut short" warning. */
-constinit static unsigned long cut_warned_at;
-constinit static int cut_warned;
+constinit static fp_ratelimit cut_warning;
+constinit static fp_ratelimit checksum_warning;
 
 static uint8_t read_byte(uint32_t base)
 {
@@ -20,16 +20,30 @@ static int data_ready(uint32_t base)
 	return (uart_reg_read(base, UART_LSR) & UART_LSR_DR) != 0;
 }
 
-/* At most one warning a second, so a babbling line cannot flood the log. */
 static void warn_cut(int got)
 {
-	unsigned long now = kp_jiffies();
+	if (fp_ratelimit_ok(&cut_warning))
+		kp_printk("\x01" "4fp_micom: frame cut short (%d bytes)\n", got);
+}
 
-	if (cut_warned && now - cut_warned_at < kp_hz())
-		return;
-	cut_warned = 1;
-	cut_warned_at = now;
-	kp_printk("\x01" "4fp_micom: frame cut short (%d bytes)\n", got);
+/*
+ * 1 when the XOR of the direction byte, the code/length byte, the payload
+ * and the checksum that end the frame (@rest, @n bytes) is 0.  A frame
+ * that fails it was damaged on the line (one flipped bit in a time answer
+ * would set the kernel clock years off): it is dropped whole, with a
+ * warning.
+ */
+static int checksum_ok(uint8_t code, const uint8_t *rest, int n)
+{
+	uint8_t sum = FRAME_TO_HOST ^ code;
+
+	for (int i = 0; i < n; i++)
+		sum ^= rest[i];
+	if (sum == 0)
+		return 1;
+	if (fp_ratelimit_ok(&checksum_warning))
+		kp_printk("\x01" "4fp_micom: bad checksum, frame %02X dropped\n", (unsigned int)code);
+	return 0;
 }
 
 /*
@@ -154,20 +168,26 @@ static void read_frames(fp_priv_t *priv)
 					return;
 				switch (code) {
 				case FRAME_BOOTINFO:
-					/* 8 payload bytes and the checksum, not verified */
+					/* 8 payload bytes and the checksum */
 					if (!read_rest(base, buf, 9))
 						return;
-					got_bootinfo(priv, buf);
+					if (checksum_ok(code, buf, 9))
+						got_bootinfo(priv, buf);
 					break;
 				case FRAME_TIME:
+					/* a dropped answer is a time-out for its waiter */
 					if (!read_rest(base, buf, 9))
 						return;
-					got_time(priv, buf);
+					if (checksum_ok(code, buf, 9))
+						got_time(priv, buf);
 					break;
 				case FRAME_KEY:
-					/* 5 payload bytes and the checksum */
+					/* 5 payload bytes and the checksum, which
+					 * stays in the event as its sixth byte */
 					if (!read_rest(base, buf, 6))
 						return;
+					if (!checksum_ok(code, buf, 6))
+						break;
 					if (buf[2] != FP_KEY_ADDR_REMOTE && buf[2] != FP_KEY_ADDR_FRONT)
 						break; /* not from our remote or front keys */
 					kp_print_hex_dump("\x01" "7", "ir raw data: ", KP_DUMP_PREFIX_NONE,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // UART register access and the transmit primitive.
 #include "uart.h"
+#include "ratelimit.h"
 
 static inline uint32_t kseg1(uint32_t bus_addr)
 {
@@ -43,9 +44,7 @@ int uart_wait_lsr(uint32_t base, uint32_t bits)
 	return (uart_reg_read(base, UART_LSR) & bits) == bits;
 }
 
-/* Jiffy of the last "transmitter stuck" warning, to keep the log readable. */
-constinit static unsigned long tx_warned_at;
-constinit static int tx_warned;
+constinit static fp_ratelimit tx_stuck_warning;
 
 void UARTputchar(int c, fp_priv_t *priv)
 {
@@ -54,14 +53,9 @@ void UARTputchar(int c, fp_priv_t *priv)
 	if (!uart_wait_lsr(base, UART_LSR_THRE)) {
 		/* The transmitter never drained: drop the byte rather than hold
 		 * the CPU with interrupts off forever. */
-		unsigned long now = kp_jiffies();
-
-		if (!tx_warned || now - tx_warned_at >= kp_hz()) {
-			tx_warned = 1;
-			tx_warned_at = now;
+		if (fp_ratelimit_ok(&tx_stuck_warning))
 			kp_printk("\x01" "4fp_micom: UART %05X transmitter stuck, byte %02X dropped\n",
 				  (unsigned int)base, (unsigned int)(c & 0xFF));
-		}
 		return;
 	}
 	gbus_write_uint32(FP_GBUS, base + UART_THR, (uint32_t)(c & 0xFF));

@@ -8,7 +8,8 @@
 // went wrong after the platform handles were opened (including an image that
 // cannot be opened and a /dev/micom that cannot be opened); 2 without an
 // image argument; -1 when llad or gbus cannot be opened; 9 when the RUA
-// instance cannot be created.
+// instance cannot be created.  An image whose read fails with an error (a
+// directory, say) counts as one that cannot be opened.
 //
 // The image is read before anything reaches the micom: right after the clock
 // set-up, before build A's hand-over request and before /dev/micom is opened.
@@ -166,12 +167,19 @@ int32_t read_image(const char *path, uint8_t *image)
         step_failed();
         return -1;
     }
-    // A short file leaves the rest at 0x00; bytes past the flash size are
-    // not read.
+    // A short or empty file leaves the rest at 0x00; bytes past the flash
+    // size are not read.  A read that fails (a directory, an I/O error) is
+    // no image at all: the run ends as for a file that does not open,
+    // rather than flashing zeros.
     memset(image, 0x00, IMAGE_SIZE);
     const size_t items = fread(image, IMAGE_SIZE, 1, file);
-    (void)items;
+    const bool failed = items == 0 && ferror(file) != 0;
     fclose(file);
+    if (failed) {
+        puts("file NULL");
+        step_failed();
+        return -1;
+    }
     return 0;
 }
 

@@ -13,7 +13,7 @@ undefined=$(nm -D --undefined-only "$object" | awk '{print $NF}' | sed 's/@.*//'
 vendor="llad_open llad_close gbus_open gbus_close gbus_write_uint32
 RUACreateInstance RUADestroyInstance RUASetProperty RUAExchangeProperty
 RMstatusToString RMGetTimeInMicroSeconds"
-libc="fopen fread fclose malloc realloc free memset memcpy memcmp strnlen
+libc="fopen fread ferror fclose malloc realloc free memset memcpy memcmp strnlen
 vsnprintf stdout stderr __cxa_finalize __gmon_start__
 _ITM_deregisterTMCloneTable _ITM_registerTMCloneTable"
 wrapped=""

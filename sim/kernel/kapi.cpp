@@ -8,6 +8,7 @@
 
 #include "box.h"
 #include "kernel/kernel.h"
+#include "kernel/kernel_sscanf.h"
 #include "kernel/kp_mktime.h"
 
 using sim::Box;
@@ -416,12 +417,14 @@ int kp_snprintf(char* buf, size_t size, const char* fmt, ...) {
 }
 
 int kp_sscanf(const char* buf, const char* fmt, ...) {
-    kbox();
+    Box& b = kbox();
     va_list ap;
     va_start(ap, fmt);
-    int n = std::vsscanf(buf, fmt, ap);
+    const sim::KernelScan scan = sim::kernel_vsscanf(buf, fmt, ap);
     va_end(ap);
-    return n;
+    if (scan.unsupported)
+        b.bug(std::string("sscanf: the simulated kernel has no ") + scan.unsupported + " conversion");
+    return scan.converted;
 }
 
 // -------------------------------------------------------- user memory

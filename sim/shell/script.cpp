@@ -429,8 +429,11 @@ Command parse_command(const std::string& body, int line, bool scheduled) {
         expect_args(w, 0, 0, line, "events");
         c.verb = Verb::Events;
     } else if (verb == "wire") {
-        expect_args(w, 0, 0, line, "wire");
+        expect_args(w, 0, 1, line, "wire [primary|isp]");
         c.verb = Verb::Wire;
+        if (w.size() > 1 && w[1] != "primary" && w[1] != "isp")
+            fail(line, "unknown link '" + w[1] + "' (primary or isp)");
+        c.text = w.size() > 1 ? w[1] : "";
     } else if (verb == "fault") {
         c.verb = Verb::Fault;
         c.fault = parse_fault(w, line);
@@ -582,8 +585,11 @@ constexpr HelpEntry kHelp[] = {
      "Its output, then a verdict line: the exit status, the box time it took, and whether the\n"
      "micom's flash now equals the image (padded with zeros to 8192 bytes).  It fails when the\n"
      "status is not 0 or the flash differs.  An empty image or one over 8192 bytes is warned of.\n"},
-    {"log", "log | events | wire            kernel log, input events, link traffic since the last look\n",
-     ""},
+    {"log", "log | events                   kernel log, input events since the last look\n", ""},
+    {"wire", "wire [primary|isp]             link frames and their meaning since the last look\n",
+     "Each frame's bytes, then after two spaces what it means (led 6, key 0x49 remote, set time\n"
+     "...); a wrong checksum is marked.  On the ISP link each burst is named (sync, checksum,\n"
+     "erase, block NN programming, ...) with the micom's echo and ACK or NAK.\n"},
     {"fault", "fault help                     fault injection\n", nullptr},
     {"expect", "expect ok|fail                 the command before succeeded, or failed\n"
                "expect output|error TEXT       its output, or its error message, contains TEXT\n",
@@ -609,7 +615,7 @@ std::string shell_help() {
 
 std::optional<std::string> shell_help(const std::string& command) {
     const std::string want = command == "exit" ? "quit"
-                             : command == "events" || command == "wire" ? "log"
+                             : command == "events" ? "log"
                                                                         : command;
     for (const auto& h : kHelp)
         if (want == h.command)

@@ -327,11 +327,16 @@ void Shell::execute(const Command& c) {
     case Verb::Events:
         show_events();
         break;
-    case Verb::Wire:
-        print(format_wire(box.primary().log(), primary_from_, box.isp().log(), isp_from_));
-        primary_from_ = box.primary().log().size();
-        isp_from_ = box.isp().log().size();
+    case Verb::Wire: {
+        // c.text: "" both links, or "primary" or "isp" alone
+        const bool primary = c.text != "isp", isp = c.text != "primary";
+        print(format_wire(box.primary().log(), primary_from_, box.isp().log(), isp_from_, primary, isp));
+        if (primary)
+            primary_from_ = box.primary().log().size();
+        if (isp)
+            isp_from_ = box.isp().log().size();
         break;
+    }
     case Verb::Fault:
         run_fault(c);
         break;

@@ -69,32 +69,104 @@ void gpio_edges(const std::vector<sim::Gpio::Write>& writes, std::vector<Signal>
     }
 }
 
-uint64_t to_us(double t_ns, sim::Nanos from) {
-    double rel = (t_ns - double(from)) / 1000.0;
-    return rel <= 0 ? 0 : uint64_t(std::llround(rel));
+/// The formats a line's sender used, in the order they first appear;
+/// @setting when it carried nothing.
+std::vector<sim::LineFormat> formats(const std::vector<sim::WireByte>& log, sim::Direction dir,
+                                     const sim::LineFormat& setting) {
+    std::vector<sim::LineFormat> out;
+    for (const auto& w : log) {
+        if (w.dir != dir)
+            continue;
+        const auto& f = w.format;
+        if (std::none_of(out.begin(), out.end(), [&f](const sim::LineFormat& o) {
+                return o.baud == f.baud && o.data_bits == f.data_bits && o.parity == f.parity &&
+                       o.stop_bits == f.stop_bits;
+            }))
+            out.push_back(f);
+    }
+    if (out.empty())
+        out.push_back(setting);
+    return out;
+}
+
+std::string describe(const std::vector<sim::LineFormat>& fs) {
+    std::string s;
+    char buf[128];
+    for (const auto& f : fs) {
+        const char* parity = f.parity == 'E' ? "even" : f.parity == 'O' ? "odd" : "no";
+        std::snprintf(buf, sizeof buf, "%s%u bit/s %u%c%u (%u data bits, %s parity, %u stop bit%s)",
+                      s.empty() ? "" : ", then ", unsigned(f.baud), unsigned(f.data_bits), f.parity,
+                      unsigned(f.stop_bits), unsigned(f.data_bits), parity, unsigned(f.stop_bits),
+                      f.stop_bits == 1 ? "" : "s");
+        s += buf;
+    }
+    return s;
+}
+
+/// The coarsest time unit (1 us down to 1 ns) that gives the fastest line at
+/// least 8 units a bit: a decoder that samples each bit in its middle then
+/// misses no edge rounded to the unit.
+unsigned unit_ns(uint32_t fastest_baud) {
+    unsigned unit = 1000;
+    while (unit > 1 && 1e9 / double(fastest_baud ? fastest_baud : 1) < 8.0 * unit)
+        unit /= 10;
+    return unit;
 }
 
 }  // namespace
 
 std::string make_vcd(sim::Box& box, sim::Nanos from, sim::Nanos to) {
+    // the pins by their number and function (_n: low is active), the serial
+    // lines by their link and the way they carry
     std::vector<Signal> sig = {
-        {"gpio2", false, {}},     {"gpio3", true, {}},      {"gpio4", false, {}},
-        {"gpio5", true, {}},      {"gpio6", true, {}},      {"primary_tx", true, {}},
-        {"primary_rx", true, {}}, {"isp_tx", true, {}},     {"isp_rx", true, {}},
+        {"gpio2_isp_clock", false, {}},        {"gpio3_clock_8mhz_enable_n", true, {}},
+        {"gpio4_micom_power_n", false, {}},    {"gpio5_micom_reset_n", true, {}},
+        {"gpio6_isp_enable_n", true, {}},      {"primary_host_to_micom", true, {}},
+        {"primary_micom_to_host", true, {}},   {"isp_host_to_micom", true, {}},
+        {"isp_micom_to_host", true, {}},
     };
     gpio_edges(box.gpio().writes(), sig);
-    serial_edges(box.primary().log(), sim::Direction::HostToMicom, sig[5]);
-    serial_edges(box.primary().log(), sim::Direction::MicomToHost, sig[6]);
-    serial_edges(box.isp().log(), sim::Direction::HostToMicom, sig[7]);
-    serial_edges(box.isp().log(), sim::Direction::MicomToHost, sig[8]);
+    struct Line {
+        const sim::SerialLink& link;
+        sim::Direction dir;
+        const char* says;
+    };
+    const Line lines[] = {
+        {box.primary(), sim::Direction::HostToMicom, "primary link, host to micom"},
+        {box.primary(), sim::Direction::MicomToHost, "primary link, micom to host"},
+        {box.isp(), sim::Direction::HostToMicom, "ISP link, host to micom"},
+        {box.isp(), sim::Direction::MicomToHost, "ISP link, micom to host"},
+    };
+    uint32_t fastest = box.config().baud;
+    std::string comments;
+    char buf[400];
+    for (size_t i = 0; i < 4; ++i) {
+        const auto& l = lines[i];
+        serial_edges(l.link.log(), l.dir, sig[5 + i]);
+        // a line that carried nothing: the link's format as the micom speaks
+        // it (the host's UART is set to it only when the link is used)
+        const auto fs = formats(l.link.log(), l.dir, l.link.micom_format);
+        for (const auto& f : fs)
+            fastest = std::max(fastest, f.baud);
+        std::snprintf(buf, sizeof buf, "$comment %s: %s, %s $end\n", sig[5 + i].name, l.says,
+                      describe(fs).c_str());
+        comments += buf;
+    }
+    const unsigned unit = unit_ns(fastest);
+    auto ticks = [from, unit](double t_ns) {
+        const double rel = (t_ns - double(from)) / double(unit);
+        return rel <= 0 ? uint64_t(0) : uint64_t(std::llround(rel));
+    };
 
     std::string out;
-    char buf[160];
     out += "$version fpsim $end\n";
     std::snprintf(buf, sizeof buf, "$comment virtual time %.6f s to %.6f s of the box $end\n",
                   sim::seconds(from), sim::seconds(to));
     out += buf;
-    out += "$timescale 1 us $end\n$scope module box $end\n";
+    out += comments;
+    out += unit == 1000 ? std::string("$timescale 1 us $end\n")
+                        : "$timescale " + std::to_string(unit) + " ns $end\n";
+    out += "$scope module box $end\n";
     for (size_t i = 0; i < sig.size(); ++i) {
         std::snprintf(buf, sizeof buf, "$var wire 1 %c %s $end\n", char('!' + i), sig[i].name);
         out += buf;
@@ -103,7 +175,7 @@ std::string make_vcd(sim::Box& box, sim::Nanos from, sim::Nanos to) {
 
     // levels at the start of the window, then every change within it
     struct Change {
-        uint64_t us;
+        uint64_t tick;
         size_t sig;
         bool level;
     };
@@ -114,14 +186,14 @@ std::string make_vcd(sim::Box& box, sim::Nanos from, sim::Nanos to) {
         for (const auto& e : sig[i].edges) {
             if (e.t > double(to))
                 break;
-            if (to_us(e.t, from) == 0)
+            if (ticks(e.t) == 0)
                 level[i] = e.level;
             else
-                changes.push_back(Change{to_us(e.t, from), i, e.level});
+                changes.push_back(Change{ticks(e.t), i, e.level});
         }
     }
     std::stable_sort(changes.begin(), changes.end(),
-                     [](const Change& a, const Change& b) { return a.us < b.us; });
+                     [](const Change& a, const Change& b) { return a.tick < b.tick; });
     out += "#0\n";
     for (size_t i = 0; i < sig.size(); ++i) {
         out += level[i] ? '1' : '0';
@@ -131,9 +203,9 @@ std::string make_vcd(sim::Box& box, sim::Nanos from, sim::Nanos to) {
     std::vector<bool> current = level;
     uint64_t stamp = 0;
     for (size_t k = 0; k < changes.size();) {
-        // all changes of one microsecond; the last one of a signal wins
+        // all changes of one time unit; the last one of a signal wins
         size_t end = k;
-        while (end < changes.size() && changes[end].us == changes[k].us)
+        while (end < changes.size() && changes[end].tick == changes[k].tick)
             ++end;
         std::vector<int> final_level(sig.size(), -1);
         for (size_t j = k; j < end; ++j)
@@ -143,7 +215,7 @@ std::string make_vcd(sim::Box& box, sim::Nanos from, sim::Nanos to) {
             if (final_level[i] < 0 || bool(final_level[i]) == current[i])
                 continue;
             if (!stamped) {
-                stamp = changes[k].us;
+                stamp = changes[k].tick;
                 out += "#" + std::to_string(stamp) + "\n";
                 stamped = true;
             }
@@ -154,7 +226,7 @@ std::string make_vcd(sim::Box& box, sim::Nanos from, sim::Nanos to) {
         }
         k = end;
     }
-    const uint64_t last = to > from ? (to - from + 500) / 1000 : 0;
+    const uint64_t last = to > from ? ticks(double(to)) : 0;
     if (last > stamp)
         out += "#" + std::to_string(last) + "\n";
     return out;

@@ -1,30 +1,20 @@
 // SPDX-License-Identifier: MIT
-// The wire log as lines a person reads: one line per frame on the primary
-// link (micom frames: AA, direction, code/length, [length], payload,
-// checksum), one line per burst on the ISP link (bytes of one direction sent
-// back to back).  Bytes that are no frame (noise, a frame cut short) get a
-// line of their own.
+// The wire log as lines a person reads: time, link, direction, the bytes, and
+// after two spaces what they mean ("0.183584 primary host>micom AA 20 42 00 06
+// 64  led 6").  The lines and their meaning come from frame_decoder.h.
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "soc/serial_link.h"
 
 namespace fpsim {
 
-struct WireLine {
-    sim::Nanos t;          ///< start of the first byte
-    std::string text;      ///< "%.6f primary host>micom AA 20 ..."
-};
-
-/// Groups the bytes log[from..] of a link into lines.  @framed: micom frames
-/// (the primary link), else bursts.
-std::vector<WireLine> wire_lines(const std::vector<sim::WireByte>& log, size_t from,
-                                 const std::string& link_name, bool framed);
-
-/// Lines of both links, merged in time order.
+/// The lines of both links in time order, from byte @primary_from and
+/// @isp_from of their logs on.  A frame that a previous look showed in part
+/// is shown again whole.  @primary, @isp: whether to show that link.
 std::string format_wire(const std::vector<sim::WireByte>& primary, size_t primary_from,
-                        const std::vector<sim::WireByte>& isp, size_t isp_from);
+                        const std::vector<sim::WireByte>& isp, size_t isp_from,
+                        bool show_primary = true, bool show_isp = true);
 
 }  // namespace fpsim

@@ -135,7 +135,17 @@ fi
 # /proc/led 2: the micom receives LED pattern codes 04 then 05 (the host checks)
 check "/proc/led write 2" eval 'echo 2 >/proc/led'
 check "/proc/led reads 2" [ "$(cat /proc/led)" = 2 ]
+# The kernel's %d (the simulator's test_led.cpp checks the same texts): no
+# '+', blanks skipped, a number ends at its first non-digit, no 0x prefix.
+led_text_gives() { echo 3 >/proc/led && printf '%s\n' "$1" >/proc/led && [ "$(cat /proc/led)" = "$2" ]; }
+check "/proc/led '+2' reads 0" led_text_gives '+2' 0
+check "/proc/led ' 2' reads 2" led_text_gives ' 2' 2
+check "/proc/led '2x' reads 2" led_text_gives '2x' 2
+check "/proc/led '0x2' reads 0" led_text_gives '0x2' 0
 check "/proc/settime write" eval "printf '20131206153000+1\n' >/proc/settime"
+
+# ---- micomflash, the real programs (when the runner built them) -----------
+if [ "$micom" = model ] && [ -f /bin/guest_flash.sh ]; then . /bin/guest_flash.sh; fi
 
 # ---- /dev/micom against the micom's flash programmer ---------------------
 # /proc/enableisp while /dev/micom is closed: the normal firmware hands over

@@ -35,9 +35,30 @@
 //   <seconds> flash-checksum start|end XXXX
 //   <seconds> flash-block 0 <512 hex digits>
 //
+//   nak verify on|off       the flash programmer refuses (or takes again)
+//                           every block verification
+//   power-loss BLOCK BYTES  the micom loses power once the ISP link has
+//                           carried BYTES data bytes of block BLOCK's
+//                           programming command (40 BLOCK 00 FF); the
+//                           programmer's next exit sequence powers it again
+//   flash-report TAG        logs the whole flash (below)
+//   flash-restore           the flash holds its power-on contents again
+//
+// With --pins, the QEMU board's pin channel (a fourth chardev, see
+// programmer/qemu_board/) drives the model's pins through a GPIO block and
+// its 8 MHz reference through a clock generator, as micomflash's vendor
+// calls drive them on the box.  Each request is answered once applied, and
+// every byte already queued on the ISP link (and the console) is taken
+// before a pin change, so the model sees pins and ISP bytes in the order the
+// guest made them.  Logged:
+//
+//   <seconds> pin <guest microseconds> <address> <value>
+//   <seconds> rua set|exchange <module> <property> <record words> -> <status>
+//   <seconds> flash TAG <checksum> <16384 hex digits>
+//
 // usage: micom_host --primary SOCKET --isp SOCKET --log FILE
-//                   [--console SOCKET] [--time YYYY-MM-DDTHH:MM:SS]
-//                   [--connect-timeout SECONDS]
+//                   [--console SOCKET] [--pins SOCKET]
+//                   [--time YYYY-MM-DDTHH:MM:SS] [--connect-timeout SECONDS]
 //        micom_host --has-model     (exit status 0 when built with the model)
 #include <poll.h>
 #include <signal.h>
@@ -59,6 +80,9 @@
 #include <thread>
 
 #include "micom_env.h"
+#include "pin_channel.h"
+#include "soc/clock_generator.h"
+#include "soc/gpio.h"
 #ifdef FP_HAVE_MICOM_MODEL
 #include "micom_model.h"
 #endif
@@ -113,6 +137,7 @@ public:
 
     // ---- the loop's side ----
     void set_fd(Link link, int fd) { fd_[idx(link)] = fd; }
+    void pins_changed() { pins_changed_ = now(); }
 
     // Runs due timers and sends due bytes; returns the time of the next event.
     Nanos run_due() {
@@ -148,6 +173,10 @@ public:
         Nanos start = t > remaining * ct ? t - remaining * ct : 0;
         Nanos& last_end = rx_end_[idx(link)];
         start = std::max(start, last_end);
+        // The guest sent an ISP byte that reached us after a pin change only
+        // after that change: its pin write had been answered, or the byte
+        // would have been taken before the change (see the pin channel).
+        if (link == Link::Isp) start = std::max(start, pins_changed_);
         last_end = start + ct;
         return start;
     }
@@ -192,6 +221,7 @@ private:
     Tx tx_[2];
     int fd_[2] = {-1, -1};
     Nanos rx_end_[2] = {0, 0};
+    Nanos pins_changed_ = 0;
 };
 
 int connect_unix(const std::string& path, double timeout_s) {
@@ -219,8 +249,8 @@ int connect_unix(const std::string& path, double timeout_s) {
 void usage() {
     std::fprintf(stderr,
                  "usage: micom_host --primary SOCKET --isp SOCKET --log FILE\n"
-                 "                  [--console SOCKET] [--time YYYY-MM-DDTHH:MM:SS]\n"
-                 "                  [--connect-timeout SECONDS]\n"
+                 "                  [--console SOCKET] [--pins SOCKET]\n"
+                 "                  [--time YYYY-MM-DDTHH:MM:SS] [--connect-timeout SECONDS]\n"
                  "       micom_host --has-model\n");
 }
 
@@ -252,13 +282,64 @@ void log_flash(HostEnv& env, const micom::MicomModel& model, const char* when) {
     env.log_line("flash-block 0 %s", hex.c_str());
 }
 
+void log_whole_flash(HostEnv& env, const micom::MicomModel& model, const char* tag) {
+    std::string hex;
+    char b[3];
+    for (uint8_t byte : model.flash()) {
+        std::snprintf(b, sizeof b, "%02X", byte);
+        hex += b;
+    }
+    env.log_line("flash %s %04X %s", tag, model.flash_checksum(), hex.c_str());
+}
+
+// Cuts the micom's power once the ISP link has carried a chosen number of
+// data bytes after a block's programming command (40 BLOCK 00 FF).
+class PowerCut {
+public:
+    void arm(unsigned block, unsigned bytes) {
+        block_ = block;
+        bytes_ = bytes;
+        armed_ = true;
+        counting_ = false;
+    }
+    // A byte the micom received on the ISP link; true when the power goes now.
+    bool after(uint8_t byte) {
+        if (!armed_) return false;
+        if (counting_) {
+            if (++count_ < bytes_) return false;
+            armed_ = false;
+            return true;
+        }
+        window_ = (window_ << 8) | byte;
+        if (window_ == (0x40000000u | block_ << 16 | 0x00FFu)) {
+            counting_ = true;
+            count_ = 0;
+        }
+        return false;
+    }
+
+private:
+    bool armed_ = false, counting_ = false;
+    unsigned block_ = 0, bytes_ = 0, count_ = 0;
+    uint32_t window_ = 0;
+};
+
 // Carries out one request of the guest (the text after "fp-host: ").
-void run_command(HostEnv& env, micom::MicomModel& model, const std::string& text) {
+void run_command(HostEnv& env, micom::MicomModel& model, PowerCut& cut, const std::string& text) {
     env.log_line("command %s", text.c_str());
-    unsigned addr = 0, key = 0, hold_ms = 0;
-    char date[32];
+    unsigned addr = 0, key = 0, hold_ms = 0, block = 0, bytes = 0;
+    char date[32], word[32];
     micom::DateTime t;
-    if (std::sscanf(text.c_str(), "key %x %x %u", &addr, &key, &hold_ms) == 3 && addr <= 0xFF &&
+    if (std::sscanf(text.c_str(), "nak verify %31s", word) == 1) {
+        model.set_nak(micom::IspStep::BlockVerify, std::string(word) == "on");
+    } else if (std::sscanf(text.c_str(), "power-loss %u %u", &block, &bytes) == 2 && block < 32 && bytes > 0 &&
+               bytes <= 256) {
+        cut.arm(block, bytes);
+    } else if (std::sscanf(text.c_str(), "flash-report %31s", word) == 1) {
+        log_whole_flash(env, model, word);
+    } else if (text == "flash-restore") {
+        model.set_flash(initial_flash());
+    } else if (std::sscanf(text.c_str(), "key %x %x %u", &addr, &key, &hold_ms) == 3 && addr <= 0xFF &&
         key <= 0xFF) {
         model.press_key(static_cast<uint8_t>(key), Nanos{hold_ms} * 1'000'000,
                         static_cast<uint8_t>(addr));
@@ -300,10 +381,70 @@ private:
     std::string line_;
 };
 
+// The board's GPIO block and clock generator, as the QEMU board's vendor
+// library reaches them through the pin channel: they drive the model's pins
+// and its 8 MHz reference.
+class Board {
+public:
+    explicit Board(HostEnv& env) : env_(env) {
+        // While a pin is an input the board holds it here: the micom powered
+        // and running its firmware, the 8 MHz clock off, ISP disabled.
+        gpio_.set_default_level(2, false);
+        gpio_.set_default_level(3, true);
+        gpio_.set_default_level(4, false);
+        gpio_.set_default_level(5, true);
+        gpio_.set_default_level(6, true);
+    }
+
+    void on_pin(std::function<void(unsigned, bool)> fn) {
+        gpio_.on_change = [fn = std::move(fn)](sim::Nanos, unsigned pin, bool level) { fn(pin, level); };
+    }
+    void on_reference(std::function<void(bool)> fn) { clock_.on_reference = std::move(fn); }
+
+    // Carries out one request and gives the answer.
+    pin_channel::Frame serve(const pin_channel::Frame& f) {
+        constexpr int32_t kOk = sim::ClockGenerator::kOk, kInvalid = sim::ClockGenerator::kInvalidRequest;
+        if (f.kind == pin_channel::kHello) {
+            env_.log_line("pins hello");
+            return pin_channel::answer(kOk);
+        }
+        if (auto w = pin_channel::read_gbus_write(f)) {
+            env_.log_line("pin %llu %05X %08X", static_cast<unsigned long long>(w->guest_us), w->addr, w->value);
+            if (w->addr != sim::Gpio::kDirAddr && w->addr != sim::Gpio::kDataAddr) return pin_channel::answer(kInvalid);
+            gpio_.write(env_.now(), w->addr, w->value);
+            env_.pins_changed();
+            return pin_channel::answer(kOk);
+        }
+        auto p = pin_channel::read_property(f);
+        if (!p) {
+            env_.log_line("pins: request '%c' not understood", f.kind);
+            return pin_channel::answer(kInvalid);
+        }
+        const auto size = static_cast<uint32_t>(p->record.size());
+        std::vector<uint8_t> out(f.kind == pin_channel::kExchange ? p->out_size : 0);
+        const int32_t status =
+            f.kind == pin_channel::kSet
+                ? clock_.set_property(p->module, p->property, p->record.data(), size)
+                : clock_.exchange_property(p->module, p->property, p->record.data(), size, out.data(),
+                                           p->out_size);
+        std::string words;
+        for (size_t i = 0; i + 4 <= size; i += 4)
+            words += (i ? " " : "") + std::to_string(pin_channel::get32(&p->record[i]));
+        env_.log_line("rua %s %u %u [%s] -> %d", f.kind == pin_channel::kSet ? "set" : "exchange", p->module,
+                      p->property, words.c_str(), status);
+        return pin_channel::answer(status, status == kOk ? out : std::vector<uint8_t>{});
+    }
+
+private:
+    HostEnv& env_;
+    sim::Gpio gpio_;
+    sim::ClockGenerator clock_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string primary, isp, console, log_path, time_text;
+    std::string primary, isp, console, pins, log_path, time_text;
     double connect_timeout = 60;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -326,6 +467,8 @@ int main(int argc, char** argv) {
             isp = value();
         } else if (a == "--console") {
             console = value();
+        } else if (a == "--pins") {
+            pins = value();
         } else if (a == "--log") {
             log_path = value();
         } else if (a == "--time") {
@@ -368,7 +511,8 @@ int main(int argc, char** argv) {
     model->set_flash(initial_flash());
     env.log_line("micom model running");
     log_flash(env, *model, "start");
-    ConsoleWatch watch([&](const std::string& text) { run_command(env, *model, text); });
+    PowerCut cut;
+    ConsoleWatch watch([&](const std::string& text) { run_command(env, *model, cut, text); });
 #else
     (void)time_text;
     env.log_line("no micom model: recording only");
@@ -378,11 +522,21 @@ int main(int argc, char** argv) {
     });
 #endif
 
+    Board board(env);
+#ifdef FP_HAVE_MICOM_MODEL
+    board.on_pin([&](unsigned pin, bool level) {
+        if (pin >= 2 && pin <= 6) model->set_pin(static_cast<micom::Pin>(pin), level);
+    });
+    board.on_reference([&](bool present) { model->set_clock_reference(present); });
+#endif
+    pin_channel::Decoder pin_decoder;
+    unsigned pin_errors = 0;
+
     // QEMU creates and waits on its sockets in command-line order: COM2,
-    // COM3, then the console.
-    enum { kPrimary, kIsp, kConsole, kLinks };
-    int fds[kLinks] = {-1, -1, -1};
-    const std::string paths[kLinks] = {primary, isp, console};
+    // COM3, the console, then the pin channel.
+    enum { kPrimary, kIsp, kConsole, kPins, kLinks };
+    int fds[kLinks] = {-1, -1, -1, -1};
+    const std::string paths[kLinks] = {primary, isp, console, pins};
     for (int i = 0; i < kLinks; i++) {
         if (paths[i].empty()) continue;
         fds[i] = connect_unix(paths[i], connect_timeout);
@@ -392,10 +546,62 @@ int main(int argc, char** argv) {
     env.set_fd(Link::Isp, fds[kIsp]);
     env.log_line("connected");
 
-    const char* names[kLinks] = {"primary", "isp", "console"};
+    const char* names[kLinks] = {"primary", "isp", "console", "pins"};
     bool open[kLinks];
     for (int i = 0; i < kLinks; i++) open[i] = fds[i] >= 0;
-    while (!g_stop && (open[kPrimary] || open[kIsp] || open[kConsole])) {
+
+    // Takes what arrived on link @i; false when the link closed.
+    std::function<bool(int, bool)> take = [&](int i, bool only_queued) {
+        uint8_t buf[256];
+        ssize_t got = recv(fds[i], buf, sizeof buf, only_queued ? MSG_DONTWAIT : 0);
+        if (got < 0 && only_queued && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        if (got <= 0) {
+            open[i] = false;
+            env.log_line("%s link closed", names[i]);
+            return false;
+        }
+        if (i == kConsole) {
+            watch.feed(buf, static_cast<size_t>(got));
+            return true;
+        }
+        if (i == kPins) {
+            for (ssize_t k = 0; k < got; k++) {
+                auto request = pin_decoder.feed(buf[k]);
+                if (!request) continue;
+                // Whatever the guest queued on the ISP link and the console
+                // before this request was written is taken first.
+                for (int before : {kConsole, kIsp})
+                    while (open[before] && take(before, true)) {
+                        pollfd q{fds[before], POLLIN, 0};
+                        if (poll(&q, 1, 0) <= 0) break;
+                    }
+                env.run_due();
+                const auto reply = pin_channel::encode(board.serve(*request));
+                if (write(fds[kPins], reply.data(), reply.size()) != static_cast<ssize_t>(reply.size()))
+                    env.log_line("pins: answer not sent: %s", std::strerror(errno));
+            }
+            if (pin_decoder.errors() != pin_errors)
+                env.log_line("pins: %u bytes out of frame", pin_errors = pin_decoder.errors());
+            return true;
+        }
+        const Link link = i == kPrimary ? Link::Primary : Link::Isp;
+        for (ssize_t k = 0; k < got; k++) {
+            Nanos start = env.arrival_start(link, static_cast<size_t>(got - k));
+            env.log_line("rx %s %02X", link_name(link), buf[k]);
+#ifdef FP_HAVE_MICOM_MODEL
+            model->receive(link, buf[k], start, true);
+            if (link == Link::Isp && cut.after(buf[k])) {
+                env.log_line("power-loss");
+                model->power_loss();
+            }
+#else
+            (void)start;
+#endif
+        }
+        return true;
+    };
+
+    while (!g_stop && (open[kPrimary] || open[kIsp] || open[kConsole] || open[kPins])) {
         Nanos next = env.run_due();
         pollfd p[kLinks];
         for (int i = 0; i < kLinks; i++) p[i] = {open[i] ? fds[i] : -1, POLLIN, 0};
@@ -410,30 +616,8 @@ int main(int argc, char** argv) {
             if (errno == EINTR) continue;
             break;
         }
-        for (int i = 0; i < kLinks; i++) {
-            if (!open[i] || !(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            uint8_t buf[256];
-            ssize_t got = read(fds[i], buf, sizeof buf);
-            if (got <= 0) {
-                open[i] = false;
-                env.log_line("%s link closed", names[i]);
-                continue;
-            }
-            if (i == kConsole) {
-                watch.feed(buf, static_cast<size_t>(got));
-                continue;
-            }
-            const Link link = i == kPrimary ? Link::Primary : Link::Isp;
-            for (ssize_t k = 0; k < got; k++) {
-                Nanos start = env.arrival_start(link, static_cast<size_t>(got - k));
-                env.log_line("rx %s %02X", link_name(link), buf[k]);
-#ifdef FP_HAVE_MICOM_MODEL
-                model->receive(link, buf[k], start, true);
-#else
-                (void)start;
-#endif
-            }
-        }
+        for (int i = 0; i < kLinks; i++)
+            if (open[i] && (p[i].revents & (POLLIN | POLLHUP | POLLERR))) take(i, false);
     }
 #ifdef FP_HAVE_MICOM_MODEL
     log_flash(env, *model, "end");

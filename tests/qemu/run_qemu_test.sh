@@ -108,6 +108,8 @@ cp "$work/guest_tool" "$root/bin/"
 cp "$(fp_module_dir "$arch")/kernel/drivers/input/evdev.ko" "$root/lib/modules/" ||
 	{ echo "FAIL: no evdev.ko for $arch"; exit 1; }
 [ "$arch" = x86_64 ] && cp "$work/debug_exit/debug_exit.ko" "$root/lib/modules/"
+# micomflash, builds A and B, cross-built, with the images the guest flashes
+"$here/flash_setup.sh" "$arch" "$work" "$root" || exit 1
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz" || { echo "FAIL: initramfs"; exit 1; }
 
 # ---- boot ------------------------------------------------------------------
@@ -137,11 +139,21 @@ esac
 qemu+=(-initrd "$work/initramfs.gz" -display none -monitor none -no-reboot
 	"${sockets[@]}" -serial chardev:con -serial chardev:com2
 	-device isa-serial,chardev=com3,iobase=0x3e8,irq=5)
+# micomflash's pin channel (programmer/qemu_board): COM4, polled by the
+# program, so its interrupt line is never raised
+pins_args=()
+if [ -x "$root/bin/micomflash_a" ]; then
+	pins="$work/pins.sock"
+	rm -f "$pins"
+	qemu+=(-chardev "socket,id=pins,path=$pins,server=on,wait=on"
+		-device isa-serial,chardev=pins,iobase=0x2e8,irq=9)
+	pins_args=(--pins "$pins")
+fi
 
 start=$(date +%s.%N)
 timeout --kill-after=10 "$qemu_timeout" "${qemu[@]}" >"$work/qemu.log" 2>&1 &
 qemu_pid=$!
-"$micom_host" --primary "$com2" --isp "$com3" --console "$con" --log "$work/micom.log" \
+"$micom_host" --primary "$com2" --isp "$com3" --console "$con" "${pins_args[@]}" --log "$work/micom.log" \
 	--time "$micom_year-05-17T12:34:56" --connect-timeout 60 >"$work/micom_host.log" 2>&1 &
 host_pid=$!
 wait $qemu_pid
@@ -213,6 +225,9 @@ if [ "$micom" = model ]; then
 	echo "flash checksum $start_sum, guest read ${guest_sum:-none}"
 fi
 grep -a ' command ' "$work/micom.log" | sed 's/^/micom-host: /'
+if [ ${#pins_args[@]} -gt 0 ] && [ "$micom" = model ]; then
+	"$here/check_flash.sh" "$work" "$(dirname "$micom_host")/micomflash_expected" || failures=$((failures + 1))
+fi
 
 echo "frames-cut-short $(grep -ac 'cut short' "$work/console.log")"
 echo "logs: $work/console.log $work/micom.log"

@@ -688,6 +688,32 @@ TEST(IspDevice, EnableIspStopsTheBlinkThread) {
     EXPECT_TRUE(box.bugs().empty());
 }
 
+// While the device is open the micom's flash programmer listens on both
+// lines: a caller of the normal protocol sends nothing and times out, and so
+// does the power-off hook.
+TEST(IspDevice, WhileOpenNormalFramesAreNotSentAndTheirWaitsTimeOut) {
+    IspBox b;
+    Box& box = b.box;
+    box.micom().set_time(micom::DateTime{2013, 5, 1, 12, 0, 0});
+    const unsigned long before = box.call_export<unsigned long>("get_RTC_time");
+    const long fd = b.open();
+    ASSERT_GE(fd, 0);
+    box.primary().clear_log();
+    box.isp().clear_log();
+    const size_t from = box.log().lines().size();
+
+    const Nanos t0 = box.now();
+    EXPECT_EQ(box.call_export<unsigned long>("get_RTC_time"), before);
+    EXPECT_GE(box.now() - t0, 199 * 10_ms);
+    EXPECT_EQ(box.proc_write("led", "2\n"), 2);
+    box.poweroff();
+    box.run_for(10_ms);
+    EXPECT_TRUE(host_bytes(box.primary()).empty());
+    EXPECT_TRUE(host_bytes(box.isp()).empty());
+    EXPECT_EQ(count_containing(box, "fp_micom: ISP mode, frame D2 not sent", from), 1u);
+    EXPECT_TRUE(box.bugs().empty());
+}
+
 // ---------------------------------------------------------------- pacing
 
 // On a fast line the 30 µs pause after each byte of a four-byte command or a

@@ -113,6 +113,8 @@ TEST(Keys, DefaultMapHasTheRemotesFortyThreeKeyBytesAndDropsAllOthers) {
         micom_sends(b.box, press(key));
         auto it = table.find(key);
         if (it == table.end()) {
+            // dropped, and so is its release, whose key byte may be valid
+            micom_sends(b.box, release(key));
             EXPECT_EQ(p->last_key, 0) << std::hex << k;
             continue;
         }
@@ -216,6 +218,31 @@ TEST(Keys, InvalidKeyBytesAreDroppedWithoutAWord) {
     // the two hex dumps, nothing else
     EXPECT_EQ(log_messages(b.box, from).size(), 2u);
     EXPECT_EQ(count_containing(b.box, "ir raw data: ", from), 2u);
+}
+
+// 0x99 and 0xFE are no key bytes, but their complements are (0x66
+// KEY_PREVIOUS, 0x01 KEY_POWER): the release of the dropped press must not
+// come through as a press that is never released.
+TEST(Keys, TheReleaseOfADroppedPressIsDroppedToo) {
+    Booted b;
+    fp_priv_t* p = priv(b.box);
+    for (uint8_t key : {uint8_t(0x99), uint8_t(0xFE)}) {
+        SCOPED_TRACE(int(key));
+        micom_sends(b.box, press(key));
+        micom_sends(b.box, press(key));  // held: the micom repeats the press
+        micom_sends(b.box, release(key));
+        EXPECT_TRUE(keys_read(b.box).empty());
+        EXPECT_EQ(p->last_key, 0);
+        EXPECT_EQ(p->power_state, 0);
+    }
+    // the next real keys are reported as usual, 0x66 too once other events came between
+    micom_sends(b.box, press(0x99));
+    for (uint8_t key : {uint8_t(0x49), uint8_t(0x66)}) {
+        micom_sends(b.box, press(key));
+        micom_sends(b.box, release(key));
+    }
+    EXPECT_EQ(keys_read(b.box), (Keys{{kUp, kPress}, {kUp, kRelease}, {412, kPress}, {412, kRelease}}));
+    EXPECT_TRUE(input(b.box).held_keys().empty());
 }
 
 TEST(Keys, BeforeTheInputDeviceIsReadyOnlyTheRescueStepRuns) {

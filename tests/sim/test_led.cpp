@@ -121,6 +121,22 @@ TEST_F(Led, NumbersOutsideTheModesAreIgnoredAndTextsWithoutOneSetMode0) {
     EXPECT_EQ(hex(codes_after(1, "2")), "00");
 }
 
+// The kernel's %d, the same texts as in the QEMU guest test: no '+', blanks
+// skipped, a number ends at its first non-digit, no 0x prefix.
+TEST_F(Led, ModeTextsAreReadAsTheKernelReadsNumbers) {
+    struct Case {
+        const char* text;
+        const char* codes;
+        const char* mode;
+    };
+    for (const Case& c : {Case{"+2\n", "00", "0\n"}, Case{" 2\n", "04 05", "2\n"}, Case{"2x\n", "04 05", "2\n"},
+                          Case{"0x2\n", "00", "0\n"}}) {
+        ASSERT_EQ(hex(codes_after(2, "3\n")), "07");
+        EXPECT_EQ(hex(codes_after(long(std::string(c.text).size()), c.text)), c.codes) << c.text;
+        EXPECT_EQ(led(), c.mode) << c.text;
+    }
+}
+
 TEST_F(Led, OversizedOrUnreadableWritesFailWithEfaultAndSendNothing) {
     EXPECT_TRUE(codes_after(-14, std::string(129, '2')).empty());
     box.faults.user_copy_fail = 1;

@@ -251,6 +251,22 @@ TEST_P(Micomflash, ShortEmptyAndLongImagesAreZeroFilledOrCut) {
     }
 }
 
+// Build B writes no /proc/enableisp: opening /dev/micom must stop the blink
+// thread, or its LED frames land in the programming traffic.
+TEST(MicomflashBlink, BuildBFlashWhileTheLedsBlinkLeavesTheImageInTheFlash) {
+    Bench bench;
+    EXPECT_EQ(bench.box.proc_write("startrescue", "1\n"), 2);
+    bench.box.run_for(2_s);
+    ASSERT_FALSE(bench.box.micom().led_codes().empty());
+    const uint16_t before = bench.box.micom().flash_checksum();
+    const std::vector<uint8_t> file = {'a', 'b', 'c'};
+    RunResult r = bench.run(Build::B, image_file("blink", file));
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, join_lines(good_run_lines(before, 0x0129)));
+    EXPECT_EQ(bench.box.micom().flash(), flash_image(file));
+    EXPECT_EQ(*static_cast<void**>(bench.box.module_symbol("tblink")), nullptr);
+}
+
 // ---------------------------------------------------------------- the pins
 
 TEST(MicomflashPins, BothBuildsDriveTheSameSequenceWriteByWriteAndInTime) {
@@ -460,6 +476,10 @@ TEST_P(Micomflash, AnImageThatCannotBeReadOrIsNotNamedLeavesTheMicomAlone) {
     const Build build = GetParam();
     Bench bench;
     RunResult r = bench.run(build, ::testing::TempDir() + "micomflash_no_such_image.bin");
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "file NULL\n");
+    // a directory opens, but its read fails: no image either, not 8192 zeros
+    r = bench.run(build, ::testing::TempDir());
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out, "file NULL\n");
     r = bench.runner.run(build, {});

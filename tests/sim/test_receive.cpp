@@ -219,6 +219,44 @@ TEST(Receive, KeyEventsAreDumpedAtDebugLevelOnlyFromTheRemoteOrFrontKeys) {
     EXPECT_EQ(keys_read(b.box), (Keys{{kUp, 1}, {kUp, 0}}));
 }
 
+// One flipped bit: the frame is dropped whole, with a warning at most once a second.
+TEST(Receive, FramesWithAWrongChecksumAreDroppedWhole) {
+    Booted b;
+    Box& box = b.box;
+    fp_priv_t* p = priv(box);
+    auto flipped = [](Bytes f, size_t at) {
+        f[at] ^= 0x02;
+        return f;
+    };
+    p->time_ready = 0;
+    p->bootinfo_ready = 0;
+    const auto clock = std::make_tuple(p->rtc_year, p->rtc_mon, p->rtc_day, p->rtc_hour, p->rtc_min, p->rtc_sec,
+                                       p->time_flags);
+    const int64_t wall_before = box.wall_ns() - int64_t(box.now());
+    const size_t from = box.log().lines().size();
+    // 2013 read as 2011; a wake-up status; a first byte (compared by nothing else)
+    micom_sends(box, flipped(micom_frame(0xD8, {0x00, 0x00, 0xD2, 0x00, 0x01, 0x05, 0x13, 0x00}), 9));
+    micom_sends(box, flipped(micom_frame(0xA8, {0x06, 0x05, 0xC4, 0x00, 0x03, 0x02, 0x14, 0x01}), 3));
+    micom_sends(box, flipped(key_frame(0x49, 0xB6), 3));
+    EXPECT_EQ(p->time_ready, 0);
+    EXPECT_EQ(std::make_tuple(p->rtc_year, p->rtc_mon, p->rtc_day, p->rtc_hour, p->rtc_min, p->rtc_sec,
+                              p->time_flags),
+              clock);
+    EXPECT_EQ(box.wall_ns() - int64_t(box.now()), wall_before);
+    EXPECT_EQ(p->bootinfo_ready, 0);
+    EXPECT_EQ(p->alarm_status, 0);
+    EXPECT_TRUE(keys_read(box).empty());
+    EXPECT_EQ(p->last_key, 0);
+    EXPECT_EQ(log_messages(box, from), std::vector<std::string>{"fp_micom: bad checksum, frame D8 dropped"});
+    EXPECT_EQ(box.log().lines().back().level(), 4);
+
+    box.run_for(1_s);
+    micom_sends(box, flipped(key_frame(0x49, 0xB6), 8));  // the checksum byte itself
+    EXPECT_EQ(count_containing(box, "fp_micom: bad checksum, frame E5 dropped", from), 1u);
+    micom_sends(box, key_frame(0x49, 0xB6));
+    EXPECT_EQ(keys_read(box), (Keys{{kUp, 1}}));
+}
+
 TEST(Receive, FrameCutInTheMiddleIsAbandonedBoundedAndLoggedOnceASecond) {
     Booted b;
     Box& box = b.box;

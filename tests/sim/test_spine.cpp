@@ -303,12 +303,22 @@ TEST_F(SendCmd, KeepsOnlyTheLowNibbleOfTheCodeAndHandlesEmptyPayloads) {
     EXPECT_EQ(hex(frame(0x3, {})), "AA 20 30 10");
 }
 
-TEST_F(SendCmd, GoesToTheIspLinkWhileIspModeIsOn) {
+// In ISP mode the micom's flash programmer listens: no frame reaches it, and
+// the warning comes at most once a second.
+TEST_F(SendCmd, SendsNothingWhileIspModeIsOnAndWarnsOnceASecond) {
     priv(box)->isp_mode = 1;
     box.isp().clear_log();
+    const size_t from = box.log().lines().size();
     EXPECT_TRUE(frame(0xD, {0x0D, 0x0D}).empty());
-    EXPECT_EQ(hex(host_bytes(box.isp())), "AA 20 D2 0D 0D F2");
+    EXPECT_TRUE(frame(0x4, {0x00, 0x04}).empty());
+    EXPECT_EQ(log_messages(box, from), std::vector<std::string>{"fp_micom: ISP mode, frame D2 not sent"});
+    EXPECT_EQ(box.log().lines().back().level(), 4);
+    box.run_for(1_s);
+    EXPECT_TRUE(frame(0x4, {0x00, 0x04}).empty());
+    EXPECT_EQ(count_containing(box, "fp_micom: ISP mode, frame 42 not sent", from), 1u);
+    EXPECT_TRUE(host_bytes(box.isp()).empty());
     priv(box)->isp_mode = 0;
+    EXPECT_EQ(hex(frame(0xD, {0x0D, 0x0D})), "AA 20 D2 0D 0D F2");
 }
 
 // The same scenario twice gives the same logs, byte for byte.
