@@ -15,6 +15,8 @@ Machine::Machine(unsigned hz) : hz_(hz ? hz : 100), lines_(128, false), slots_(1
     w->name = "world";
     w->is_world = true;
     w->state = Task::State::Runnable;
+    w->context = std::make_unique<Context>();
+    w->machine = this;
     world_ = w.get();
     running_ = world_;
     tasks_.push_back(std::move(w));
@@ -22,9 +24,8 @@ Machine::Machine(unsigned hz) : hz_(hz ? hz : 100), lines_(128, false), slots_(1
 
 Machine::~Machine() {
     abort_all();
-    for (auto& t : tasks_)
-        if (t->thread.joinable())
-            t->thread.join();
+    // each ended context switched away for good: its stack can go
+    tasks_.clear();
 }
 
 // ---------------------------------------------------------------- time
@@ -153,14 +154,16 @@ void Machine::deliver_irqs() {
 
 Task* Machine::spawn(std::string name, std::function<int()> body, bool start, bool kthread) {
     reap();
+    release_ended();
     auto t = std::make_unique<Task>();
     t->id = next_task_id_++;
     t->name = std::move(name);
     t->body = std::move(body);
     t->is_kthread = kthread;
+    t->machine = this;
     Task* raw = t.get();
     tasks_.push_back(std::move(t));
-    raw->thread = std::thread([this, raw] { enter(raw); });
+    raw->context = std::make_unique<Context>(&Machine::enter, raw);
     if (start)
         wake(raw);
     return raw;
@@ -171,9 +174,8 @@ void Machine::release(Task* t) {
     reap();
 }
 
-// Joins the host threads of released contexts that have ended and frees them.
-// Such a thread has passed the baton on for good: at most it is still
-// returning from its last switch, which needs nothing from the running one.
+// Frees the released contexts that have ended, stack and all.  An ended
+// context is only ever switched away from, never back to.
 void Machine::reap() {
     for (size_t i = 0; i < tasks_.size();) {
         Task* t = tasks_[i].get();
@@ -182,22 +184,28 @@ void Machine::reap() {
             ++i;
             continue;
         }
-        if (t->thread.joinable())
-            t->thread.join();
         for (auto& other : tasks_)
             std::erase(other->joiners, t);
+        std::erase(ended_, t);
         tasks_.erase(tasks_.begin() + std::ptrdiff_t(i));
     }
 }
 
-void Machine::enter(Task* t) {
-    {
-        std::unique_lock<std::mutex> lk(baton_);
-        t->cv.wait(lk, [&] { return running_ == t; });
-    }
+void Machine::enter(void* task) {
+    Task* t = static_cast<Task*>(task);
     if (!t->aborting && setjmp(t->abort_jmp) == 0)
         t->result = t->body();
-    exit_current();
+    t->machine->exit_current();  // switches away for good
+}
+
+void Machine::release_ended() {
+    // an ended context may still run the idle loop on its way out
+    std::erase_if(ended_, [this](Task* t) {
+        if (t == running_)
+            return false;
+        t->context.reset();
+        return true;
+    });
 }
 
 void Machine::exit_current() {
@@ -210,7 +218,8 @@ void Machine::exit_current() {
     for (Task* j : self->joiners)
         wake(j);
     self->joiners.clear();
-    schedule();  // passes the baton on for good
+    ended_.push_back(self);
+    schedule();  // switches away for good
 }
 
 void Machine::wake(Task* t, bool interruptible_only) {
@@ -301,7 +310,7 @@ void Machine::schedule() {
     Task* self = running_;
     for (;;) {
         if (self->state == Task::State::Runnable)
-            return;  // woken while this thread ran the idle loop
+            return;  // woken while this context ran the idle loop
         Task* next = pick();
         if (next) {
             switch_to(next);
@@ -323,14 +332,8 @@ void Machine::schedule() {
 
 void Machine::switch_to(Task* next) {
     Task* self = running_;
-    {
-        std::unique_lock<std::mutex> lk(baton_);
-        running_ = next;
-        next->cv.notify_one();
-        if (self->state == Task::State::Done)
-            return;  // this thread ends
-        self->cv.wait(lk, [&] { return running_ == self; });
-    }
+    running_ = next;
+    Context::switch_to(*self->context, *next->context, self->state == Task::State::Done);
     if (self->aborting)
         std::longjmp(self->abort_jmp, 1);
 }
@@ -371,7 +374,7 @@ void Machine::abort_all() {
         task->state = Task::State::Sleeping;
         wake(task);
     }
-    // each aborting context unwinds when it gets the baton, then passes it on
+    // each aborting context unwinds when it runs, then switches on
     while (!live_tasks().empty() && !runq_.empty())
         settle();
 }

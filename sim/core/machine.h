@@ -7,24 +7,23 @@
 // Code between two platform calls takes no virtual time.
 //
 // Each process context (module load/unload, user programs, kernel threads,
-// and the world: the host thread that drives the simulation) runs on a host
-// thread of its own, but a baton lets exactly one of them run at a time.
-// A context that blocks runs the idle loop itself on its own thread, device
-// events and interrupt handlers included, until some context is runnable;
-// only when that is another context does the baton pass.  Contexts are not
-// preempted: the running one keeps the CPU until it sleeps or ends.
+// and the world: the code that drives the simulation) is an execution
+// context of its own (context.h), all on the host thread that made the
+// machine; exactly one runs at a time.  A context that blocks runs the idle
+// loop itself on its own stack, device events and interrupt handlers
+// included, until some context is runnable; only when that is another
+// context does it switch.  Contexts are not preempted: the running one keeps
+// the CPU until it sleeps or ends.
 #pragma once
 
 #include <csetjmp>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "context.h"
 #include "event_queue.h"
 #include "sim_time.h"
 
@@ -49,8 +48,8 @@ struct Task {
     EventQueue::Id timer = 0;     ///< wake-up timer of its current sleep
     std::function<int()> body;
     std::vector<Task*> joiners;   ///< contexts waiting for this one to end
-    std::thread thread;
-    std::condition_variable cv;
+    std::unique_ptr<Context> context;  ///< released once it has ended
+    class Machine* machine = nullptr;
     std::jmp_buf abort_jmp;
 };
 
@@ -102,9 +101,9 @@ public:
     /// A new context, runnable at once unless @start is false (kthread_create).
     /// The Task stays valid (its result readable) until release().
     Task* spawn(std::string name, std::function<int()> body, bool start, bool kthread = false);
-    /// The caller no longer looks at @t: once it has ended, its host thread
-    /// is joined and the Task freed.  Until then a context that ended keeps
-    /// its thread's stack mapped, so every context spawned must be released.
+    /// The caller no longer looks at @t: once it has ended, the Task is freed.
+    /// Until then a context that ended keeps its Task (and, until the next
+    /// spawn, its stack), so every context spawned must be released.
     void release(Task* t);
     /// Makes a sleeping or new context runnable; @interruptible_only wakes
     /// only interruptible sleepers.
@@ -138,7 +137,8 @@ private:
     void schedule();
     Task* pick();
     void switch_to(Task* next);
-    void enter(Task* t);
+    static void enter(void* task);
+    void release_ended();
     void exit_current();
     bool idle_step();
     void deliver_irqs();
@@ -163,11 +163,11 @@ private:
     Nanos irqs_off_since_ = 0;
     Nanos irqs_off_total_ = 0, irqs_off_longest_ = 0;
 
-    std::mutex baton_;
     Task* running_ = nullptr;
     Task* world_ = nullptr;
     std::deque<Task*> runq_;
     std::vector<std::unique_ptr<Task>> tasks_;
+    std::vector<Task*> ended_;  ///< ended contexts whose stacks may go
     int next_task_id_ = 1;
     bool deadlocked_ = false;
 };

@@ -2,11 +2,14 @@
 // fpsim soak: hours of simulated use of the box under random faults, with the
 // invariants checked after every step.  A failure prints the seed that
 // reproduces it.
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <random>
 #include <string>
@@ -46,6 +49,14 @@ constexpr uint8_t kKeyBytes[] = {0x01, 0x02, 0x03, 0x20, 0x21, 0x22, 0x23, 0x24,
                                  0x49, 0x4A, 0x4B, 0x4C, 0x4E, 0x60, 0x62, 0x66, 0x70, 0x71, 0x72,
                                  0x73, 0x74, 0x75, 0x76, 0x78, 0x79, 0x80, 0x81, 0x82, 0x83};
 
+/// What one soak run did, summed over the runs of `soak --jobs`.
+struct SoakTotals {
+    double hours = 0, wall = 0;
+    uint64_t events = 0, faults = 0;
+    unsigned failures = 0;
+    bool interrupted = false;
+};
+
 class Soak {
 public:
     Soak(const ToolOptions& o, double hours)
@@ -58,13 +69,14 @@ public:
         runner_ = std::make_unique<sim::userland::ProgramRunner>(*box_);
     }
 
-    int run() {
+    /// @progress: show progress on a terminal.
+    SoakTotals run(bool progress_wanted) {
         const auto wall0 = std::chrono::steady_clock::now();
         box_->micom().set_time(micom::DateTime{2026, 1, 1, 0, 0, 0});
         if (box_->boot() != 0)
             fail("the first start failed");
         // progress on a terminal, about twice a second of wall time
-        const bool progress = isatty(2) != 0;
+        const bool progress = progress_wanted && isatty(2) != 0;
         auto shown = wall0;
         g_interrupted = 0;
         auto previous = std::signal(SIGINT, on_interrupt);
@@ -94,8 +106,7 @@ public:
                     (unsigned long long)options_.seed, seconds(box_->now()) / 3600.0, wall,
                     (unsigned long long)events_, (unsigned long long)faults, failures_,
                     g_interrupted ? " (interrupted)" : "");
-        // interrupted: the shells' status for a run ended by SIGINT
-        return failures_ ? 1 : g_interrupted ? 130 : 0;
+        return SoakTotals{seconds(box_->now()) / 3600.0, wall, events_, faults, failures_, g_interrupted != 0};
     }
 
 private:
@@ -307,10 +318,106 @@ private:
     unsigned failures_ = 0;
 };
 
+/// The shells' exit status for a run: 1 a check failed, 130 ended by SIGINT.
+int soak_status(const SoakTotals& t) {
+    return t.failures ? 1 : t.interrupted ? 130 : 0;
+}
+
+/// Runs seeds seed .. seed+jobs-1 side by side, each in a process of its own
+/// (one box per process), and sums them up.  Each run's own lines are printed
+/// in seed order once all have ended, so the output does not depend on which
+/// finished first.
+int run_soak_jobs(const ToolOptions& options, double hours, unsigned jobs) {
+    struct Job {
+        pid_t pid = -1;
+        int text = -1, totals = -1;  // its standard output, its SoakTotals
+    };
+    std::fflush(stdout);
+    const auto wall0 = std::chrono::steady_clock::now();
+    std::vector<Job> running;
+    for (unsigned i = 0; i < jobs; ++i) {
+        int text[2], totals[2];
+        if (pipe(text) != 0 || pipe(totals) != 0) {
+            std::perror("fpsim: soak");
+            return 1;
+        }
+        const pid_t pid = fork();
+        if (pid < 0) {
+            std::perror("fpsim: soak");
+            return 1;
+        }
+        if (pid == 0) {
+            for (const Job& j : running) {
+                close(j.text);
+                close(j.totals);
+            }
+            close(text[0]);
+            close(totals[0]);
+            dup2(text[1], 1);
+            close(text[1]);
+            ToolOptions mine = options;
+            mine.seed = options.seed + i;
+            const SoakTotals t = Soak(mine, hours).run(false);
+            std::fflush(stdout);
+            const ssize_t n = write(totals[1], &t, sizeof t);
+            _exit(n == ssize_t(sizeof t) ? 0 : 1);
+        }
+        close(text[1]);
+        close(totals[1]);
+        running.push_back(Job{pid, text[0], totals[0]});
+    }
+    // Ctrl-C reaches every run (one process group); each stops after its step
+    g_interrupted = 0;
+    auto previous = std::signal(SIGINT, on_interrupt);
+    SoakTotals sum;
+    unsigned lost = 0;
+    for (const Job& j : running) {
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(j.text, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+            if (n > 0)
+                std::fwrite(buf, 1, size_t(n), stdout);
+        SoakTotals t;
+        ssize_t got;
+        do
+            got = read(j.totals, &t, sizeof t);
+        while (got < 0 && errno == EINTR);
+        int status = 0;
+        while (waitpid(j.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        close(j.text);
+        close(j.totals);
+        if (got != ssize_t(sizeof t) || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            ++lost;  // the run died (a crash shows as its signal)
+            std::printf("soak: the run of seed %llu ended without its summary%s\n",
+                        (unsigned long long)(options.seed + unsigned(&j - running.data())),
+                        WIFSIGNALED(status) ? (std::string(" (") + strsignal(WTERMSIG(status)) + ")").c_str()
+                                            : "");
+            continue;
+        }
+        sum.hours += t.hours;
+        sum.events += t.events;
+        sum.faults += t.faults;
+        sum.failures += t.failures;
+        sum.interrupted = sum.interrupted || t.interrupted;
+    }
+    std::signal(SIGINT, previous);
+    sum.failures += lost;
+    sum.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    std::printf("soak: %u runs, seeds %llu to %llu, %.1f simulated hours in %.1f wall seconds "
+                "(%.0f simulated hours a wall minute), %llu events, %llu faults injected, %u failures%s\n",
+                jobs, (unsigned long long)options.seed, (unsigned long long)(options.seed + jobs - 1), sum.hours,
+                sum.wall, sum.wall > 0 ? sum.hours * 60.0 / sum.wall : 0.0, (unsigned long long)sum.events,
+                (unsigned long long)sum.faults, sum.failures, sum.interrupted ? " (interrupted)" : "");
+    return soak_status(sum);
+}
+
 }  // namespace
 
-int run_soak(const ToolOptions& options, double hours) {
-    return Soak(options, hours).run();
+int run_soak(const ToolOptions& options, double hours, unsigned jobs) {
+    if (jobs > 1)
+        return run_soak_jobs(options, hours, jobs);
+    return soak_status(Soak(options, hours).run(true));
 }
 
 }  // namespace fpsim

@@ -22,7 +22,8 @@ constexpr const char* kUsage =
     "usage: fpsim [OPTIONS] shell [SCRIPT]     commands from SCRIPT, a pipe or the terminal\n"
     "       fpsim [OPTIONS] flash [--build a|b] IMAGE   boot, then run micomflash (build a by default)\n"
     "       fpsim [OPTIONS] demo               the guided tour\n"
-    "       fpsim [OPTIONS] soak [--hours H]   H simulated hours (default 1) of random use under faults\n"
+    "       fpsim [OPTIONS] soak [--hours H] [--jobs N]   H simulated hours (default 1) of random use\n"
+    "                    under faults; with --jobs, N seeds from --seed on side by side, summed up\n"
     "options:\n"
     "  --seed N     seed of every random choice (default 1)\n"
     "  --hz N       kernel tick rate, 1 to 10000 (default 100)\n"
@@ -208,6 +209,8 @@ int tool_main(int argc, char** argv) {
     bool build_given = false;
     double hours = 1.0;
     bool hours_given = false;
+    unsigned jobs = 1;
+    bool jobs_given = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -224,7 +227,8 @@ int tool_main(int argc, char** argv) {
                 has_value = true;
             }
             if (arg != "--seed" && arg != "--vcd" && arg != "--log" && arg != "--hz" &&
-                arg != "--baud" && arg != "--build" && arg != "--hours")
+                arg != "--baud" && arg != "--build" && arg != "--hours" &&
+                arg != "--jobs")
                 return usage_error("unknown option '" + arg + "'");
             if (!has_value) {
                 // the next word is the value, unless it is another option
@@ -256,6 +260,11 @@ int tool_main(int argc, char** argv) {
                 if (value.empty() || *end || !(hours > 0) || hours > 1e6)
                     return usage_error("bad number of hours '" + value + "'");
                 hours_given = true;
+            } else if (arg == "--jobs") {
+                if (!whole_number(value, 1, 1024, n))
+                    return usage_error("bad number of jobs '" + value + "' (1 to 1024)");
+                jobs = unsigned(n);
+                jobs_given = true;
             } else {
                 if (value != "a" && value != "b")
                     return usage_error("unknown build '" + value + "' (a or b)");
@@ -275,6 +284,8 @@ int tool_main(int argc, char** argv) {
         return usage_error("--build belongs to flash");
     if (hours_given && cmd != "soak")
         return usage_error("--hours belongs to soak");
+    if (jobs_given && cmd != "soak")
+        return usage_error("--jobs belongs to soak");
     if (cmd == "soak" && (!options.vcd_path.empty() || !options.log_path.empty()))
         return usage_error("soak writes no --vcd or --log (hours of them); to trace a failure, replay "
                            "its seed in the shell");
@@ -288,7 +299,7 @@ int tool_main(int argc, char** argv) {
         !output_file_writable("--log", options.log_path, why))
         return usage_error(why);
     if (cmd == "soak")
-        return run_soak(options, hours);
+        return run_soak(options, hours, jobs);
     if (cmd == "shell")
         return run_shell(options, positional.size() == 2 ? positional[1] : "");
     if (cmd == "flash")

@@ -1,7 +1,7 @@
 #!/bin/sh
 # fpsim's command line: help and version, an option without its value, an
 # output file that cannot be written (found before the run), soak and the
-# trace options, flash's warnings about the image and its verdict, and the
+# trace options, soak --jobs, flash's warnings about the image and its verdict, and the
 # key names.  A
 # refused command line prints nothing on standard output: nothing ran.
 set -u
@@ -35,6 +35,17 @@ check 2 "" "option --seed needs a value" -- shell "$dir/boot.fpsim" --seed
 check 2 "" "cannot write --vcd file '$dir/no/such/dir/t.vcd'" -- --vcd "$dir/no/such/dir/t.vcd" demo
 check 2 "" "soak writes no --vcd or --log" -- --log "$dir/soak.log" soak --hours 0.01
 check 2 "" "unknown option '-x'" -- -x shell
+check 2 "" "--jobs belongs to soak" -- --jobs 2 demo
+
+# soak --jobs: one run per seed from --seed on, each as run alone, summed up
+for s in 3 4; do "$fpsim" --seed $s soak --hours 5 | sed 's/ in [0-9.]* wall seconds//' >>"$dir/alone"; done
+check 0 "^soak: 2 runs, seeds 3 to 4, " "" -- --seed 3 soak --hours 5 --jobs 2
+sed 's/ in [0-9.]* wall seconds//' "$dir/out" >"$dir/jobs"
+events=$(sed -n 's/^soak: seed .* \([0-9]*\) events.*/\1/p' "$dir/alone" | awk '{ n += $1 } END { print n }')
+if ! head -2 "$dir/jobs" | cmp -s - "$dir/alone" || ! grep -q " (.*), $events events, " "$dir/jobs"; then
+    echo "soak --jobs 2 differs from its seeds run alone ($events events):"; cat "$dir/alone" "$dir/jobs"
+    failed=1
+fi
 
 # an empty image: all zeros are written, and the verdict says the flash holds them
 : >"$dir/empty.bin"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The simulator tests under ThreadSanitizer (build-tsan).  Each process
-# context of the simulated box runs on a host thread of its own and a baton
-# lets one run at a time: this run shows that the hand-offs are race-free.
+# The simulator tests under ThreadSanitizer (build-tsan).  The process
+# contexts of the simulated box are switched in user space on one host thread;
+# ThreadSanitizer follows each as a fiber of its own (sim/core/context.cpp
+# tells it of every switch): this run shows that the switches are race-free.
 #
 #   tools/ci/tsan.sh
 set -euo pipefail

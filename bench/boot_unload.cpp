@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+// Boot/unload pairs a second: a box is made, boots (the module is loaded and
+// started), unloads the module and goes away, N times (default 200).
+//
+//   bench_boot_unload [N]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "box.h"
+
+int main(int argc, char** argv) {
+    const long n = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 200;
+    if (n <= 0) {
+        std::fprintf(stderr, "usage: bench_boot_unload [N]\n");
+        return 2;
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    for (long i = 0; i < n; ++i) {
+        sim::Box box;
+        if (box.boot() != 0 || box.unload_module() != 0) {
+            std::fprintf(stderr, "bench_boot_unload: pair %ld failed\n", i);
+            return 1;
+        }
+    }
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("boot/unload: %ld pairs in %.3f s, %.0f pairs a second\n", n, s, double(n) / s);
+    return 0;
+}
