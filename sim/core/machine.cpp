@@ -154,7 +154,6 @@ void Machine::deliver_irqs() {
 
 Task* Machine::spawn(std::string name, std::function<int()> body, bool start, bool kthread) {
     reap();
-    release_ended();
     auto t = std::make_unique<Task>();
     t->id = next_task_id_++;
     t->name = std::move(name);
@@ -186,7 +185,6 @@ void Machine::reap() {
         }
         for (auto& other : tasks_)
             std::erase(other->joiners, t);
-        std::erase(ended_, t);
         tasks_.erase(tasks_.begin() + std::ptrdiff_t(i));
     }
 }
@@ -196,16 +194,6 @@ void Machine::enter(void* task) {
     if (!t->aborting && setjmp(t->abort_jmp) == 0)
         t->result = t->body();
     t->machine->exit_current();  // switches away for good
-}
-
-void Machine::release_ended() {
-    // an ended context may still run the idle loop on its way out
-    std::erase_if(ended_, [this](Task* t) {
-        if (t == running_)
-            return false;
-        t->context.reset();
-        return true;
-    });
 }
 
 void Machine::exit_current() {
@@ -218,7 +206,6 @@ void Machine::exit_current() {
     for (Task* j : self->joiners)
         wake(j);
     self->joiners.clear();
-    ended_.push_back(self);
     schedule();  // switches away for good
 }
 

@@ -48,7 +48,7 @@ struct Task {
     EventQueue::Id timer = 0;     ///< wake-up timer of its current sleep
     std::function<int()> body;
     std::vector<Task*> joiners;   ///< contexts waiting for this one to end
-    std::unique_ptr<Context> context;  ///< released once it has ended
+    std::unique_ptr<Context> context;  ///< its stack, freed with the Task
     class Machine* machine = nullptr;
     std::jmp_buf abort_jmp;
 };
@@ -102,8 +102,8 @@ public:
     /// The Task stays valid (its result readable) until release().
     Task* spawn(std::string name, std::function<int()> body, bool start, bool kthread = false);
     /// The caller no longer looks at @t: once it has ended, the Task is freed.
-    /// Until then a context that ended keeps its Task (and, until the next
-    /// spawn, its stack), so every context spawned must be released.
+    /// Until then a context that ended keeps its Task and its stack, so every
+    /// context spawned must be released.
     void release(Task* t);
     /// Makes a sleeping or new context runnable; @interruptible_only wakes
     /// only interruptible sleepers.
@@ -138,7 +138,6 @@ private:
     Task* pick();
     void switch_to(Task* next);
     static void enter(void* task);
-    void release_ended();
     void exit_current();
     bool idle_step();
     void deliver_irqs();
@@ -167,7 +166,6 @@ private:
     Task* world_ = nullptr;
     std::deque<Task*> runq_;
     std::vector<std::unique_ptr<Task>> tasks_;
-    std::vector<Task*> ended_;  ///< ended contexts whose stacks may go
     int next_task_id_ = 1;
     bool deadlocked_ = false;
 };
