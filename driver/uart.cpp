@@ -36,12 +36,7 @@ void uart_configure(uint32_t base)
 
 int uart_wait_lsr(uint32_t base, uint32_t bits)
 {
-	for (unsigned int us = 0; us < UART_POLL_LIMIT_US; us++) {
-		if ((uart_reg_read(base, UART_LSR) & bits) == bits)
-			return 1;
-		tangox_udelay(1);
-	}
-	return (uart_reg_read(base, UART_LSR) & bits) == bits;
+	return kp_reg_poll32(kseg1(base + UART_LSR), bits, UART_POLL_LIMIT_US);
 }
 
 constinit static fp_ratelimit tx_stuck_warning;

@@ -146,6 +146,10 @@ uint32_t Box::bus_read(uint32_t addr) {
     return 0;
 }
 
+bool Box::read_has_side_effects(uint32_t addr) const {
+    return addr == kUart0 + Uart::RBR || addr == kUart1 + Uart::RBR;
+}
+
 void Box::bus_write(uint32_t addr, uint32_t value, bool via_gbus) {
     append_bounded(reg_writes_, RegWrite{now(), addr, value, via_gbus}, kRegWriteLimit);
     m_->busy_wait(cfg_.reg_access_ns);

@@ -150,6 +150,9 @@ public:
 
     // ---- kernel entry points (used by the platform functions) ----
     uint32_t bus_read(uint32_t addr);
+    /// Whether reading @addr changes the device (the receive buffer pops its
+    /// FIFO); a status read only clears what a device event sets again.
+    bool read_has_side_effects(uint32_t addr) const;
     void bus_write(uint32_t addr, uint32_t value, bool via_gbus);
     bool copy_from_user(void* to, const void* from, size_t n);
     bool copy_to_user(void* to, const void* from, size_t n);

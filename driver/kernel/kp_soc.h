@@ -26,6 +26,13 @@ uint32_t kp_reg_read32(uint32_t kseg1_addr);
 void kp_reg_write32(uint32_t kseg1_addr, uint32_t value);
 /* The barrier that follows every uncached register store. */
 void kp_sync(void);
+/*
+ * Busy-polls the register at @kseg1_addr until all of @bits are set in it:
+ * up to @limit_us rounds of one read and a 1 us delay, then a last read.
+ * Returns 1 when the bits came, 0 when the limit passed without them.
+ * Never sleeps; safe with interrupts off.
+ */
+int kp_reg_poll32(uint32_t kseg1_addr, uint32_t bits, unsigned int limit_us);
 
 KP_EXTERN_C_END
 

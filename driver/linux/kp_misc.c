@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: MIT
-/* The kernel log, text formatting, user copies, kernel threads and the power-off hook. */
+/*
+ * The kernel log, text formatting, user copies, kernel threads, the power-off
+ * hook and register polling.
+ */
 #include <linux/err.h>
 #include <linux/kernel.h>
 #include <linux/kthread.h>
@@ -11,6 +14,7 @@
 
 #include "kernel/kp_log.h"
 #include "kernel/kp_power.h"
+#include "kernel/kp_soc.h"
 #include "kernel/kp_thread.h"
 #include "kernel/kp_uaccess.h"
 #include "fp_glue.h"
@@ -153,4 +157,23 @@ void fp_power_withdraw(void)
 		WRITE_ONCE(fp_core_hook, NULL);
 		fp_previous_hook = NULL;
 	}
+}
+
+/* ---- register polling --------------------------------------------------- */
+
+/*
+ * The SoC's UART status bits come within a character time; the driver polls
+ * for them with interrupts off, so this is a plain bounded busy loop, one
+ * read and one microsecond a round, on the board's register accessors.
+ */
+int kp_reg_poll32(uint32_t kseg1_addr, uint32_t bits, unsigned int limit_us)
+{
+	unsigned int us;
+
+	for (us = 0; us < limit_us; us++) {
+		if ((kp_reg_read32(kseg1_addr) & bits) == bits)
+			return 1;
+		tangox_udelay(1);
+	}
+	return (kp_reg_read32(kseg1_addr) & bits) == bits;
 }

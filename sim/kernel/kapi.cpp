@@ -473,4 +473,37 @@ void kp_reg_write32(uint32_t kseg1_addr, uint32_t value) {
 
 void kp_sync(void) { kbox(); }
 
+// Each round costs what it costs on the box: a platform call, a register
+// access and a microsecond.  Rounds that no device event falls into read
+// what the round before them read and change nothing, so they are passed
+// over in one busy wait of their total length: virtual time, interrupts and
+// every read that matters come out as if each round had run.
+int kp_reg_poll32(uint32_t kseg1_addr, uint32_t bits, unsigned int limit_us) {
+    Box& b = *Box::current();
+    Machine& m = b.machine();
+    const sim::EventQueue& q = m.events();
+    const Nanos round = b.config().reg_access_ns + 1000;
+    // (a status read clears error bits: it reads the same again only while
+    // no event sets them)
+    const bool skippable = !b.read_has_side_effects(kseg1_addr & 0x1FFFFFFFu);
+    for (unsigned int us = 0; us < limit_us; us++) {
+        if ((kp_reg_read32(kseg1_addr) & bits) == bits)
+            return 1;
+        const Nanos quiet = q.empty() ? ~Nanos(0) : q.next_time();
+        tangox_udelay(1);
+        // nothing came since the read: round j from now would run the
+        // events up to now + (j + 1) * round
+        if (!skippable || quiet <= m.now() || us + 1 >= limit_us)
+            continue;
+        uint64_t alike = (quiet - m.now() - 1) / round;
+        if (alike > limit_us - us - 1)
+            alike = limit_us - us - 1;
+        if (alike) {
+            m.busy_wait(Nanos(alike) * round);
+            us += unsigned(alike);
+        }
+    }
+    return (kp_reg_read32(kseg1_addr) & bits) == bits;
+}
+
 }  // extern "C"

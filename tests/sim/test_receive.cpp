@@ -6,10 +6,12 @@
 
 #include <cstdio>
 #include <ctime>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "kernel/kp_soc.h"
 #include "sim_helpers.h"
 
 using namespace sim;
@@ -347,4 +349,59 @@ TEST(Receive, InterruptsOffForOneFrameIsTheRestOfItsWireTime) {
                 double(key_off) / 1e3);
     std::printf("[figures] time answer (12 bytes, wire %.1f us): interrupts off %.1f us\n",
                 double(12 * ch) / 1e3, double(time_off) / 1e3);
+}
+
+// The register poll passes over the rounds in which nothing can change; it
+// must end where polling round by round ends, on the same round, with the
+// same answer, whatever the line does around it.
+TEST(Receive, RegisterPollEndsWhereRoundByRoundPollingEnds) {
+    struct Poll {
+        sim::Nanos at;
+        int got;
+        uint32_t rbr;
+    };
+    auto run = [](uint64_t seed, bool round_by_round) {
+        sim::Box box;
+        const uint32_t lsr = (box.uart(0).base() + sim::Uart::LSR) | 0xA0000000u;
+        const uint32_t rbr = (box.uart(0).base() + sim::Uart::RBR) | 0xA0000000u;
+        const uint32_t thr = (box.uart(0).base() + sim::Uart::THR) | 0xA0000000u;
+        std::mt19937_64 rnd(seed);
+        for (int i = 0; i < 30; ++i)  // bytes from the micom now and then
+            box.machine().events().at(sim::Nanos(rnd() % 8'000'000), [&box, i] {
+                box.primary().micom_send(uint8_t(i));
+            });
+        std::vector<Poll> polls;
+        box.run_process("poller", [&] {
+            for (int i = 0; i < 60; ++i) {
+                const uint32_t bits = (i % 3 == 2) ? 0x20u : 0x01u;  // THRE or DR
+                if (bits == 0x20)
+                    kp_reg_write32(thr, 0x55);
+                const unsigned limit = unsigned(rnd() % 400);
+                int got;
+                if (round_by_round) {
+                    unsigned us = 0;
+                    for (; us < limit; us++) {
+                        if ((kp_reg_read32(lsr) & bits) == bits)
+                            break;
+                        tangox_udelay(1);
+                    }
+                    got = us < limit || (kp_reg_read32(lsr) & bits) == bits;
+                } else {
+                    got = kp_reg_poll32(lsr, bits, limit);
+                }
+                polls.push_back({box.now(), got, got && bits == 1 ? kp_reg_read32(rbr) : 0});
+            }
+            return 0;
+        });
+        return polls;
+    };
+    for (uint64_t seed = 1; seed <= 10; ++seed) {
+        auto a = run(seed, true), b = run(seed, false);
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(a[i].at, b[i].at) << "seed " << seed << ", poll " << i;
+            EXPECT_EQ(a[i].got, b[i].got) << "seed " << seed << ", poll " << i;
+            EXPECT_EQ(a[i].rbr, b[i].rbr) << "seed " << seed << ", poll " << i;
+        }
+    }
 }
