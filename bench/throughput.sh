@@ -39,10 +39,11 @@ echo "soak: 1000 simulated hours in $s s (median of $RUNS): $(awk -v s="$s" 'BEG
 for ((i = 0; i < RUNS; i++)); do wall "$BUILD/fpsim" flash --build a tests/shell/scripts/abc.bin; done >"$tmp/flash"
 echo "flash: a whole fpsim flash --build a process $(median <"$tmp/flash") s (median of $RUNS)"
 
-for ((i = 0; i < RUNS; i++)); do
-    "$BUILD/bench_boot_unload" 200 | sed -n 's/.*, \([0-9]*\) pairs a second/\1/p'
-done >"$tmp/boot"
-echo "boot/unload: $(median <"$tmp/boot") pairs a second (median of $RUNS)"
+for ((i = 0; i < RUNS; i++)); do "$BUILD/bench_boot_unload" 200; done >"$tmp/boot"
+for how in mapped restored; do
+    sed -n "s/.*image $how.*, \([0-9]*\) pairs a second/\1/p" "$tmp/boot" >"$tmp/boot.$how"
+    echo "boot/unload, image $how: $(median <"$tmp/boot.$how") pairs a second (median of $RUNS)"
+done
 fi
 [ "$what" != sim ] || exit 0
 

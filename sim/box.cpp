@@ -71,6 +71,7 @@ Box::Box(BoxConfig cfg) : cfg_(std::move(cfg)) {
     g_box = this;
     if (cfg_.module_path.empty())
         cfg_.module_path = FP_SIM_MODULE_PATH;
+    loader_ = std::make_unique<ModuleLoader>(cfg_.module_path, cfg_.restore_module_image);
     m_ = std::make_unique<Machine>(cfg_.hz);
 
     // divisor 4 gives the configured line speed
@@ -252,16 +253,17 @@ int Box::load_module() {
         return -17;  // EEXIST
     ++boots_;
     apply_boot_faults();
-    void* h = dlopen(cfg_.module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string error;
+    void* h = loader_->load(&error);
     if (!h) {
-        std::fprintf(stderr, "fpsim: cannot load %s: %s\n", cfg_.module_path.c_str(), dlerror());
+        std::fprintf(stderr, "fpsim: cannot load %s: %s\n", cfg_.module_path.c_str(), error.c_str());
         return -2;
     }
     auto vermagic = static_cast<const char*>(dlsym(h, "fp_module_vermagic"));
     auto init = reinterpret_cast<int (*)()>(dlsym(h, "init_fp"));
     if (!vermagic || std::strcmp(vermagic, FP_MODULE_VERMAGIC) != 0 || !init) {
         log_.add(now(), "\x01" "3frontpanel: disagrees about version of symbol module_layout");
-        dlclose(h);
+        unmap_module(h);
         return -8;  // ENOEXEC
     }
     module_base_ = image_base(h);
@@ -325,16 +327,12 @@ std::vector<std::string> Box::leftovers() const {
     return v;
 }
 
-// The module's image goes away with dlclose; a later load must start from
-// its load-time globals, so the image must really be unmapped.
+// A later load must start from the module's load-time globals, and nothing
+// may run its code in between: the image must really go.
 void Box::unmap_module(void* h) {
-    dlclose(h);
-    void* again = dlopen(cfg_.module_path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    last_unload_unmapped_ = again == nullptr;
-    if (again) {
-        dlclose(again);
+    last_unload_unmapped_ = loader_->unload(h);
+    if (!last_unload_unmapped_)
         bug("module image still mapped after unload");
-    }
 }
 
 void Box::reset_kernel_state() {
@@ -605,7 +603,8 @@ void Box::power_on_boot() {
         set_wall_ns(0);  // the kernel's clock starts from nothing
         ++boots_;
         apply_boot_faults();
-        void* h = dlopen(cfg_.module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        std::string error;
+        void* h = loader_->load(&error);
         auto init = h ? reinterpret_cast<int (*)()>(dlsym(h, "init_fp")) : nullptr;
         module_base_ = h ? image_base(h) : nullptr;
         if (!init) {

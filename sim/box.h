@@ -17,6 +17,7 @@
 #include "kernel/chrdev.h"
 #include "kernel/input_core.h"
 #include "kernel/klog.h"
+#include "kernel/module_loader.h"
 #include "kernel/procfs.h"
 #include "micom/micom_model.h"
 #include "soc/gpio.h"
@@ -32,6 +33,9 @@ struct BoxConfig {
     uint32_t chip_id = 0x86520102;     ///< upper 16 bits: the chip number
     Nanos reg_access_ns = 100;         ///< cost of one register access
     std::string module_path;           ///< the driver's shared object; empty: the built one
+    /// Each load restores the writable bytes of one image kept for the
+    /// process, instead of mapping the shared object anew (module_loader.h).
+    bool restore_module_image = false;
     micom::MicomConfig micom;
 };
 
@@ -183,9 +187,10 @@ private:
     std::unique_ptr<MicomPort> port_;
     std::unique_ptr<micom::MicomModel> micom_;
 
+    std::unique_ptr<ModuleLoader> loader_;
     void* module_ = nullptr;
-    void* stale_module_ = nullptr;
-    void* module_base_ = nullptr;   ///< where the last module image was mapped  ///< image of a module that lost power, unmapped at the next boot
+    void* stale_module_ = nullptr;  ///< image of a module that lost power, unmapped at the next boot
+    void* module_base_ = nullptr;   ///< where the last module image was mapped
     bool last_unload_unmapped_ = true;
     int64_t wall_offset_ = 0;
     bool powered_ = true;

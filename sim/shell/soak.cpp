@@ -65,6 +65,7 @@ public:
         cfg.seed = o.seed;
         cfg.hz = o.hz;
         cfg.baud = o.baud;
+        cfg.restore_module_image = true;  // thousands of starts, one mapping
         box_ = std::make_unique<sim::Box>(cfg);
         runner_ = std::make_unique<sim::userland::ProgramRunner>(*box_);
     }

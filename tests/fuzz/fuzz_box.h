@@ -3,8 +3,9 @@
 // decisions, a freshly booted box per input, and the invariants that hold
 // whatever the micom or a user program did.
 //
-// Every input runs on a box of its own, booted from a fresh module image and
-// destroyed at the end, so an input that fails fails again when run alone.
+// Every input runs on a box of its own, booted from a fresh module image (the
+// image's load-time bytes restored) and destroyed at the end, so an input
+// that fails fails again when run alone.
 #pragma once
 
 #include <unistd.h>
@@ -90,6 +91,7 @@ public:
         sim::BoxConfig cfg;
         cfg.seed = seed;
         cfg.module_path = module_beside_harness();
+        cfg.restore_module_image = true;
         box_ = std::make_unique<sim::Box>(cfg);
         int r = box_->boot();
         if (r != 0)

@@ -3,7 +3,12 @@
 // registers, how it fails, and that every load starts from a fresh image.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -359,6 +364,71 @@ TEST(FreshLoad, EveryLoadStartsFromTheLoadTimeGlobals) {
     ASSERT_EQ(box.boot(), 0);
     EXPECT_EQ(*static_cast<int32_t*>(box.module_symbol("led_status")), 1);
     EXPECT_EQ(*static_cast<int*>(box.module_symbol("have_RF")), 0);
+}
+
+// A restored image must be what a fresh mapping of the module gives, byte
+// for byte, after a boot that changed its globals; a pointer word may differ
+// only by where each image lies.  The unloaded image cannot be run.
+TEST(FreshLoad, RestoredImageEqualsAFreshMappingAndAnUnloadedOneCannotRun) {
+    BoxConfig cfg;
+    cfg.restore_module_image = true;
+    std::string path;
+    {
+        Box box(cfg);
+        path = box.config().module_path;
+        ASSERT_EQ(box.boot(), 0);
+        ASSERT_EQ(box.proc_write("led", "3"), 1);
+        simtest::micom_sends(box, {0xAA, 0xD8, 0x01, 0x00, 0x5F, 0x49, 0xB6, 0x9B ^ 0xD8 ^ 0x01 ^ 0x5F ^ 0x49 ^ 0xB6});
+        ASSERT_EQ(box.unload_module(), 0);
+        EXPECT_TRUE(box.last_unload_unmapped());
+        auto init = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "init_fp"));
+        EXPECT_EQ(init, nullptr);  // the module's symbols stay its own
+    }
+    ModuleLoader kept(path, true);
+    std::string error;
+    void* restored = kept.load(&error);
+    ASSERT_NE(restored, nullptr) << error;
+    const std::string copy = ::testing::TempDir() + "fresh_module_copy.so";
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::ofstream out(copy, std::ios::binary);
+        out << in.rdbuf();
+    }
+    void* fresh = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(fresh, nullptr) << dlerror();
+    const auto a = ModuleLoader::writable_image(restored), b = ModuleLoader::writable_image(fresh);
+    ASSERT_EQ(a.bytes.size(), b.bytes.size());
+    ASSERT_GT(a.bytes.size(), 0u);
+    size_t differ = 0;
+    for (size_t i = 0; i < a.bytes.size(); i += 8) {
+        const size_t n = std::min<size_t>(8, a.bytes.size() - i);
+        if (std::memcmp(&a.bytes[i], &b.bytes[i], n) == 0)
+            continue;
+        uint64_t wa = 0, wb = 0;
+        std::memcpy(&wa, &a.bytes[i], n);
+        std::memcpy(&wb, &b.bytes[i], n);
+        if (n == 8 && wa - a.base == wb - b.base)
+            continue;  // a pointer into each image
+        ++differ;
+        ADD_FAILURE() << "byte " << i << " of the writable image: " << std::hex << wa << " restored, " << wb
+                      << " fresh";
+        if (differ > 8)
+            break;
+    }
+    dlclose(fresh);
+    std::remove(copy.c_str());
+    ASSERT_TRUE(kept.unload(restored));
+    // the code of the unloaded image: no access at all
+    const auto code = reinterpret_cast<uintptr_t>(dlsym(restored, "cleanup_fp"));
+    std::ifstream maps("/proc/self/maps");
+    std::string perms;
+    for (std::string line; std::getline(maps, line);) {
+        unsigned long lo = 0, hi = 0;
+        char p[8] = {};
+        if (std::sscanf(line.c_str(), "%lx-%lx %4s", &lo, &hi, p) == 3 && code >= lo && code < hi)
+            perms = p;
+    }
+    EXPECT_EQ(perms, "---p");
 }
 
 TEST(TickRate, TimeoutsAreCountedInTicks) {

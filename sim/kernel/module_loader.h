@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+// The kernel's module loader, for the driver's shared object: every load
+// gives an image as freshly loaded, and an unloaded image can no longer be
+// run.
+//
+// Two ways to get there:
+//  - mapping (the default): dlopen at every load, dlclose at every unload,
+//    which really unmaps the image (checked);
+//  - restoring: the image is mapped once per process and its writable
+//    bytes saved as they were right after the mapping, before any code of
+//    the module ran.  A load puts those bytes back; an unload takes the
+//    right to run the module's code away (its text becomes inaccessible,
+//    its data read-only), so that a stale pointer into the module faults as
+//    it would on an unmapped image.  A harness that boots thousands of boxes
+//    saves the dynamic linker's work and the page faults of a new mapping.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class ModuleLoader {
+public:
+    ModuleLoader(std::string path, bool restore);
+
+    /// A freshly loaded image of the module (a dlopen handle), or nullptr
+    /// with @error set.
+    void* load(std::string* error);
+    /// The image goes; false when it is still mapped and runnable (a fault
+    /// of the loader, reported by the caller).
+    bool unload(void* handle);
+    bool restoring() const { return restore_; }
+
+    /// The bytes of @handle's image that a load may change (its writable
+    /// part outside the read-only-after-relocation range), with the image's
+    /// load address: what a restored image and a fresh one are compared by.
+    struct Writable {
+        uintptr_t base = 0;   ///< load address of the image
+        uintptr_t start = 0;  ///< address of bytes[0]
+        std::vector<uint8_t> bytes;
+    };
+    static Writable writable_image(void* handle);
+
+private:
+    std::string path_;
+    bool restore_;
+};
+
+}  // namespace sim
