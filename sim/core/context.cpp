@@ -76,10 +76,18 @@ void* map_stack(size_t mapped) {
     return m;
 }
 
-void unmap_stack(void* m, size_t mapped) {
+// @used_lo: the lowest address the context's frames may have left poisoned.
+void unmap_stack(void* m, size_t mapped, const void* used_lo) {
 #ifdef FP_ASAN
-    // frames of a context that ended by switching away stay poisoned
-    __asan_unpoison_memory_region(static_cast<char*>(m) + page_size(), mapped - page_size());
+    // Frames of a context that ended by switching away stay poisoned: those
+    // live at its last switch, all above its last stack pointer (deeper
+    // frames unpoisoned themselves on return, or at a longjmp past them).
+    char* lo = static_cast<char*>(m) + page_size();
+    if (used_lo > lo)
+        lo = static_cast<char*>(const_cast<void*>(used_lo));
+    __asan_unpoison_memory_region(lo, size_t(static_cast<char*>(m) + mapped - lo));
+#else
+    (void)used_lo;
 #endif
     auto& spares = spare_stacks();
     if (spares.size() < kSparesKept)
@@ -196,8 +204,15 @@ Context::~Context() {
     if (own_fiber_)
         __tsan_destroy_fiber(fiber_);
 #endif
-    if (stack_)
-        unmap_stack(stack_, mapped_);
+    if (stack_) {
+        const void* used_lo = nullptr;
+#if defined(__x86_64__)
+        // (with a margin for the red zone below the stack pointer)
+        if (sp_)
+            used_lo = reinterpret_cast<const void*>((reinterpret_cast<uintptr_t>(sp_) - 512) & ~uintptr_t(7));
+#endif
+        unmap_stack(stack_, mapped_, used_lo);
+    }
 }
 
 #if !defined(__x86_64__)

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <csetjmp>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -74,7 +75,7 @@ public:
 
     // ---- interrupts ----
     void set_irq_line(unsigned line, bool level);
-    bool irq_line(unsigned line) const { return line < lines_.size() && lines_[line]; }
+    bool irq_line(unsigned line) const { return line < kIrqLines && (raised_[line / 64] >> (line % 64) & 1); }
     /// 0, or -16 (EBUSY) when the line is taken.
     int request_irq(unsigned line, IrqHandler h, void* cookie, std::string name);
     /// Returns false when no such handler was installed.
@@ -154,8 +155,10 @@ private:
         unsigned unhandled = 0;
         bool disabled = false;
     };
-    std::vector<bool> lines_;
-    int raised_ = 0;  ///< lines at their active level
+    static constexpr unsigned kIrqLines = 128;
+    uint64_t raised_[kIrqLines / 64] = {};  ///< lines at their active level
+    uint64_t ready_[kIrqLines / 64] = {};   ///< lines with a handler, not disabled
+    void set_ready(unsigned line);
     std::vector<IrqSlot> slots_;
     bool irq_enabled_ = true;
     bool in_irq_ = false;
