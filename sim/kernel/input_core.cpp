@@ -117,6 +117,8 @@ int InputDevice::set_keycode(Machine& m, unsigned scancode, unsigned code) {
 
 std::vector<unsigned> InputDevice::held_keys() const {
     std::vector<unsigned> v;
+    if (key_down.none())  // (checked after every step of a fuzz input)
+        return v;
     for (unsigned i = 0; i <= kKeyMax; ++i)
         if (key_down.test(i))
             v.push_back(i);
@@ -125,7 +127,7 @@ std::vector<unsigned> InputDevice::held_keys() const {
 
 void InputDevice::release_all(Machine& m) {
     bool any = false;
-    for (unsigned i = 0; i <= kKeyMax; ++i)
+    for (unsigned i = 0; i <= kKeyMax && key_down.any(); ++i)
         if (key_down.test(i)) {
             key_down.reset(i);
             pass(m, kEvKey, i, 0);

@@ -37,8 +37,24 @@ constexpr uint8_t kBlockVerify = 0x19;
 
 }  // namespace
 
-FlashProgrammer::FlashProgrammer(MicomEnv& env, const MicomConfig& cfg) : env_(env), cfg_(cfg), steps_(env) {
-    flash_.fill(0xFF);
+FlashProgrammer::FlashProgrammer(MicomEnv& env, const MicomConfig& cfg) : env_(env), cfg_(cfg), steps_(env) {}
+
+const std::array<uint8_t, FlashProgrammer::kFlashSize>& FlashProgrammer::flash() const {
+    static const std::array<uint8_t, kFlashSize> erased = [] {
+        std::array<uint8_t, kFlashSize> a;
+        a.fill(0xFF);
+        return a;
+    }();
+    return cells_ ? cells_->flash : erased;
+}
+
+FlashProgrammer::Cells& FlashProgrammer::cells() {
+    if (!cells_) {
+        cells_ = std::make_unique<Cells>();
+        cells_->flash.fill(0xFF);
+        cells_->intended.fill(0xFF);
+    }
+    return *cells_;
 }
 
 void FlashProgrammer::start(bool answer_sync) {
@@ -53,9 +69,8 @@ void FlashProgrammer::stop() {
 }
 
 void FlashProgrammer::set_flash(const std::array<uint8_t, kFlashSize>& content) {
-    flash_ = content;
-    intended_.fill(0xFF);
-    programmed_.reset();
+    erase();
+    cells().flash = content;
 }
 
 void FlashProgrammer::receive(uint8_t b) {
@@ -106,7 +121,7 @@ void FlashProgrammer::command_complete() {
         steps_.at(env_.now() + cfg_.answer_delay, [this] {
             // The host counts two value bytes after the status in either case.
             const bool ok = !nak(IspStep::Checksum);
-            const uint16_t c = ok ? flash_checksum(flash_.data(), flash_.size()) : 0;
+            const uint16_t c = ok ? flash_checksum(flash().data(), kFlashSize) : 0;
             env_.transmit(Link::Isp, ok ? kAck : kNak);
             env_.transmit(Link::Isp, static_cast<uint8_t>(c & 0xFF));
             env_.transmit(Link::Isp, static_cast<uint8_t>(c >> 8));
@@ -126,7 +141,7 @@ void FlashProgrammer::command_complete() {
         return;
     case kEraseVerify: {
         bool blank = !nak(IspStep::EraseVerify);
-        for (size_t i = 0; blank && i < kFlashSize; ++i) blank = flash_[i] == 0xFF;
+        for (size_t i = 0; blank && cells_ && i < kFlashSize; ++i) blank = cells_->flash[i] == 0xFF;
         return finish(blank ? kAck : kNak, cfg_.answer_delay, State::Idle);
     }
     case kBlockProgram:
@@ -152,9 +167,10 @@ void FlashProgrammer::data_byte(uint8_t b) {
         if (ok) {
             // NOR flash: programming can only clear bits.
             const size_t addr = data_block_ * kBlockSize + data_offset_;
-            flash_[addr] &= b;
-            intended_[addr] = b;
-            programmed_.set(addr);
+            Cells& c = cells();
+            c.flash[addr] &= b;
+            c.intended[addr] = b;
+            c.programmed.set(addr);
         }
         env_.transmit(Link::Isp, ok ? kAck : kNak);
         state_ = ++data_offset_ == kBlockSize ? State::Idle : State::Data;
@@ -162,16 +178,13 @@ void FlashProgrammer::data_byte(uint8_t b) {
 }
 
 bool FlashProgrammer::block_verifies(size_t block) const {
+    if (!cells_) return false;  // nothing programmed since the last erase
     for (size_t i = block * kBlockSize; i < (block + 1) * kBlockSize; ++i)
-        if (!programmed_[i] || flash_[i] != intended_[i]) return false;
+        if (!cells_->programmed[i] || cells_->flash[i] != cells_->intended[i]) return false;
     return true;
 }
 
-void FlashProgrammer::erase() {
-    flash_.fill(0xFF);
-    intended_.fill(0xFF);
-    programmed_.reset();
-}
+void FlashProgrammer::erase() { cells_.reset(); }
 
 }  // namespace micom::detail
 

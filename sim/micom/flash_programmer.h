@@ -7,6 +7,7 @@
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <memory>
 
 #include "micom_model.h"
 #include "timers.h"
@@ -30,7 +31,7 @@ public:
     void receive(uint8_t byte);
 
     void set_nak(IspStep step, bool nak) { nak_[static_cast<size_t>(step)] = nak; }
-    const std::array<uint8_t, kFlashSize>& flash() const { return flash_; }
+    const std::array<uint8_t, kFlashSize>& flash() const;
     void set_flash(const std::array<uint8_t, kFlashSize>& content);
 
 private:
@@ -56,9 +57,15 @@ private:
     size_t data_offset_ = 0;
     bool data_accepted_ = false;  ///< false after a refused block command: bytes are taken but not programmed
 
-    std::array<uint8_t, kFlashSize> flash_;
-    std::array<uint8_t, kFlashSize> intended_{};  ///< bytes programmed since the last erase
-    std::bitset<kFlashSize> programmed_;          ///< which of them were programmed
+    /// The flash cells; none while erased with nothing programmed since (a
+    /// box's micom is made with every box, and few of them are flashed).
+    struct Cells {
+        std::array<uint8_t, kFlashSize> flash;
+        std::array<uint8_t, kFlashSize> intended;  ///< bytes programmed since the last erase
+        std::bitset<kFlashSize> programmed;        ///< which of them were programmed
+    };
+    Cells& cells();
+    std::unique_ptr<Cells> cells_;
     std::array<bool, 6> nak_{};
 };
 

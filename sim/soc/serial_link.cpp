@@ -13,19 +13,25 @@ bool LineFormat::reads(const LineFormat& tx) const {
 }
 
 SerialLink::SerialLink(Machine& m, std::string name, uint64_t seed, size_t log_limit)
-    : m_(m), name_(std::move(name)), log_limit_(log_limit), rng_(seed) {}
+    : m_(m), name_(std::move(name)), log_limit_(log_limit), seed_(seed) {}
+
+std::mt19937_64& SerialLink::rng() {
+    if (!rng_)
+        rng_ = std::make_unique<std::mt19937_64>(seed_);
+    return *rng_;
+}
 
 int SerialLink::inject(uint8_t& b) {
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    if (faults.drop > 0 && u(rng_) < faults.drop) {
+    if (faults.drop > 0 && u(rng()) < faults.drop) {
         ++faults_injected_;
         return 0;
     }
-    if (faults.corrupt > 0 && u(rng_) < faults.corrupt) {
+    if (faults.corrupt > 0 && u(rng()) < faults.corrupt) {
         ++faults_injected_;
-        b ^= uint8_t(1u << (rng_() % 8));
+        b ^= uint8_t(1u << (rng()() % 8));
     }
-    if (faults.duplicate > 0 && u(rng_) < faults.duplicate) {
+    if (faults.duplicate > 0 && u(rng()) < faults.duplicate) {
         ++faults_injected_;
         return 2;
     }

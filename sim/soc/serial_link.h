@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -96,7 +97,9 @@ private:
     std::deque<uint8_t> micom_queue_;
     bool micom_busy_ = false;
     uint64_t micom_sent_ = 0;
-    std::mt19937_64 rng_;
+    uint64_t seed_;
+    std::unique_ptr<std::mt19937_64> rng_;  ///< seeded when a fault first needs it
+    std::mt19937_64& rng();
     uint64_t faults_injected_ = 0;
 };
 
