@@ -9,6 +9,63 @@ namespace {
 constexpr uint32_t kNone = UINT32_MAX;
 }
 
+// The heap's helpers are inline: defined here only, they are not interposable
+// symbols of the shared library and so get inlined into at/cancel/pop.
+inline void EventQueue::place(size_t i, const Entry& e) {
+    heap_[i] = e;
+    slots_[e.slot].pos = uint32_t(i);
+}
+
+inline void EventQueue::sift_up(size_t i, Entry e) {
+    while (i > 0) {
+        const size_t parent = (i - 1) / 2;
+        if (!before(e, heap_[parent]))
+            break;
+        place(i, heap_[parent]);
+        i = parent;
+    }
+    place(i, e);
+}
+
+inline void EventQueue::sift_down(size_t i, Entry e) {
+    const size_t n = heap_.size();
+    for (;;) {
+        size_t child = 2 * i + 1;
+        if (child >= n)
+            break;
+        if (child + 1 < n && before(heap_[child + 1], heap_[child]))
+            ++child;
+        if (!before(heap_[child], e))
+            break;
+        place(i, heap_[child]);
+        i = child;
+    }
+    place(i, e);
+}
+
+inline void EventQueue::remove_at(size_t i, Callback* fn) {
+    const uint32_t s = heap_[i].slot;
+    const Entry last = heap_.back();
+    heap_.pop_back();
+    if (i < heap_.size()) {
+        // the last entry fills the hole: it may belong above or below it
+        if (i > 0 && before(last, heap_[(i - 1) / 2]))
+            sift_up(i, last);
+        else
+            sift_down(i, last);
+    }
+    Slot& slot = slots_[s];
+    if (fn)
+        *fn = std::move(slot.fn);
+    else
+        slot.fn.reset();
+    slot.generation = (slot.generation + 1) & kGenerationMask;
+    if (slot.generation == 0)
+        slot.generation = 1;  // 0 is never an id
+    slot.pos = free_;
+    free_ = s;
+}
+
 EventQueue::Id EventQueue::at(Nanos t, Callback fn) {
     uint32_t s;
     if (free_ != kNone) {
@@ -43,61 +100,6 @@ bool EventQueue::pop(Nanos& t, Callback& fn) {
     t = heap_.front().t;
     remove_at(0, &fn);
     return true;
-}
-
-void EventQueue::place(size_t i, const Entry& e) {
-    heap_[i] = e;
-    slots_[e.slot].pos = uint32_t(i);
-}
-
-void EventQueue::sift_up(size_t i, Entry e) {
-    while (i > 0) {
-        const size_t parent = (i - 1) / 2;
-        if (!before(e, heap_[parent]))
-            break;
-        place(i, heap_[parent]);
-        i = parent;
-    }
-    place(i, e);
-}
-
-void EventQueue::sift_down(size_t i, Entry e) {
-    const size_t n = heap_.size();
-    for (;;) {
-        size_t child = 2 * i + 1;
-        if (child >= n)
-            break;
-        if (child + 1 < n && before(heap_[child + 1], heap_[child]))
-            ++child;
-        if (!before(heap_[child], e))
-            break;
-        place(i, heap_[child]);
-        i = child;
-    }
-    place(i, e);
-}
-
-void EventQueue::remove_at(size_t i, Callback* fn) {
-    const uint32_t s = heap_[i].slot;
-    const Entry last = heap_.back();
-    heap_.pop_back();
-    if (i < heap_.size()) {
-        // the last entry fills the hole: it may belong above or below it
-        if (i > 0 && before(last, heap_[(i - 1) / 2]))
-            sift_up(i, last);
-        else
-            sift_down(i, last);
-    }
-    Slot& slot = slots_[s];
-    if (fn)
-        *fn = std::move(slot.fn);
-    else
-        slot.fn.reset();
-    slot.generation = (slot.generation + 1) & kGenerationMask;
-    if (slot.generation == 0)
-        slot.generation = 1;  // 0 is never an id
-    slot.pos = free_;
-    free_ = s;
 }
 
 }  // namespace sim
