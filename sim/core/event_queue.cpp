@@ -43,7 +43,7 @@ inline void EventQueue::sift_down(size_t i, Entry e) {
     place(i, e);
 }
 
-inline void EventQueue::remove_at(size_t i, Callback* fn) {
+inline void EventQueue::remove_at(size_t i, Callback& out) {
     const uint32_t s = heap_[i].slot;
     const Entry last = heap_.back();
     heap_.pop_back();
@@ -55,10 +55,7 @@ inline void EventQueue::remove_at(size_t i, Callback* fn) {
             sift_down(i, last);
     }
     Slot& slot = slots_[s];
-    if (fn)
-        *fn = std::move(slot.fn);
-    else
-        slot.fn.reset();
+    out = std::move(slot.fn);
     slot.generation = (slot.generation + 1) & kGenerationMask;
     if (slot.generation == 0)
         slot.generation = 1;  // 0 is never an id
@@ -91,14 +88,17 @@ void EventQueue::cancel(Id id) {
     const Slot& slot = slots_[s];
     if (slot.generation != id >> kSlotBits)
         return;  // ran or cancelled already (or 0)
-    remove_at(slot.pos, nullptr);
+    Callback gone;
+    remove_at(slot.pos, gone);
+    // destroyed here, with the queue whole again: its captures may queue or cancel
 }
 
 bool EventQueue::pop(Nanos& t, Callback& fn) {
+    fn.reset();  // what it held may queue or cancel: done before the queue is taken apart
     if (heap_.empty())
         return false;
     t = heap_.front().t;
-    remove_at(0, &fn);
+    remove_at(0, fn);
     return true;
 }
 

@@ -67,8 +67,9 @@ private:
     void place(size_t i, const Entry& e);
     void sift_up(size_t i, Entry e);
     void sift_down(size_t i, Entry e);
-    /// Takes heap_[i] out of the heap and frees its slot; returns its callable.
-    void remove_at(size_t i, Callback* fn);
+    /// Takes heap_[i] out of the heap and frees its slot; its callable goes
+    /// to @out, which must be empty (nothing of the caller's runs meanwhile).
+    void remove_at(size_t i, Callback& out);
 
     std::vector<Entry> heap_;
     std::vector<Slot> slots_;
