@@ -1,31 +1,104 @@
 // SPDX-License-Identifier: MIT
 #include "event_queue.h"
 
+#include <stdexcept>
+
 namespace sim {
 
-EventQueue::Id EventQueue::at(Nanos t, std::function<void()> fn) {
-    Id id = next_id_++;
-    queue_.emplace(std::make_pair(t, id), std::move(fn));
-    time_of_.emplace(id, t);
-    return id;
+namespace {
+constexpr uint32_t kNone = UINT32_MAX;
+}
+
+// The heap's helpers are inline: defined here only, they are not interposable
+// symbols of the shared library and so get inlined into at/cancel/pop.
+inline void EventQueue::place(size_t i, const Entry& e) {
+    heap_[i] = e;
+    slots_[e.slot].pos = uint32_t(i);
+}
+
+inline void EventQueue::sift_up(size_t i, Entry e) {
+    while (i > 0) {
+        const size_t parent = (i - 1) / 2;
+        if (!before(e, heap_[parent]))
+            break;
+        place(i, heap_[parent]);
+        i = parent;
+    }
+    place(i, e);
+}
+
+inline void EventQueue::sift_down(size_t i, Entry e) {
+    const size_t n = heap_.size();
+    for (;;) {
+        size_t child = 2 * i + 1;
+        if (child >= n)
+            break;
+        if (child + 1 < n && before(heap_[child + 1], heap_[child]))
+            ++child;
+        if (!before(heap_[child], e))
+            break;
+        place(i, heap_[child]);
+        i = child;
+    }
+    place(i, e);
+}
+
+inline void EventQueue::remove_at(size_t i, Callback& out) {
+    const uint32_t s = heap_[i].slot;
+    const Entry last = heap_.back();
+    heap_.pop_back();
+    if (i < heap_.size()) {
+        // the last entry fills the hole: it may belong above or below it
+        if (i > 0 && before(last, heap_[(i - 1) / 2]))
+            sift_up(i, last);
+        else
+            sift_down(i, last);
+    }
+    Slot& slot = slots_[s];
+    out = std::move(slot.fn);
+    slot.generation = (slot.generation + 1) & kGenerationMask;
+    if (slot.generation == 0)
+        slot.generation = 1;  // 0 is never an id
+    slot.pos = free_;
+    free_ = s;
+}
+
+EventQueue::Id EventQueue::at(Nanos t, Callback fn) {
+    uint32_t s;
+    if (free_ != kNone) {
+        s = free_;
+        free_ = slots_[s].pos;
+    } else {
+        if (slots_.size() > kSlotMask)
+            throw std::length_error("more than 16777215 events queued at once");
+        s = uint32_t(slots_.size());
+        slots_.emplace_back();
+    }
+    Slot& slot = slots_[s];
+    slot.fn = std::move(fn);
+    heap_.push_back({});
+    sift_up(heap_.size() - 1, Entry{t, next_seq_++, s});
+    return (slot.generation << kSlotBits) | s;
 }
 
 void EventQueue::cancel(Id id) {
-    auto it = time_of_.find(id);
-    if (it == time_of_.end())
+    const uint64_t s = id & kSlotMask;
+    if (s >= slots_.size())
         return;
-    queue_.erase({it->second, id});
-    time_of_.erase(it);
+    const Slot& slot = slots_[s];
+    if (slot.generation != id >> kSlotBits)
+        return;  // ran or cancelled already (or 0)
+    Callback gone;
+    remove_at(slot.pos, gone);
+    // destroyed here, with the queue whole again: its captures may queue or cancel
 }
 
-bool EventQueue::pop(Nanos& t, std::function<void()>& fn) {
-    if (queue_.empty())
+bool EventQueue::pop(Nanos& t, Callback& fn) {
+    fn.reset();  // what it held may queue or cancel: done before the queue is taken apart
+    if (heap_.empty())
         return false;
-    auto it = queue_.begin();
-    t = it->first.first;
-    time_of_.erase(it->first.second);
-    fn = std::move(it->second);
-    queue_.erase(it);
+    t = heap_.front().t;
+    remove_at(0, fn);
     return true;
 }
 

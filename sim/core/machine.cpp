@@ -34,7 +34,7 @@ void Machine::busy_wait(Nanos dt) {
     const Nanos target = now_ + dt;
     while (!events_.empty() && events_.next_time() <= target) {
         Nanos t;
-        std::function<void()> fn;
+        EventQueue::Callback fn;
         events_.pop(t, fn);
         if (t > now_)
             now_ = t;
@@ -47,7 +47,7 @@ void Machine::busy_wait(Nanos dt) {
 
 bool Machine::idle_step() {
     Nanos t;
-    std::function<void()> fn;
+    EventQueue::Callback fn;
     if (!events_.pop(t, fn))
         return false;
     if (t > now_)

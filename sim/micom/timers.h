@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -20,16 +21,15 @@ public:
     Timers(const Timers&) = delete;
     Timers& operator=(const Timers&) = delete;
 
-    /// Runs @fn at @t (at once-due times are clamped to now()).
+    /// Runs @fn at @t (at once-due times are clamped to now()).  The group
+    /// keeps @fn itself and hands the environment only a two-word callable,
+    /// so a small capture (up to two words) is never allocated on its way.
     template <class Fn>
     void at(Nanos t, Fn fn) {
         const uint32_t key = ++next_key_;
         const Nanos now = env_.now();
-        const uint64_t id = env_.at(t < now ? now : t, [this, key, fn = std::move(fn)]() mutable {
-            forget(key);
-            fn();
-        });
-        live_.push_back({key, id});
+        const uint64_t id = env_.at(t < now ? now : t, [this, key] { run(key); });
+        live_.push_back({key, id, std::move(fn)});
     }
 
     void cancel_all() {
@@ -44,11 +44,15 @@ private:
     struct Entry {
         uint32_t key;
         uint64_t id;
+        std::function<void()> fn;
     };
 
-    void forget(uint32_t key) {
+    void run(uint32_t key) {
         auto it = std::find_if(live_.begin(), live_.end(), [key](const Entry& e) { return e.key == key; });
-        if (it != live_.end()) live_.erase(it);
+        if (it == live_.end()) return;
+        std::function<void()> fn = std::move(it->fn);
+        live_.erase(it);
+        fn();
     }
 
     MicomEnv& env_;

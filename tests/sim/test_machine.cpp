@@ -2,6 +2,8 @@
 // The simulated CPU on its own: events, contexts under the baton, interrupts.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,7 @@ TEST(EventQueue, RunsInTimeOrderAndFifoAtTheSameTime) {
     q.at(10, [&] { order += "b"; });
     q.cancel(dropped);
     Nanos t;
-    std::function<void()> fn;
+    EventQueue::Callback fn;
     std::vector<Nanos> times;
     while (q.pop(t, fn)) {
         fn();
@@ -27,6 +29,41 @@ TEST(EventQueue, RunsInTimeOrderAndFifoAtTheSameTime) {
     EXPECT_EQ(order, "abc");
     EXPECT_EQ(times, (std::vector<Nanos>{10, 10, 20}));
     EXPECT_TRUE(q.empty());
+}
+
+// Timers re-armed all the time at a handful of times: every pop must be the
+// earliest (time, queueing order) still live, a stale id (ran, cancelled, or
+// its slot reused since) must cancel nothing, and the slots must not grow.
+TEST(EventQueue, KeepsItsOrderAndSizeUnderCancelAndReArmChurn) {
+    EventQueue q;
+    std::mt19937 rng(7);
+    std::set<std::pair<Nanos, int>> live;  // (time, queueing order)
+    std::vector<std::pair<EventQueue::Id, std::pair<Nanos, int>>> timers(8);
+    std::vector<EventQueue::Id> stale;
+    int ran = -1, order = 0;
+    Nanos now = 0;
+    for (int round = 0; round < 20000; ++round) {
+        auto& [id, key] = timers[rng() % timers.size()];
+        q.cancel(id);
+        live.erase(key);
+        stale.push_back(id);
+        q.cancel(stale[rng() % stale.size()]);
+        key = {now + rng() % 3, order++};
+        id = q.at(key.first, [&ran, o = key.second] { ran = o; });
+        live.insert(key);
+        if (rng() % 4 == 0) {
+            ASSERT_EQ(q.next_time(), live.begin()->first);
+            Nanos t;
+            EventQueue::Callback fn;
+            ASSERT_TRUE(q.pop(t, fn));
+            fn();
+            ASSERT_EQ(std::make_pair(t, ran), *live.begin());
+            live.erase(live.begin());
+            now = t;
+        }
+    }
+    EXPECT_EQ(q.size(), live.size());
+    EXPECT_LE(q.capacity(), timers.size());
 }
 
 TEST(Machine, SleepingContextsWakeInVirtualTimeOrder) {
