@@ -9,7 +9,7 @@ namespace sim {
 // stuck (its handler never clears it) and disabled, as the kernel does.
 static constexpr unsigned kIrqStormLimit = 10000;
 
-Machine::Machine(unsigned hz) : hz_(hz ? hz : 100), slots_(kIrqLines) {
+Machine::Machine(unsigned hz) : hz_(hz ? hz : 100) {
     auto w = std::make_unique<Task>();
     w->id = 0;
     w->name = "world";
@@ -68,12 +68,13 @@ void Machine::set_irq_line(unsigned line, bool level) {
 
 void Machine::set_ready(unsigned line) {
     const uint64_t bit = uint64_t(1) << (line % 64);
-    const bool ready = slots_[line].handler && !slots_[line].disabled;
+    const auto it = slots_.find(line);
+    const bool ready = it != slots_.end() && it->second.handler && !it->second.disabled;
     ready_[line / 64] = ready ? ready_[line / 64] | bit : ready_[line / 64] & ~bit;
 }
 
 int Machine::request_irq(unsigned line, IrqHandler h, void* cookie, std::string name) {
-    if (line >= slots_.size() || slots_[line].handler)
+    if (line >= kIrqLines || irq_installed(line))
         return -16;  // EBUSY: the line is taken and not shared
     slots_[line] = IrqSlot{h, cookie, std::move(name), 0, false};
     set_ready(line);
@@ -81,22 +82,22 @@ int Machine::request_irq(unsigned line, IrqHandler h, void* cookie, std::string 
 }
 
 bool Machine::free_irq(unsigned line, void* cookie) {
-    if (line >= slots_.size() || !slots_[line].handler || slots_[line].cookie != cookie)
+    const auto it = slots_.find(line);
+    if (it == slots_.end() || !it->second.handler || it->second.cookie != cookie)
         return false;
-    slots_[line] = IrqSlot{};
+    slots_.erase(it);
     set_ready(line);
     return true;
 }
 
 bool Machine::irq_installed(unsigned line) const {
-    return line < slots_.size() && slots_[line].handler;
+    const auto it = slots_.find(line);
+    return it != slots_.end() && it->second.handler;
 }
 
 void Machine::clear_irq(unsigned line) {
-    if (line < slots_.size()) {
-        slots_[line] = IrqSlot{};
+    if (slots_.erase(line))
         set_ready(line);
-    }
 }
 
 bool Machine::disable_irqs() {
@@ -137,11 +138,14 @@ void Machine::deliver_irqs() {
             }
         if (line == kIrqLines)
             return;
-        IrqSlot& s = slots_[line];
+        const IrqSlot& s = slots_.at(line);
         disable_irqs();
         in_irq_ = true;
         int r = s.handler(int(line), s.cookie);
         in_irq_ = false;
+        // (the handler may have freed its own line)
+        const auto it = slots_.find(line);
+        IrqSlot* after = it == slots_.end() ? nullptr : &it->second;
         // the handler returns with interrupts off; account, then go on
         Nanos off = now_ - irqs_off_since_;
         irqs_off_total_ += off;
@@ -152,11 +156,11 @@ void Machine::deliver_irqs() {
             storm_at = now_;
             storm = 0;
         }
-        if (r == 0)
-            ++s.unhandled;
-        if (++storm >= kIrqStormLimit) {
+        if (r == 0 && after)
+            ++after->unhandled;
+        if (++storm >= kIrqStormLimit && after) {
             std::fprintf(stderr, "irq %u: nobody cared; disabling IRQ #%u\n", line, line);
-            s.disabled = true;
+            after->disabled = true;
             set_ready(line);
         }
     }

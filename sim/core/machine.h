@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -159,7 +160,7 @@ private:
     uint64_t raised_[kIrqLines / 64] = {};  ///< lines at their active level
     uint64_t ready_[kIrqLines / 64] = {};   ///< lines with a handler, not disabled
     void set_ready(unsigned line);
-    std::vector<IrqSlot> slots_;
+    std::map<unsigned, IrqSlot> slots_;  ///< the lines that have a handler
     bool irq_enabled_ = true;
     bool in_irq_ = false;
     Nanos irqs_off_since_ = 0;

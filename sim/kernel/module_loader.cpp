@@ -26,7 +26,6 @@ struct Kept {
     bool in_use = false;          ///< a box has it loaded
     bool runnable = true;         ///< its protections are as mapped
     std::vector<PageRange> text;  ///< executable segments
-    PageRange data;               ///< the pages of the restored bytes
     uintptr_t start = 0;          ///< where the restored bytes begin
     std::vector<uint8_t> fresh;   ///< those bytes right after the mapping
 };
@@ -107,9 +106,6 @@ void protect(Kept& k, bool runnable) {
         return;
     for (const PageRange& r : k.text)
         mprotect(reinterpret_cast<void*>(r.lo), r.hi - r.lo, runnable ? r.prot : PROT_NONE);
-    if (k.data.hi > k.data.lo)
-        mprotect(reinterpret_cast<void*>(k.data.lo), k.data.hi - k.data.lo,
-                 runnable ? k.data.prot : PROT_READ);
     k.runnable = runnable;
 }
 
@@ -169,7 +165,6 @@ void* ModuleLoader::load(std::string* error) {
         k.path = path_;
         k.handle = h;
         k.text = s.text;
-        k.data = {page_floor(s.data_lo), page_ceil(s.data_hi), PROT_READ | PROT_WRITE};
         k.start = s.data_lo;
         k.fresh.resize(s.data_hi - s.data_lo);
         copy_raw(k.fresh.data(), reinterpret_cast<const void*>(k.start), k.fresh.size());
