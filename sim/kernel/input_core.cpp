@@ -117,11 +117,9 @@ int InputDevice::set_keycode(Machine& m, unsigned scancode, unsigned code) {
 
 std::vector<unsigned> InputDevice::held_keys() const {
     std::vector<unsigned> v;
-    if (key_down.none())  // (checked after every step of a fuzz input)
-        return v;
-    for (unsigned i = 0; i <= kKeyMax; ++i)
-        if (key_down.test(i))
-            v.push_back(i);
+    // (asked after every step of a fuzz input: the set bits only)
+    for (size_t i = key_down._Find_first(); i < key_down.size(); i = key_down._Find_next(i))
+        v.push_back(unsigned(i));
     return v;
 }
 

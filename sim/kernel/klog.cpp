@@ -17,19 +17,24 @@ std::string LogLine::message() const {
     return text;
 }
 
-void KernelLog::add(Nanos t, std::string text) {
+void KernelLog::add(Nanos t, std::string_view text) {
     // one record per line; the lines after the first keep the first's level
-    std::string prefix;
+    std::string_view prefix;
     if (text.size() >= 2 && text[0] == '\x01')
         prefix = text.substr(0, 2);
     if (!text.empty() && text.back() == '\n')
-        text.pop_back();
+        text.remove_suffix(1);
     size_t pos = 0;
     for (;;) {
-        size_t nl = text.find('\n', pos);
-        std::string part = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        dropped_ += append_bounded(lines_, LogLine{t, pos == 0 ? part : prefix + part}, kLimit);
-        if (nl == std::string::npos)
+        const size_t nl = text.find('\n', pos);
+        const std::string_view part = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+        std::string line;
+        line.reserve((pos == 0 ? 0 : prefix.size()) + part.size());
+        if (pos != 0)
+            line.append(prefix);
+        line.append(part);
+        dropped_ += append_bounded(lines_, LogLine{t, std::move(line)}, kLimit);
+        if (nl == std::string_view::npos)
             break;
         pos = nl + 1;
     }
@@ -47,13 +52,16 @@ void KernelLog::hex_dump(Nanos t, const char* level, const char* prefix, int row
     const auto* p = static_cast<const unsigned char*>(buf);
     if (rowsize != 16 && rowsize != 32)
         rowsize = 16;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string line;
     for (size_t i = 0; i < len; i += size_t(rowsize)) {
-        std::string line = std::string(level) + prefix;
-        size_t n = len - i < size_t(rowsize) ? len - i : size_t(rowsize);
+        const size_t n = len - i < size_t(rowsize) ? len - i : size_t(rowsize);
+        line.assign(level).append(prefix);
         for (size_t j = 0; j < n; ++j) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, j ? " %02x" : "%02x", p[i + j]);
-            line += hex;
+            if (j)
+                line += ' ';
+            line += kHex[p[i + j] >> 4];
+            line += kHex[p[i + j] & 15];
         }
         add(t, line);
     }

@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/bounded_log.h"
@@ -25,7 +26,7 @@ struct LogLine {
 class KernelLog {
 public:
     void vprintk(Nanos t, const char* fmt, va_list ap);
-    void add(Nanos t, std::string text);
+    void add(Nanos t, std::string_view text);
     /// The kernel's hex dump: rows of @rowsize bytes in lower-case hex, one log line each.
     void hex_dump(Nanos t, const char* level, const char* prefix, int rowsize, int groupsize,
                   const void* buf, size_t len);
