@@ -63,22 +63,22 @@ inline void EventQueue::remove_at(size_t i, Callback& out) {
     free_ = s;
 }
 
-EventQueue::Id EventQueue::at(Nanos t, Callback fn) {
-    uint32_t s;
+uint32_t EventQueue::acquire() {
     if (free_ != kNone) {
-        s = free_;
+        const uint32_t s = free_;
         free_ = slots_[s].pos;
-    } else {
-        if (slots_.size() > kSlotMask)
-            throw std::length_error("more than 16777215 events queued at once");
-        s = uint32_t(slots_.size());
-        slots_.emplace_back();
+        return s;
     }
-    Slot& slot = slots_[s];
-    slot.fn = std::move(fn);
-    heap_.push_back({});
+    if (slots_.size() > kSlotMask)
+        throw std::length_error("more than 16777215 events queued at once");
+    slots_.emplace_back();
+    return uint32_t(slots_.size() - 1);
+}
+
+EventQueue::Id EventQueue::enqueue(Nanos t, uint32_t s) {
+    heap_.push_back(Entry{0, 0, 0});
     sift_up(heap_.size() - 1, Entry{t, next_seq_++, s});
-    return (slot.generation << kSlotBits) | s;
+    return (slots_[s].generation << kSlotBits) | s;
 }
 
 void EventQueue::cancel(Id id) {

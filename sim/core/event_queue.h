@@ -31,7 +31,12 @@ public:
     }
 
     /// Queues @fn to run at @t; returns an id for cancel() (never 0).
-    Id at(Nanos t, Callback fn);
+    template <class F>
+    Id at(Nanos t, F&& fn) {
+        const uint32_t s = acquire();
+        slots_[s].fn.emplace(std::forward<F>(fn));  // in its slot at once: no move
+        return enqueue(t, s);
+    }
     /// Drops a queued event; an id that already ran, was cancelled, or 0 is ignored.
     void cancel(Id id);
     bool empty() const { return heap_.empty(); }
@@ -56,6 +61,16 @@ private:
         Nanos t;
         uint64_t seq;   ///< order of queueing: breaks ties in time
         uint32_t slot;
+        // Copied field by field: the heap moves entries all the time, and a
+        // whole-struct copy is a call to a checked memcpy under ASan.
+        Entry(Nanos t_, uint64_t seq_, uint32_t slot_) : t(t_), seq(seq_), slot(slot_) {}
+        Entry(const Entry& o) : t(o.t), seq(o.seq), slot(o.slot) {}
+        Entry& operator=(const Entry& o) {
+            t = o.t;
+            seq = o.seq;
+            slot = o.slot;
+            return *this;
+        }
     };
     struct Slot {
         Callback fn;
@@ -70,6 +85,10 @@ private:
     /// Takes heap_[i] out of the heap and frees its slot; its callable goes
     /// to @out, which must be empty (nothing of the caller's runs meanwhile).
     void remove_at(size_t i, Callback& out);
+    /// A free slot (its callable empty), made if none is left.
+    uint32_t acquire();
+    /// Queues the event in slot @s at @t.
+    Id enqueue(Nanos t, uint32_t s);
 
     std::vector<Entry> heap_;
     std::vector<Slot> slots_;

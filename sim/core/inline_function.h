@@ -23,11 +23,18 @@ public:
     template <class F, class Fn = std::decay_t<F>,
               class = std::enable_if_t<!std::is_same_v<Fn, InlineFunction> && std::is_invocable_r_v<R, Fn&, Args...>>>
     InlineFunction(F&& f) {  // NOLINT: converts from any callable, like std::function
-        static_assert(sizeof(Fn) <= Capacity, "the callable's capture is too big for the inline storage");
-        static_assert(alignof(Fn) <= alignof(std::max_align_t), "the callable is over-aligned");
-        static_assert(std::is_nothrow_move_constructible_v<Fn>, "the callable must move without throwing");
-        ::new (static_cast<void*>(buf_)) Fn(std::forward<F>(f));
-        ops_ = &kOps<Fn>;
+        construct(std::forward<F>(f));
+    }
+
+    /// Holds @f from now on, made in place (no move of a temporary).
+    template <class F>
+    void emplace(F&& f) {
+        if constexpr (std::is_same_v<std::decay_t<F>, InlineFunction>) {
+            *this = std::move(f);
+        } else {
+            reset();
+            construct(std::forward<F>(f));
+        }
     }
 
     InlineFunction(InlineFunction&& o) noexcept { take(o); }
@@ -56,6 +63,15 @@ public:
     }
 
 private:
+    template <class F, class Fn = std::decay_t<F>>
+    void construct(F&& f) {
+        static_assert(sizeof(Fn) <= Capacity, "the callable's capture is too big for the inline storage");
+        static_assert(alignof(Fn) <= alignof(std::max_align_t), "the callable is over-aligned");
+        static_assert(std::is_nothrow_move_constructible_v<Fn>, "the callable must move without throwing");
+        ::new (static_cast<void*>(buf_)) Fn(std::forward<F>(f));
+        ops_ = &kOps<Fn>;
+    }
+
     struct Ops {
         R (*call)(void*, Args&&...);
         void (*move_to)(void* from, void* to) noexcept;  ///< moves, then destroys the source
