@@ -120,11 +120,6 @@ void Machine::restore_irqs(bool enabled) {
     }
 }
 
-void Machine::interrupt_point() {
-    if (irq_enabled_ && !in_irq_)
-        deliver_irqs();
-}
-
 void Machine::deliver_irqs() {
     Nanos storm_at = now_;
     unsigned storm = 0;
