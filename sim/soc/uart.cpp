@@ -4,7 +4,9 @@
 namespace sim {
 
 Uart::Uart(Machine& m, uint32_t base, unsigned irq_line, uint64_t uart_clock_hz)
-    : m_(m), base_(base), irq_line_(irq_line), clock_hz_(uart_clock_hz) {}
+    : m_(m), base_(base), irq_line_(irq_line), clock_hz_(uart_clock_hz) {
+    reformat();
+}
 
 void Uart::attach(SerialLink* link) {
     link_ = link;
@@ -17,6 +19,7 @@ void Uart::reset() {
     lcr_ = 0x03;
     cfg2c_ = cfg38_ = 0;
     div_ = 4;
+    reformat();
     rx_.clear();
     overrun_flag_ = error_flag_ = false;
     timeout_pending_ = false;
@@ -26,13 +29,16 @@ void Uart::reset() {
     update_irq();
 }
 
-LineFormat Uart::format() const {
+// The line format follows the line control and divisor registers; it is
+// asked for at every byte, so it is worked out when they change.
+void Uart::reformat() {
     LineFormat f;
     f.baud = uint32_t(clock_hz_ / (16ull * (div_ ? div_ : 1)));
     f.data_bits = uint8_t(5 + (lcr_ & 0x03));
     f.stop_bits = (lcr_ & 0x04) ? 2 : 1;
     f.parity = (lcr_ & 0x08) ? ((lcr_ & 0x10) ? 'E' : 'O') : 'N';
-    return f;
+    format_ = f;
+    char_time_ = f.char_time();
 }
 
 size_t Uart::trigger() const {
@@ -55,7 +61,7 @@ void Uart::arm_timeout() {
     timeout_pending_ = false;
     if (rx_.empty())
         return;
-    timeout_event_ = m_.events().at(m_.now() + 4 * format().char_time(), [this] {
+    timeout_event_ = m_.events().at(m_.now() + 4 * char_time_, [this] {
         timeout_event_ = 0;
         timeout_pending_ = !rx_.empty();
         update_irq();
@@ -155,9 +161,11 @@ void Uart::write(uint32_t off, uint32_t value) {
         break;
     case LCR:
         lcr_ = v;
+        reformat();
         break;
     case CLKDIV:
         div_ = value;
+        reformat();
         break;
     case CFG2C:
         cfg2c_ = v;

@@ -31,7 +31,7 @@ public:
     /// A byte arrives from the line (its stop bit has just ended).
     void receive(uint8_t b, bool error);
 
-    LineFormat format() const;
+    LineFormat format() const { return format_; }
     uint8_t ier() const { return ier_; }
     uint8_t lcr() const { return lcr_; }
     uint32_t divisor() const { return div_; }
@@ -46,6 +46,7 @@ private:
     void update_irq();
     void start_shift(uint8_t b);
     void arm_timeout();
+    void reformat();
 
     Machine& m_;
     uint32_t base_;
@@ -55,6 +56,8 @@ private:
 
     uint8_t ier_ = 0, fcr_ = 0, lcr_ = 0x03, cfg2c_ = 0, cfg38_ = 0;
     uint32_t div_ = 4;
+    LineFormat format_;  ///< what lcr_ and div_ give
+    Nanos char_time_ = 0;
     std::deque<uint8_t> rx_;
     uint8_t rbr_last_ = 0;
     bool overrun_flag_ = false, error_flag_ = false;
