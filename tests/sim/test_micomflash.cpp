@@ -4,6 +4,8 @@
 // drives and when, the clock it sets up, and how it fails.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -44,9 +46,12 @@ std::string join_lines(const std::vector<std::string>& lines) {
     return s;
 }
 
-/// Writes @bytes to a fresh file in the test's temporary folder.
+/// Writes @bytes to a fresh file in the test's temporary folder, named
+/// after the test too: the two builds' runs of a test may run side by side.
 std::string image_file(const std::string& tag, const std::vector<uint8_t>& bytes) {
-    const std::string path = ::testing::TempDir() + "micomflash_" + tag + ".bin";
+    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(test.begin(), test.end(), '/', '_');
+    const std::string path = ::testing::TempDir() + "micomflash_" + tag + "_" + test + ".bin";
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return path;

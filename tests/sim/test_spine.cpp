@@ -385,6 +385,8 @@ TEST(FreshLoad, RestoredImageEqualsAFreshMappingAndAnUnloadedOneCannotRun) {
         EXPECT_EQ(init, nullptr);  // the module's symbols stay its own
     }
     ModuleLoader kept(path, true);
+    if (!kept.restoring())
+        GTEST_SKIP() << "this build maps the module anew at every load";
     std::string error;
     void* restored = kept.load(&error);
     ASSERT_NE(restored, nullptr) << error;
