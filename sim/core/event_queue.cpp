@@ -93,6 +93,19 @@ void EventQueue::cancel(Id id) {
     // destroyed here, with the queue whole again: its captures may queue or cancel
 }
 
+bool EventQueue::reschedule(Id id, Nanos t) {
+    const uint64_t s = id & kSlotMask;
+    if (s >= slots_.size() || slots_[s].generation != id >> kSlotBits)
+        return false;  // ran or cancelled already (or 0)
+    const size_t i = slots_[s].pos;
+    const Entry e{t, next_seq_++, uint32_t(s)};  // queued anew
+    if (i > 0 && before(e, heap_[(i - 1) / 2]))
+        sift_up(i, e);
+    else
+        sift_down(i, e);
+    return true;
+}
+
 bool EventQueue::pop(Nanos& t, Callback& fn) {
     fn.reset();  // what it held may queue or cancel: done before the queue is taken apart
     if (heap_.empty())

@@ -39,6 +39,10 @@ public:
     }
     /// Drops a queued event; an id that already ran, was cancelled, or 0 is ignored.
     void cancel(Id id);
+    /// Moves a queued event to @t, keeping its id and callable: the same as
+    /// cancelling it and queueing it anew (it runs after the events queued
+    /// for @t before now), without remaking it.  False when @id is not queued.
+    bool reschedule(Id id, Nanos t);
     bool empty() const { return heap_.empty(); }
     /// Time of the earliest event; only valid when !empty().
     Nanos next_time() const { return heap_.front().t; }

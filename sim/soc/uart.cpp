@@ -56,12 +56,17 @@ void Uart::update_irq() {
 // A receive FIFO below its trigger level raises the interrupt anyway once no
 // byte has arrived or been read for four character times.
 void Uart::arm_timeout() {
-    m_.events().cancel(timeout_event_);
-    timeout_event_ = 0;
     timeout_pending_ = false;
-    if (rx_.empty())
+    if (rx_.empty()) {
+        m_.events().cancel(timeout_event_);
+        timeout_event_ = 0;
         return;
-    timeout_event_ = m_.events().at(m_.now() + 4 * char_time_, [this] {
+    }
+    // (every byte received moves it: the pending one is moved, not remade)
+    const Nanos due = m_.now() + 4 * char_time_;
+    if (m_.events().reschedule(timeout_event_, due))
+        return;
+    timeout_event_ = m_.events().at(due, [this] {
         timeout_event_ = 0;
         timeout_pending_ = !rx_.empty();
         update_irq();

@@ -43,13 +43,19 @@ TEST(EventQueue, KeepsItsOrderAndSizeUnderCancelAndReArmChurn) {
     int ran = -1, order = 0;
     Nanos now = 0;
     for (int round = 0; round < 20000; ++round) {
-        auto& [id, key] = timers[rng() % timers.size()];
-        q.cancel(id);
+        const size_t k = rng() % timers.size();
+        auto& [id, key] = timers[k];
+        const bool move = rng() % 2;  // rescheduled, or cancelled and queued anew
         live.erase(key);
-        stale.push_back(id);
-        q.cancel(stale[rng() % stale.size()]);
+        if (!move) {
+            q.cancel(id);
+            stale.push_back(id);
+        }
+        if (!stale.empty())
+            q.cancel(stale[rng() % stale.size()]);
         key = {now + rng() % 3, order++};
-        id = q.at(key.first, [&ran, o = key.second] { ran = o; });
+        if (!move || !q.reschedule(id, key.first))
+            id = q.at(key.first, [&ran, &timers, k] { ran = timers[k].second.second; });
         live.insert(key);
         if (rng() % 4 == 0) {
             ASSERT_EQ(q.next_time(), live.begin()->first);
