@@ -18,7 +18,6 @@
 namespace sim {
 
 namespace {
-Box* g_box = nullptr;
 
 constexpr uint32_t kUart0 = 0x6C200, kUart1 = 0x6CD00;
 constexpr unsigned kMicomMajor = 75;
@@ -63,12 +62,11 @@ private:
     Box& b_;
 };
 
-Box* Box::current() { return g_box; }
 
 Box::Box(BoxConfig cfg) : cfg_(std::move(cfg)) {
-    if (g_box)
+    if (current_)
         std::fprintf(stderr, "fpsim: only one box per process\n");
-    g_box = this;
+    current_ = this;
     if (cfg_.module_path.empty())
         cfg_.module_path = FP_SIM_MODULE_PATH;
     loader_ = std::make_unique<ModuleLoader>(cfg_.module_path, cfg_.restore_module_image);
@@ -122,8 +120,8 @@ Box::~Box() {
     // the micom's pending timers are cancelled in the machine's event queue
     micom_.reset();
     m_.reset();
-    if (g_box == this)
-        g_box = nullptr;
+    if (current_ == this)
+        current_ = nullptr;
 }
 
 void Box::bug(const std::string& what) {
@@ -195,13 +193,9 @@ bool Box::copy_to_user(void* to, const void* from, size_t n) {
     return true;
 }
 
-void Box::enter_kernel() {
-    Task* t = m_->current();
-    if (t->aborting && !t->is_world && !m_->in_irq()) {
-        m_->restore_irqs(true);
-        std::longjmp(t->abort_jmp, 1);
-    }
-    m_->interrupt_point();
+void Box::abort_current() {
+    m_->restore_irqs(true);
+    std::longjmp(m_->current()->abort_jmp, 1);
 }
 
 // --------------------------------------------------------------- module

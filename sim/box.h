@@ -72,7 +72,7 @@ public:
     Box& operator=(const Box&) = delete;
 
     /// The box the kernel entry points of the current host process act on.
-    static Box* current();
+    static Box* current() { return current_; }
 
     // ---- parts ----
     Machine& machine() { return *m_; }
@@ -163,9 +163,18 @@ public:
     using PowerOffFn = void (*)();
     PowerOffFn pm_power_off = nullptr;
     /// Calls from an aborted context never return to the driver.
-    void enter_kernel();
+    void enter_kernel() {
+        // (inline: every platform call and register access comes here)
+        const Task* t = m_->current();
+        if (t->aborting && !t->is_world && !m_->in_irq())
+            abort_current();
+        m_->interrupt_point();
+    }
 
 private:
+    static inline Box* current_ = nullptr;
+    /// The running context's box lost power: it unwinds, never returning.
+    [[noreturn]] void abort_current();
     class MicomPort;
     struct FdEntry;
     void reset_kernel_state();
