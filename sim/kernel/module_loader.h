@@ -12,9 +12,10 @@
 //    right to run the module's code away (its text becomes inaccessible),
 //    so that a stale pointer to a function of the module faults as it would
 //    on an unmapped image.  Its data stays accessible (taking that away too
-//    cost an eighth of a boot): stale data pointers are caught instead by the
-//    check of what the module left registered at every unload.  A harness that boots thousands of boxes
-//    saves the dynamic linker's work and the page faults of a new mapping.
+//    cost an eighth of a boot): stale data pointers are caught instead by
+//    the check of what the module left registered at every unload.  A
+//    harness that boots thousands of boxes saves the dynamic linker's work
+//    and the page faults of a new mapping.
 #pragma once
 
 #include <cstddef>
