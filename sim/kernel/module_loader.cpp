@@ -35,15 +35,10 @@ Kept& kept() {
     return k;
 }
 
-uintptr_t page_floor(uintptr_t a) {
-    static const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    return a & ~(page - 1);
-}
+const uintptr_t kPage = uintptr_t(sysconf(_SC_PAGESIZE));
 
-uintptr_t page_ceil(uintptr_t a) {
-    static const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    return (a + page - 1) & ~(page - 1);
-}
+uintptr_t page_floor(uintptr_t a) { return a & ~(kPage - 1); }
+uintptr_t page_ceil(uintptr_t a) { return page_floor(a + kPage - 1); }
 
 /// The loaded object of @handle, found by its load address.
 struct Segments {
@@ -141,15 +136,14 @@ ModuleLoader::ModuleLoader(std::string path, bool restore) : path_(std::move(pat
 
 void* ModuleLoader::load(std::string* error) {
     Kept& k = kept();
-    if (k.handle && (k.in_use || (restore_ && k.path != path_))) {
-        if (k.in_use) {
-            *error = "the module is loaded by another box of this process";
-            return nullptr;
-        }
-        drop_kept();
+    if (k.in_use) {
+        *error = "the module is loaded by another box of this process";
+        return nullptr;
     }
+    // (a mapping of the kept file would be the kept image itself)
+    if (!restore_ || k.path != path_)
+        drop_kept();
     if (!restore_) {
-        drop_kept();  // a mapping of the same file would be the kept one
         void* h = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!h)
             *error = dlerror();

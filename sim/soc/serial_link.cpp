@@ -81,15 +81,11 @@ void SerialLink::micom_start_next() {
             // the byte arrives as its stop bit ends, and the next one starts:
             // one event (a byte on the line costs the box no second one)
             m_.events().at(end, [this, v, error] {
-                if (deliver_to_host)
-                    deliver_to_host(v, error);
+                to_host(v, error);
                 micom_start_next();
             });
             for (int i = 1; i < copies; ++i)
-                m_.events().at(end + Nanos(i) * micom_format.char_time(), [this, v, error] {
-                    if (deliver_to_host)
-                        deliver_to_host(v, error);
-                });
+                m_.events().at(end + Nanos(i) * micom_format.char_time(), [this, v, error] { to_host(v, error); });
             return;
         }
     }

@@ -100,6 +100,10 @@ private:
     uint64_t seed_;
     std::unique_ptr<std::mt19937_64> rng_;  ///< seeded when a fault first needs it
     std::mt19937_64& rng();
+    void to_host(uint8_t b, bool error) {
+        if (deliver_to_host)
+            deliver_to_host(b, error);
+    }
     uint64_t faults_injected_ = 0;
 };
 
