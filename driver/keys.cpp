@@ -26,15 +26,36 @@ constexpr fp_default_key fp_default_keys[] = {
 constexpr int fp_default_key_count = sizeof(fp_default_keys) / sizeof(fp_default_keys[0]);
 
 /*
- * The press code of the last event the validity gate dropped while no press
- * was pending, and whether there is one.  The release of such a key carries
- * the pair swapped, and its key byte may well be valid (0x99 is no key,
- * its complement 0x66 is): without this memory it would pass the gate as a
- * new press that is never released.  Kept outside fp_priv, whose layout is
- * fixed.
+ * What the decoder remembers of the events it did not take, beside the
+ * pending press.  Kept outside fp_priv, whose layout is fixed.
+ *
+ * A key whose press the gate dropped (0x99 is no key byte) is let go with
+ * the pair swapped, and that key byte may be valid (0x66 is): the release
+ * must not pass as a new press that is never released, so the dropped
+ * press is remembered and its release dropped too.  But a release whose
+ * press the driver saw and did not take (a key held while the driver
+ * starts, or the press that drew "bad code?") is itself dropped by the
+ * gate; remembered as a press, it would eat the next real press of that
+ * key.  So the decoder also keeps the press code of the last event it was
+ * given, whatever became of it, and a dropped event that is that event's
+ * release is forgotten at once.
+ *
+ * A held key's events follow each other within the micom's repeat interval
+ * (about 110 ms) and its release comes within one more.  A dropped press
+ * that nothing followed for longer is forgotten: its release is not
+ * coming, and the next tap of a key whose press was lost on the line must
+ * not be taken for it.
  */
-constinit static uint16_t dropped_press;
-constinit static int dropped_press_known;
+struct fp_key_memory {
+	uint16_t last_press;		/* press code of the last event, any */
+	uint16_t dropped_press;		/* press code of a press the gate dropped */
+	int dropped_known;		/* dropped_press holds one */
+	unsigned long dropped_at;	/* jiffies when it was dropped */
+};
+constinit static fp_key_memory key_memory = {};
+
+/* How long a dropped press waits for its release: two repeat intervals and more. */
+#define FP_DROPPED_PRESS_MS 300
 
 /* The power frame of the front panel: 02 12 12 00 FF and its checksum. */
 static constexpr uint8_t front_power_frame[6] = { 0x02, 0x12, 0x12, 0x00, 0xFF, 0xC7 };
@@ -90,15 +111,26 @@ static void rescue_step(fp_priv_t *priv, uint32_t key)
 	}
 }
 
+static int dropped_press_expired(void)
+{
+	const unsigned long ticks = (FP_DROPPED_PRESS_MS * kp_hz() + 999) / 1000;
+
+	return (long)(kp_jiffies() - key_memory.dropped_at) > (long)ticks;
+}
+
 void fp_key_event(fp_priv_t *priv, const uint8_t k[6])
 {
 	const uint16_t press = (uint16_t)(k[3] << 8 | k[4]);
 	const uint16_t swapped = (uint16_t)(k[4] << 8 | k[3]);
+	const uint16_t previous = key_memory.last_press;
 	/* Every event ends the memory of a dropped press; its release is
 	 * dropped as well (the front panel's power frame never is). */
-	const int release_of_dropped = dropped_press_known && swapped == dropped_press;
+	const int release_of_dropped = key_memory.dropped_known &&
+				       swapped == key_memory.dropped_press &&
+				       !dropped_press_expired();
 
-	dropped_press_known = 0;
+	key_memory.last_press = press;
+	key_memory.dropped_known = 0;
 	if (is_front_power_frame(k)) {
 		/* The front panel's power key: always a complete press and
 		 * release, whatever is pending; it carries no valid key byte,
@@ -116,12 +148,13 @@ void fp_key_event(fp_priv_t *priv, const uint8_t k[6])
 		 * the remote's or the front keys' bytes. */
 		if (priv->last_key == 0 || priv->last_key == press) {
 			if (!fp_valid_key_byte(k[3])) {
-				/* part of the pending-press state: kept only
-				 * once keys are reported (a key let go during
-				 * the start must not eat its next press) */
-				if (priv->last_key == 0 && priv->input_ready) {
-					dropped_press = press;
-					dropped_press_known = 1;
+				/* With no press pending, a dropped event is
+				 * the release of the last event's key, or
+				 * the press of a key that is no key. */
+				if (priv->last_key == 0 && swapped != previous) {
+					key_memory.dropped_press = press;
+					key_memory.dropped_known = 1;
+					key_memory.dropped_at = kp_jiffies();
 				}
 				return;
 			}

@@ -52,7 +52,7 @@ constexpr uint8_t kKeyBytes[] = {0x01, 0x02, 0x03, 0x20, 0x21, 0x22, 0x23, 0x24,
 /// What one soak run did, summed over the runs of `soak --jobs`.
 struct SoakTotals {
     double hours = 0, wall = 0;
-    uint64_t events = 0, faults = 0;
+    uint64_t events = 0, faults = 0, taps = 0;
     unsigned failures = 0;
     bool interrupted = false;
 };
@@ -103,11 +103,12 @@ public:
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
         uint64_t faults = faults_ + box_->primary().faults_injected() + box_->isp().faults_injected();
         std::printf("soak: seed %llu, %.1f simulated hours in %.1f wall seconds, %llu events, %llu faults "
-                    "injected, %u failures%s\n",
+                    "injected, %llu clean taps, %u failures%s\n",
                     (unsigned long long)options_.seed, seconds(box_->now()) / 3600.0, wall,
-                    (unsigned long long)events_, (unsigned long long)faults, failures_,
-                    g_interrupted ? " (interrupted)" : "");
-        return SoakTotals{seconds(box_->now()) / 3600.0, wall, events_, faults, failures_, g_interrupted != 0};
+                    (unsigned long long)events_, (unsigned long long)faults, (unsigned long long)taps_,
+                    failures_, g_interrupted ? " (interrupted)" : "");
+        return SoakTotals{seconds(box_->now()) / 3600.0, wall, events_, faults, taps_, failures_,
+                          g_interrupted != 0};
     }
 
 private:
@@ -150,6 +151,8 @@ private:
             const uint8_t key = kKeyBytes[pick(sizeof kKeyBytes)];
             box_->micom().press_key(key, Nanos(50 + pick(700)) * 1_ms, chance(0.1) ? 0x12 : 0x5F);
             box_->run_for(1_s);
+            if (chance(0.25))
+                check_clean_tap();
             break;
         }
         case 6: case 7: {  // the kernel asks the micom for its clock
@@ -201,6 +204,7 @@ private:
             // a clean press lets any key the noise left held go
             box_->micom().press_key(0x49, 100_ms);
             box_->run_for(1_s);
+            check_clean_tap();
             break;
         }
         case 13: {  // power off with a wake-up time a few minutes ahead
@@ -257,6 +261,31 @@ private:
             box_->run_for(Nanos(30 + pick(600)) * 1_s);
             break;
         }
+    }
+
+    // Liveness: whatever came before, after a quiet second a clean tap of a
+    // valid key reaches user space as exactly that press and that release.
+    void check_clean_tap() {
+        box_->run_for(1_s);
+        if (!box_->module_loaded() || box_->input().registered().empty())
+            return;
+        const uint8_t key = kKeyBytes[pick(sizeof kKeyBytes)];
+        const unsigned code = priv()->keymap[key];
+        const auto& ev = box_->input().registered()[0]->received();
+        const size_t from = ev.size();
+        box_->micom().press_key(key, 80_ms);  // shorter than the repeat interval
+        box_->run_for(500_ms);
+        std::string got;
+        for (size_t i = from; i < ev.size(); ++i)
+            if (ev[i].type == sim::kEvKey)
+                got += " " + std::to_string(ev[i].code) + "/" + std::to_string(ev[i].value);
+        const std::string want = " " + std::to_string(code) + "/1 " + std::to_string(code) + "/0";
+        if (got != want) {
+            char what[64];
+            std::snprintf(what, sizeof what, "a clean tap of key byte %02X after a quiet line", key);
+            fail(what + std::string(": user space read") + (got.empty() ? " nothing" : got) + ", not" + want);
+        }
+        ++taps_;
     }
 
     // The simulator's memory is flat: what a boot, a context or a flash takes
@@ -317,6 +346,7 @@ private:
     double early_hours_ = 0;
     uint64_t events_ = 0, faults_ = 0;
     unsigned failures_ = 0;
+    uint64_t taps_ = 0;  ///< clean taps checked
 };
 
 /// The shells' exit status for a run: 1 a check failed, 130 ended by SIGINT.
@@ -399,6 +429,7 @@ int run_soak_jobs(const ToolOptions& options, double hours, unsigned jobs) {
         sum.hours += t.hours;
         sum.events += t.events;
         sum.faults += t.faults;
+        sum.taps += t.taps;
         sum.failures += t.failures;
         sum.interrupted = sum.interrupted || t.interrupted;
     }
@@ -406,10 +437,11 @@ int run_soak_jobs(const ToolOptions& options, double hours, unsigned jobs) {
     sum.failures += lost;
     sum.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     std::printf("soak: %u runs, seeds %llu to %llu, %.1f simulated hours in %.1f wall seconds "
-                "(%.0f simulated hours a wall minute), %llu events, %llu faults injected, %u failures%s\n",
+                "(%.0f simulated hours a wall minute), %llu events, %llu faults injected, %llu clean taps, %u "
+                "failures%s\n",
                 jobs, (unsigned long long)options.seed, (unsigned long long)(options.seed + jobs - 1), sum.hours,
                 sum.wall, sum.wall > 0 ? sum.hours * 60.0 / sum.wall : 0.0, (unsigned long long)sum.events,
-                (unsigned long long)sum.faults, sum.failures, sum.interrupted ? " (interrupted)" : "");
+                (unsigned long long)sum.faults, (unsigned long long)sum.taps, sum.failures, sum.interrupted ? " (interrupted)" : "");
     return soak_status(sum);
 }
 

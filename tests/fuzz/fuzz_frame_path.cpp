@@ -5,7 +5,8 @@
 //
 // Input: a flags byte (bit 0: the input device is not registered yet, as
 // during start-up; bit 1: a rescue hand-shake is armed), a seed byte for
-// the pauses, then the bytes the micom sends.
+// the pauses, then the bytes the micom sends.  At the end, after a quiet
+// second, a clean tap of the last valid key byte sent must come through whole.
 #include "fuzz_box.h"
 
 using namespace fuzz;
@@ -30,6 +31,7 @@ struct Pauses {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 4096)
         return -1;
+    fuzz::report_clean_taps_at_exit();
     fuzz::Input in(data, size);
     const uint8_t flags = in.byte();
     Pauses pauses{0x9E3779B9u ^ in.byte()};
@@ -42,8 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 2)
         p.rescue_state = 1;
 
+    uint8_t tap_key = 0x49;  // the last valid key byte sent
     while (!in.empty()) {
-        box.primary().micom_send(in.byte());
+        const uint8_t b = in.byte();
+        for (uint8_t k : fuzz::kValidKeys)
+            if (b == k)
+                tap_key = b;
+        box.primary().micom_send(b);
         if (Nanos pause = pauses.next()) {
             // let the bytes queued so far go out, then keep the line quiet
             while (box.primary().micom_busy())
@@ -66,5 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::check_state_words(p);  // the frame path never touches the ISP words
     if (p.isp_rx_count != 0)
         fuzz::fail("the frame path stored ISP bytes (isp_rx_count %d)", p.isp_rx_count);
+    fuzz::check_clean_tap(fb, tap_key);
+    fuzz::check_syncs(fb.input());
     return 0;
 }

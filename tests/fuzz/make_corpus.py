@@ -45,6 +45,7 @@ write(fp, "noise_then_frame", b"\x00\x00\x33\xAA\xAA\xDF\x20" + TIME_2013 + b"\x
 write(fp, "cut_frames", b"\x00\x07" + TIME_2013[:6] + key(0x49, 0xB6)[:5] + BOOTINFO)
 write(fp, "bad_address", b"\x00\x00" + key(0x49, 0xB6, 0x34) + key(0x49, 0xB6, 0x12))
 write(fp, "bad_code", b"\x00\x00" + key(0x20, 0xDF) + key(0x21, 0xDE) + key(0x21, 0xDE))
+write(fp, "release_after_lost_press", b"\x00\x00" + key(0xB6, 0x49))
 
 # ---- key decoder: operations (press 0, repeat 1, release 2, raw 3, power 4,
 # input ready 5, rescue 6, remap 7; bits 3-4 the address, bit 7 a pause)
@@ -60,6 +61,8 @@ write(kd, "rescue_choice", [0x06, 0x00, 4, 0x01, 0x02, 0x06, 0x00, 18, 0x00, 3])
 write(kd, "remap_zero", [0x07, 0x20, 8, 0x00, 3, 0x02])
 write(kd, "raw_events", [0x43, 0x01, 0x00, 0x5F, 0x44, 0xBB, 0x43, 0x01, 0x00, 0x34, 0x49, 0xB6])
 write(kd, "front_address_and_pause", [0x08, UP, 0x89, 50, 0x0A])
+write(kd, "key_held_through_start", [0x05, 0x00, UP, 0x0D, 0x02])
+write(kd, "lost_release_then_other_key", [0x00, 3, 0x00, 4, 0x02])
 
 # ---- ISP path: operations, the byte modulo 6 (ioctl 0, micom bytes 1,
 # rx count 2, write 3, wait 4, sync 5); bit 6 of a write: a long one

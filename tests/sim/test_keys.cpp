@@ -174,10 +174,13 @@ TEST(Keys, FrontPowerFrameIsAWholePressWhateverIsPending) {
             EXPECT_EQ(lines[i].level(), 6);
         }
 
-    // before the input device is ready it reports nothing
+    // before the input device is ready it reports nothing; once it is, again
     p->input_ready = 0;
     micom_sends(b.box, kFrontPower);
     EXPECT_EQ(keys_read(b.box).size(), 7u);
+    p->input_ready = 1;
+    micom_sends(b.box, kFrontPower);
+    EXPECT_EQ(keys_read(b.box).size(), 9u);
     EXPECT_TRUE(b.box.bugs().empty());
 }
 
@@ -218,6 +221,9 @@ TEST(Keys, InvalidKeyBytesAreDroppedWithoutAWord) {
     // the two hex dumps, nothing else
     EXPECT_EQ(log_messages(b.box, from).size(), 2u);
     EXPECT_EQ(count_containing(b.box, "ir raw data: ", from), 2u);
+    micom_sends(b.box, press(0x49));
+    micom_sends(b.box, release(0x49));
+    EXPECT_EQ(keys_read(b.box), (Keys{{kUp, kPress}, {kUp, kRelease}}));
 }
 
 // 0x99 and 0xFE are no key bytes, but their complements are (0x66
@@ -245,6 +251,45 @@ TEST(Keys, TheReleaseOfADroppedPressIsDroppedToo) {
     EXPECT_TRUE(input(b.box).held_keys().empty());
 }
 
+// A release whose press the driver saw but did not take is dropped at the
+// gate; it must not be remembered as a press that eats the key's next press.
+TEST(Keys, AReleaseWhosePressWasNotTakenEatsNoLaterPress) {
+    Booted b;
+    fp_priv_t* p = priv(b.box);
+    // the press that drew "bad code?": KEY_0's release was lost, then KEY_1
+    micom_sends(b.box, press(0x20));
+    micom_sends(b.box, press(0x21));
+    micom_sends(b.box, release(0x21));
+    EXPECT_EQ(count_containing(b.box, "bad code?"), 1u);
+    for (int i = 0; i < 2; ++i) {
+        micom_sends(b.box, press(0x21));
+        micom_sends(b.box, release(0x21));
+    }
+    EXPECT_EQ(keys_read(b.box), (Keys{{kKey0, kPress}, {kKey0, kRelease}, {kKey1, kPress}, {kKey1, kRelease},
+                                      {kKey1, kPress}, {kKey1, kRelease}}));
+    EXPECT_EQ(p->last_key, 0);
+}
+
+// A tap whose press the line lost leaves its release, which looks like the
+// press of 0xB6 (no key); the next press of the key looks like that one's
+// release.  Within the repeat interval it is taken for it; after a pause it
+// is a press again.
+TEST(Keys, APressLostOnTheLineCostsAtMostTheNextTap) {
+    Booted b;
+    micom_sends(b.box, release(0x49));
+    micom_sends(b.box, press(0x49));  // at once: taken for the release
+    micom_sends(b.box, release(0x49));
+    EXPECT_TRUE(keys_read(b.box).empty());
+    micom_sends(b.box, press(0x49));
+    micom_sends(b.box, release(0x49));
+    micom_sends(b.box, release(0x49));  // again a press lost on the line, then a pause
+    b.box.run_for(400_ms);
+    micom_sends(b.box, press(0x49));
+    micom_sends(b.box, release(0x49));
+    EXPECT_EQ(keys_read(b.box), (Keys{{kUp, kPress}, {kUp, kRelease}, {kUp, kPress}, {kUp, kRelease}}));
+    EXPECT_TRUE(input(b.box).held_keys().empty());
+}
+
 TEST(Keys, BeforeTheInputDeviceIsReadyOnlyTheRescueStepRuns) {
     Booted b;
     fp_priv_t* p = priv(b.box);
@@ -264,6 +309,12 @@ TEST(Keys, BeforeTheInputDeviceIsReadyOnlyTheRescueStepRuns) {
     EXPECT_EQ(p->rescue_choice, 3);
     EXPECT_EQ(p->last_key, 0);
     EXPECT_TRUE(keys_read(b.box).empty());
+    // the start ends: the next press is reported (0x22's release was not taken)
+    micom_sends(b.box, release(0x22));
+    p->input_ready = 1;
+    micom_sends(b.box, press(0x22));
+    micom_sends(b.box, release(0x22));
+    EXPECT_EQ(keys_read(b.box), (Keys{{kKey2, kPress}, {kKey2, kRelease}}));
 }
 
 TEST(Keys, RescueStepTakesTheFirstRescueKeyAndThenTheChoice) {
@@ -347,6 +398,10 @@ TEST(Keys, RemapThroughTheInputLayerChangesTheReportedCodeAndTheRescueStep) {
     EXPECT_EQ(code, 113u);  // neighbours untouched
     ASSERT_EQ(dev.get_keycode(0x05, &code), 0);
     EXPECT_EQ(code, kDvd);
+    micom_sends(b.box, release(0x44));
+    micom_sends(b.box, press(0x45));
+    micom_sends(b.box, release(0x45));
+    EXPECT_EQ(keys_read(b.box), (Keys{{113, kPress}, {113, kRelease}}));
 }
 
 TEST(RemoteSession, StartClockKeysRemapAndRescue) {

@@ -318,6 +318,8 @@ TEST(Receive, OnTheIspPathFrameBytesMeanNothingToTheFramePath) {
     EXPECT_TRUE(keys_read(box).empty());
     EXPECT_EQ(p->last_key, 0);
     box.run_process("close", [&] { return int(box.sys_close(fd)); });
+    micom_sends(box, key_frame(0x49, 0xB6));
+    EXPECT_EQ(keys_read(box), (Keys{{kUp, 1}}));
     EXPECT_TRUE(box.bugs().empty());
 }
 
