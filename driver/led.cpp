@@ -33,6 +33,8 @@ void set_led(const char *text, fp_priv_t *priv)
 
 void set_LED(const char *mode)
 {
+	if (!mode)
+		return; /* another module's NULL: nothing to send */
 	set_led(mode, &fp_priv);
 }
 

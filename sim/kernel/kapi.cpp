@@ -361,12 +361,17 @@ kp_task* kp_kthread_create(kp_thread_fn fn, void* data, const char* name) {
     if (b.faults.kthread_fail)
         return nullptr;
     Machine& m = b.machine();
+    might_sleep(b, "kthread_create");
     Task* t = m.spawn(name, [&m, fn, data] {
         // a thread stopped before it ever ran does not run its function
         if (m.current()->should_stop)
             return -4;  // EINTR
         return fn(data);
     }, false, true);
+    // kthreadd makes the thread while the caller sleeps: whatever else is
+    // runnable runs meanwhile (in no virtual time here)
+    m.set_sleeping(false);
+    m.block(m.now());
     return reinterpret_cast<kp_task*>(t);
 }
 

@@ -104,6 +104,12 @@ TEST_F(Led, WritesSendThePatternCodesOfTheMode) {
     EXPECT_EQ(led_frames(box)[0].code, 0x04);
     EXPECT_EQ(led_frames(box)[1].code, 0x05);
     EXPECT_EQ(led(), "2\n");
+    // a NULL text from another module sends nothing; the next text is taken
+    box.call_export<void>("set_LED", static_cast<const char*>(nullptr));
+    box.run_for(20_ms);
+    EXPECT_EQ(led_frames(box).size(), 2u);
+    EXPECT_EQ(led(), "2\n");
+    EXPECT_EQ(hex(codes_after(2, "3\n")), "07");
 }
 
 TEST_F(Led, NumbersOutsideTheModesAreIgnoredAndTextsWithoutOneSetMode0) {
@@ -193,6 +199,40 @@ TEST_F(Led, SecondStartrescueWhileBlinkingIsIgnored) {
     EXPECT_EQ(codes, "00 06 03 ");
 
     // the module's stop ends the one thread; it leaves nothing behind
+    ASSERT_EQ(box.unload_module(), 0);
+    EXPECT_EQ(blink_threads(box), 0u);
+    EXPECT_TRUE(box.leftovers().empty()) << testing::PrintToString(box.leftovers());
+    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+}
+
+// Two writers race across the thread's creation, which sleeps: the one that
+// loses stops its own thread, which never runs, and the winner's blinks.
+TEST_F(Led, TwoWritersRacingStartOneBlinkThread) {
+    Machine& m = box.machine();
+    auto writer = [this] {
+        const long fd = box.sys_open("/proc/startrescue");
+        const long r = box.sys_write(fd, "1\n", 2);
+        box.sys_close(fd);
+        return int(r);
+    };
+    const Nanos t0 = box.now();
+    Task* a = m.spawn("writer-a", writer, true);
+    Task* b = m.spawn("writer-b", writer, true);
+    ASSERT_TRUE(m.run_until_done(a));
+    ASSERT_TRUE(m.run_until_done(b));
+    EXPECT_EQ(a->result, 2);
+    EXPECT_EQ(b->result, 2);
+    m.release(a);
+    m.release(b);
+    std::vector<Task*> blink;
+    for (Task* t : m.live_tasks())
+        if (t->is_kthread && t->name == "blink")
+            blink.push_back(t);
+    ASSERT_EQ(blink.size(), 1u);
+    EXPECT_EQ(*static_cast<void**>(box.module_symbol("tblink")), static_cast<void*>(blink[0]));
+    box.run_for(t0 + 60 * kTick - box.now());
+    EXPECT_EQ(led_frames(box).size(), 1u);  // one thread: one change of mode
+
     ASSERT_EQ(box.unload_module(), 0);
     EXPECT_EQ(blink_threads(box), 0u);
     EXPECT_TRUE(box.leftovers().empty()) << testing::PrintToString(box.leftovers());
