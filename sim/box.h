@@ -24,7 +24,12 @@
 #include "soc/serial_link.h"
 #include "soc/uart.h"
 
+struct kp_wait_queue_head;
+
 namespace sim {
+
+/// How many waiters are linked into the wait queue @q.
+size_t wait_queue_waiters(const kp_wait_queue_head* q);
 
 struct BoxConfig {
     unsigned hz = 100;                 ///< kernel tick rate

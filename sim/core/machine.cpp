@@ -204,6 +204,8 @@ void Machine::enter(void* task) {
     Task* t = static_cast<Task*>(task);
     if (!t->aborting && setjmp(t->abort_jmp) == 0)
         t->result = t->body();
+    else if (t->wait_entry && t->unlink_wait)
+        t->unlink_wait(t);  // unwound in its sleep: out of the wait queue
     t->machine->exit_current();  // switches away for good
 }
 

@@ -53,6 +53,11 @@ struct Task {
     std::unique_ptr<Context> context;  ///< its stack, freed with the Task
     class Machine* machine = nullptr;
     std::jmp_buf abort_jmp;
+    /// The wait-queue entry the context is linked into (prepare_to_wait), and
+    /// the kernel's function that unlinks it: a context unwound in its sleep
+    /// leaves no entry (on its stack) behind in the queue.
+    void* wait_entry = nullptr;
+    void (*unlink_wait)(Task*) = nullptr;
 };
 
 using IrqHandler = int (*)(int irq, void* cookie);

@@ -33,10 +33,13 @@ struct SimLock {
     int held;
 };
 
+struct SimWaitHead;
+
 struct SimWaitEntry {
     Task* task;
     SimWaitEntry* next;
     SimWaitEntry* prev;
+    SimWaitHead* head;
     int queued;
 };
 
@@ -67,6 +70,14 @@ void unlink_entry(SimWaitHead* h, SimWaitEntry* e) {
         h->last = e->prev;
     e->next = e->prev = nullptr;
     e->queued = 0;
+    if (e->task && e->task->wait_entry == e)
+        e->task->wait_entry = nullptr;
+}
+
+/// A context unwound while linked into a wait queue: its entry goes.
+void unlink_aborted(Task* t) {
+    SimWaitEntry* e = static_cast<SimWaitEntry*>(t->wait_entry);
+    unlink_entry(e->head, e);
 }
 
 void might_sleep(Box& b, const char* what) {
@@ -140,6 +151,9 @@ void kp_prepare_to_wait(kp_wait_queue_head* q, kp_wait_entry* w) {
         b.bug("wait queue used before initialisation");
     e->task = b.machine().current();
     if (!e->queued) {
+        e->head = h;
+        e->task->wait_entry = e;
+        e->task->unlink_wait = unlink_aborted;
         e->prev = h->last;
         e->next = nullptr;
         if (h->last)
@@ -512,3 +526,14 @@ int kp_reg_poll32(uint32_t kseg1_addr, uint32_t bits, unsigned int limit_us) {
 }
 
 }  // extern "C"
+
+namespace sim {
+
+size_t wait_queue_waiters(const kp_wait_queue_head* q) {
+    size_t n = 0;
+    for (const SimWaitEntry* e = reinterpret_cast<const SimWaitHead*>(q)->first; e; e = e->next)
+        ++n;
+    return n;
+}
+
+}  // namespace sim

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "box.h"
 #include "core/machine.h"
+#include "kernel/kp_time.h"
+#include "kernel/kp_wait.h"
 
 using namespace sim;
 
@@ -148,4 +151,36 @@ TEST(Machine, AbortedContextsNeverRunAgain) {
         m.run_for(2_s);
     }
     EXPECT_FALSE(resumed);
+}
+
+// A context unwound in its sleep (the box goes away) takes its wait-queue
+// entry, which lives on its stack, out of the queue.
+TEST(Machine, AContextUnwoundInAWaitQueueLeavesNoEntryBehind) {
+    kp_wait_queue_head q;
+    Box box;
+    Machine& m = box.machine();
+    kp_init_waitqueue_head(&q);
+    auto waiter = [&q] {
+        kp_wait_entry w;
+        kp_init_wait_entry(&w);
+        kp_prepare_to_wait(&q, &w);
+        kp_schedule_timeout(1000);
+        kp_finish_wait(&q, &w);
+        return 0;
+    };
+    Task* a = m.spawn("a", waiter, true);
+    Task* b = m.spawn("b", waiter, true);
+    m.run_for(10_ms);
+    ASSERT_EQ(wait_queue_waiters(&q), 2u);
+    m.abort_all();
+    EXPECT_EQ(wait_queue_waiters(&q), 0u);
+    m.release(a);
+    m.release(b);
+    // the queue still works for the next waiter
+    Task* c = m.spawn("c", waiter, true);
+    m.run_for(10_ms);
+    EXPECT_EQ(wait_queue_waiters(&q), 1u);
+    m.run_until_done(c);  // its time-out ends the wait
+    m.release(c);
+    EXPECT_EQ(wait_queue_waiters(&q), 0u);
 }
