@@ -219,6 +219,13 @@ void Box::clear_faults() {
 }
 
 int Box::boot() {
+    if (halted_) {
+        // The CPU halted while the micom kept the box on (the power-off
+        // reached no micom: /dev/micom was open).  Nothing of that kernel
+        // runs again: a start takes a power cycle, as pulling the plug
+        // would, and finds a fresh kernel and a freshly loaded driver.
+        power_off_now();
+    }
     if (!powered_) {
         // switched on by hand: a fresh start, as when the micom switches it
         // on; the contexts that lost power unwind before their image goes

@@ -350,3 +350,31 @@ TEST(PowerLifetime, ANewBoxAfterOneLeftSwitchedOffLoadsAFreshModule) {
     EXPECT_TRUE(box.last_unload_unmapped());
     EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
 }
+
+// A power-off while /dev/micom is open sends nothing: the micom keeps the box
+// on while its CPU halts.  For boot a halted box is off: it starts afresh.
+TEST(PowerLifetime, BootAfterAHaltWithTheMicomStillOnStartsAfresh) {
+    Box box;
+    ASSERT_EQ(box.boot(), 0);
+    ASSERT_EQ(box.proc_write("led", "3\n"), 2);
+    long fd = -1;
+    box.run_process("isp", [&] {
+        fd = box.sys_open("/dev/micom");
+        return 0;
+    });
+    ASSERT_GE(fd, 0);
+    box.poweroff();
+    box.run_for(20_ms);
+    EXPECT_TRUE(box.micom().box_power());
+    const unsigned boots = box.boots();
+    ASSERT_EQ(box.boot(), 0);
+    EXPECT_EQ(box.boots(), boots + 1);
+    EXPECT_EQ(box.proc_read("led").data, "1\n");  // a fresh driver
+    EXPECT_EQ(priv(box)->isp_mode, 0);
+    box.micom().press_key(0x49, 50_ms);
+    box.run_for(200_ms);
+    EXPECT_EQ(keys_read(box), (std::vector<std::pair<unsigned, int>>{{103, 1}, {103, 0}}));
+    ASSERT_EQ(box.unload_module(), 0);
+    EXPECT_TRUE(box.leftovers().empty()) << testing::PrintToString(box.leftovers());
+    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+}
