@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The micom's clock and wake-up alarm: reading and setting the clock,
-// storing a wake-up time for the next power-off, the boot information.
+// storing a wake-up time for the next power-off, the boot information, and
+// the clock display.
+#include "clock.h"
 #include "frame.h"
 #include "fp_wait.h"
 #include "proc_text.h"
@@ -71,6 +73,16 @@ int settime_proc_write(kp_file *file, const char *ubuf, unsigned long count, voi
 	return (int)count;
 }
 
+int clock_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
+{
+	static constexpr uint8_t payload[2] = { 0x03, 0x03 };
+
+	(void)file;
+	(void)ubuf;
+	send_cmd(CMD_CLOCK, payload, 2, (fp_priv_t *)data);
+	return (int)count;
+}
+
 unsigned long get_RTC_time(void)
 {
 	fp_priv_t *priv = &fp_priv;
@@ -137,13 +149,4 @@ unsigned long get_ALARM_time(void)
 
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	return t;
-}
-
-int get_power_status(void)
-{
-	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
-	int state = fp_priv.power_state;
-
-	kp_spin_unlock_irqrestore(&fp_lock, flags);
-	return state;
 }

@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: MIT
 // Module start and stop, the driver state and the module globals.
+#include "clock.h"
 #include "frame.h"
 #include "fp_wait.h"
+#include "isp_device.h"
 #include "keys.h"
+#include "led.h"
+#include "parser.h"
+#include "power.h"
 #include "proc_text.h"
+#include "rescue.h"
 #include "uart.h"
 
 #define FP_IRQ 10

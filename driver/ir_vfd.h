@@ -1,7 +1,7 @@
 /* SPDX-License-Identifier: MIT */
 /*
- * The front-panel driver: its one state record, its module globals and the
- * entry points of every unit.  The micom (the front panel's microcontroller)
+ * The front-panel driver: its one state record and its module globals.
+ * Each unit declares its own functions in a header of its own.  The micom (the front panel's microcontroller)
  * is reached through two SoC UARTs: the primary one carries micom frames, the
  * alternate one (the ISP link) the flash-programming traffic while /dev/micom
  * is open.
@@ -69,47 +69,9 @@ struct fp_priv_t {
 	uint32_t keymap[256];           /* the input device's live key-code table */
 };
 
-/* ---- module globals (ir_vfd.cpp and the units named) ---- */
+/* ---- module globals (ir_vfd.cpp) ---- */
 extern struct fp_priv_t fp_priv;
 extern kp_spinlock fp_lock;             /* the driver lock */
-extern uint32_t ir_keycode[256];        /* keys.cpp: default key map */
-extern kp_task *tblink;                 /* led.cpp: the blink thread, or NULL */
-extern int32_t led_status;              /* led.cpp */
 extern int32_t micom_major;
-extern const kp_file_ops micom_fops;    /* isp_device.cpp */
-
-
-/* ---- units ---- */
-/* keys.cpp */
-void init_keys(void);
-void fp_key_event(fp_priv_t *priv, const uint8_t k[6]);
-/* parser.cpp */
-int fp_isr(int irq, void *cookie);
-int fp_isr_lumeta(int irq, void *cookie);
-void fp_read_device(fp_priv_t *priv);
-/* clock.cpp */
-void Gettime(fp_priv_t *priv);
-void set_time(const char *text, fp_priv_t *priv, int source);
-int settime_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
-/* led.cpp */
-void set_led(const char *text, fp_priv_t *priv);
-int led_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
-int led_proc_read(char *page, char **start, long off, int count, int *eof, void *data);
-int startrescue_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
-int kblink(void *data);
-/* Stops the blink thread, if one runs, and waits for its end; process context, lock not held. */
-void stop_blink(void);
-/* power.cpp */
-void micom_off(void);
-int reboot_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
-int deepstandby_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
-int clock_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
-int vfd_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
-int model_proc_read(char *page, char **start, long off, int count, int *eof, void *data);
-int rescue_proc_read(char *page, char **start, long off, int count, int *eof, void *data);
-/* isp_device.cpp */
-int enableisp_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
-/* isp_transport.cpp: the ISP receive rules, fed byte by byte by the parser */
-void isp_receive_byte(fp_priv_t *priv, uint8_t b);
 
 #endif

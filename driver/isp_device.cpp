@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 // /dev/micom, the door to the micom's flash programmer, and /proc/enableisp.
+#include "isp_device.h"
 #include "frame.h"
+#include "parser.h"
 #include "fp_wait.h"
 #include "isp_transport.h"
 #include "micom_ioctl.h"
 #include "proc_text.h"
+#include "rescue.h"
 #include "uart.h"
 
 #define FP_ISP_IRQ 71

@@ -33,5 +33,7 @@ void isp_send_std_checksum(fp_priv_t *priv, const uint8_t *bytes, int len);
 void isp_send_data(fp_priv_t *priv, const uint8_t *bytes, size_t count);
 /* Waits (at most @ticks) for an answer to complete, then reads @word under the lock. */
 int32_t isp_await(fp_priv_t *priv, const int32_t *word, long ticks);
+/* The ISP receive rules, fed byte by byte by the parser; interrupt context, lock held. */
+void isp_receive_byte(fp_priv_t *priv, uint8_t b);
 
 #endif

@@ -2,6 +2,7 @@
 // The key decoder: key events from the micom become input events.
 #include "keys.h"
 #include "frame.h"
+#include "rescue.h"
 
 constinit uint32_t ir_keycode[256];
 
@@ -88,29 +89,6 @@ static int is_front_power_frame(const uint8_t k[6])
 	return 1;
 }
 
-/* The rescue hand-shake's key side: two rescue keys make a choice. */
-static void rescue_step(fp_priv_t *priv, uint32_t key)
-{
-	int choice;
-
-	switch (key) {
-	case KEY_VOLUMEUP: choice = 1; break;
-	case KEY_0:        choice = 0; break;
-	case KEY_1:        choice = 2; break;
-	case KEY_2:        choice = 3; break;
-	default:           return;
-	}
-	if (priv->rescue_state == 1) {
-		priv->rescue_state = 2;
-		kp_wake_up_interruptible(&priv->rescue_queue);
-	} else if (priv->rescue_state == 2) {
-		priv->rescue_state = 0;
-		priv->rescue_answered = 1;
-		priv->rescue_choice = choice;
-		kp_wake_up_interruptible(&priv->rescue_queue);
-	}
-}
-
 static int dropped_press_expired(void)
 {
 	const unsigned long ticks = (FP_DROPPED_PRESS_MS * kp_hz() + 999) / 1000;
@@ -190,5 +168,5 @@ void fp_key_event(fp_priv_t *priv, const uint8_t k[6])
 		}
 	}
 
-	rescue_step(priv, priv->keymap[k[3]]);
+	fp_rescue_key(priv, priv->keymap[k[3]]);
 }

@@ -62,5 +62,11 @@ extern const int fp_default_key_count;
 
 /* 1 when @b is one of the key bytes of the default key map. */
 int fp_valid_key_byte(uint8_t b);
+/* Writes the default key map's 43 entries into ir_keycode. */
+void init_keys(void);
+/* The key decoder: one key event k[0..5]; interrupt context, driver lock held. */
+void fp_key_event(fp_priv_t *priv, const uint8_t k[6]);
+
+extern uint32_t ir_keycode[256];        /* the default key map */
 
 #endif

@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The front-panel LEDs: four modes chosen by command, and the blink thread.
+// The front-panel LEDs: four modes chosen by command.
+#include "led.h"
 #include "frame.h"
 #include "proc_text.h"
 
-#define FP_BLINK_TICKS 50
-
-constinit kp_task *tblink = nullptr;
 constinit int32_t led_status = 1;
 
 /* LED pattern codes sent for each mode, in order; 0xFF ends a list. */
@@ -61,57 +59,4 @@ int led_proc_read(char *page, char **start, long off, int count, int *eof, void 
 	 * kernel then does not call again within the same read(). */
 	*eof = 1;
 	return kp_snprintf(page, 64, "%d\n", led_status);
-}
-
-int kblink(void *data)
-{
-	fp_priv_t *priv = (fp_priv_t *)data;
-	int phase = 1;
-
-	for (;;) {
-		if (kp_kthread_should_stop())
-			return 0;
-		kp_schedule_timeout_interruptible(FP_BLINK_TICKS);
-		/* also once more after being told to stop in the sleep */
-		if (phase) {
-			set_led("0", priv);
-			phase = 0;
-		} else {
-			set_led("1", priv);
-			phase = 1;
-		}
-	}
-}
-
-void stop_blink(void)
-{
-	if (tblink) {
-		kp_kthread_stop(tblink); /* waits until the thread has ended */
-		tblink = nullptr;
-	}
-}
-
-int startrescue_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
-{
-	kp_task *task;
-	unsigned long flags;
-
-	(void)file;
-	(void)ubuf;
-	if (tblink)
-		return (int)count; /* one blink thread at a time: it keeps running */
-	task = kp_kthread_create(kblink, data, "blink");
-	if (!task)
-		return (int)count;
-	flags = kp_spin_lock_irqsave(&fp_lock);
-	if (!tblink) {
-		tblink = task;
-		task = nullptr;
-	}
-	kp_spin_unlock_irqrestore(&fp_lock, flags);
-	if (task)
-		kp_kthread_stop(task); /* another writer won the race; ours never ran */
-	else
-		kp_wake_up_process(tblink);
-	return (int)count;
 }

@@ -2,7 +2,9 @@
 // The receive path: both UART interrupt handlers and the parser they call.
 // The parser drains the UART inside the interrupt, with the driver lock
 // held, and returns only between frames.
+#include "parser.h"
 #include "frame.h"
+#include "isp_transport.h"
 #include "keys.h"
 #include "ratelimit.h"
 #include "uart.h"

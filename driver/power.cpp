@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Power-off, reboot, deep standby, the clock display, the rescue
-// hand-shake's reader and the box's identification.
+// Power-off, reboot, deep standby, the power key's toggle and the box's
+// identification.
+#include "power.h"
 #include "frame.h"
-#include "fp_wait.h"
-
-#define FP_RESCUE_WAIT1_TICKS 200
-#define FP_RESCUE_WAIT2_TICKS 100
 
 constinit int have_RF = 0;
 constinit const char *put_version = "150";
@@ -45,16 +42,6 @@ int deepstandby_proc_write(kp_file *file, const char *ubuf, unsigned long count,
 	return (int)count;
 }
 
-int clock_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
-{
-	static constexpr uint8_t payload[2] = { 0x03, 0x03 };
-
-	(void)file;
-	(void)ubuf;
-	send_cmd(CMD_CLOCK, payload, 2, (fp_priv_t *)data);
-	return (int)count;
-}
-
 int vfd_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data)
 {
 	(void)file;
@@ -76,38 +63,6 @@ int model_proc_read(char *page, char **start, long off, int count, int *eof, voi
 	return kp_snprintf(page, 64, "%s\n", put_model);
 }
 
-int rescue_proc_read(char *page, char **start, long off, int count, int *eof, void *data)
-{
-	fp_priv_t *priv = (fp_priv_t *)data;
-	unsigned long flags;
-	int len;
-
-	(void)start;
-	(void)count;
-	*eof = 1;
-	if (off > 0)
-		return 0; /* one hand-shake per read(), not one per call */
-
-	flags = kp_spin_lock_irqsave(&fp_lock);
-	priv->rescue_state = 1; /* also re-arms a hand-shake left half done */
-	kp_spin_unlock_irqrestore(&fp_lock, flags);
-
-	kp_printk("\x01" "6wait[1]\n");
-	fp_wait_event_timeout(&priv->rescue_queue, [priv] { return priv->rescue_choice != 0; },
-			      FP_RESCUE_WAIT1_TICKS);
-	kp_printk("\x01" "6wait[2]\n");
-	if (priv->rescue_state == 2 && priv->rescue_choice == 0)
-		fp_wait_event_timeout(&priv->rescue_queue,
-				      [priv] { return priv->rescue_choice != 0; },
-				      FP_RESCUE_WAIT2_TICKS);
-	kp_printk("\x01" "6wait finished\n");
-
-	len = kp_snprintf(page, 64, "%d\n", priv->rescue_answered == 1 ? priv->rescue_choice : 255);
-	priv->rescue_answered = 0;
-	priv->rescue_choice = 0;
-	return len;
-}
-
 const char *get_tavix_model(void)
 {
 	return put_model;
@@ -121,4 +76,13 @@ const char *get_put_version(void)
 int get_have_RF(void)
 {
 	return have_RF;
+}
+
+int get_power_status(void)
+{
+	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
+	int state = fp_priv.power_state;
+
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	return state;
 }

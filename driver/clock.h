@@ -1,0 +1,16 @@
+/* SPDX-License-Identifier: MIT */
+/* The micom's clock, the wake-up alarm and the clock display. */
+#ifndef FP_CLOCK_H
+#define FP_CLOCK_H
+
+#include "ir_vfd.h"
+
+/* Asks the micom for its clock; the parser applies the answer. */
+void Gettime(fp_priv_t *priv);
+/* Sends a clock record built from @text (from /proc/settime or set_RTC_time). */
+void set_time(const char *text, fp_priv_t *priv, int source);
+int settime_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
+/* /proc/vfdclock: the micom shows its clock on the display. */
+int clock_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);
+
+#endif
