@@ -19,11 +19,9 @@
 #define FP_MINORS 256
 
 constinit fp_priv_t fp_priv{};
+constinit fp_local_t fp_local{};
 constinit kp_spinlock fp_lock{};
 constinit int32_t micom_major = 75;
-
-/* The power-off hook found at start, given back at stop if ours is still in place. */
-constinit static kp_power_off_t fp_saved_power_off;
 
 /** struct fp_proc_def - one /proc entry of the driver. */
 struct fp_proc_def {
@@ -62,7 +60,7 @@ static void remove_proc_entries(fp_priv_t *priv)
 
 static void install_power_off(void)
 {
-	fp_saved_power_off = kp_get_pm_power_off();
+	fp_local.saved_power_off = kp_get_pm_power_off();
 	kp_set_pm_power_off(micom_off);
 }
 
@@ -70,7 +68,7 @@ static void install_power_off(void)
 static void withdraw_power_off(void)
 {
 	if (kp_get_pm_power_off() == micom_off)
-		kp_set_pm_power_off(fp_saved_power_off);
+		kp_set_pm_power_off(fp_local.saved_power_off);
 }
 
 static void describe_input_device(fp_priv_t *priv)

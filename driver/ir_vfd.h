@@ -11,6 +11,7 @@
 
 #include "fp_exports.h"
 #include "kernel/kernel.h"
+#include "ratelimit.h"
 
 /**
  * struct fp_priv_t - the driver state, one instance (fp_priv).
@@ -18,12 +19,12 @@
  * Start-up clears it to zero.  Fields are guarded by fp_lock (the driver
  * lock) unless noted; the receive parser writes the answer fields from the
  * UART interrupt, requesters sleep on the wait queues until it has.
- * State words of the ISP answer rules hold 0 (idle), 1 (armed, or answered
- * without acknowledgement) or 6 (acknowledged).
+ * State words of the ISP answer rules hold MICOM_ISP_IDLE (0), MICOM_ISP_ARMED
+ * (1: armed, or answered without acknowledgement) or MICOM_ISP_ACK (6).
  */
 struct fp_priv_t {
 	int32_t input_ready;            /* 1 once the input device is registered */
-	int32_t rescue_state;           /* 0 idle, 1 armed by a reader, 2 first key seen */
+	int32_t rescue_state;           /* FP_RESCUE_IDLE, _ARMED or _FIRST_KEY (rescue.h) */
 	int32_t isp_mode;               /* 1 while /dev/micom is open */
 	int32_t isp_sync_pending;       /* 1 while the micom's 0xAA sync answer is awaited */
 	int32_t isp_checksum_state;
@@ -69,8 +70,45 @@ struct fp_priv_t {
 	uint32_t keymap[256];           /* the input device's live key-code table */
 };
 
+struct isp_rule;
+
+/**
+ * struct fp_key_memory - what the key decoder remembers of the events it
+ * did not take, beside the pending press (keys.cpp says why).
+ */
+struct fp_key_memory {
+	uint16_t last_press;            /* press code of the last event, any */
+	uint16_t dropped_press;         /* press code of a press the gate dropped */
+	int32_t dropped_known;          /* dropped_press holds one */
+	unsigned long dropped_at;       /* jiffies when it was dropped */
+};
+
+/**
+ * struct fp_local_t - the rest of the driver state, one instance (fp_local).
+ *
+ * fp_priv keeps the layout that other modules and tools know; what the
+ * driver keeps beyond it is here.  Zero at load, and not cleared by the
+ * start.
+ */
+struct fp_local_t {
+	/* the power-off hook found at start, given back at stop; start and stop only */
+	kp_power_off_t saved_power_off;
+	/* 1 while an open of /dev/micom holds interrupt 71; open and release only */
+	int32_t isp_irq_owned;
+	/* the answer rule of the last ISP command sent (isp_transport.cpp); fp_lock */
+	const struct isp_rule *isp_armed_rule;
+	/* the key decoder's; interrupt context, fp_lock */
+	struct fp_key_memory keys;
+	/* warnings logged at most once a second; fp_lock */
+	struct fp_ratelimit isp_mode_warning;   /* a frame not sent: /dev/micom is open */
+	struct fp_ratelimit cut_warning;        /* a frame cut short */
+	struct fp_ratelimit checksum_warning;   /* a frame with a bad checksum, dropped */
+	struct fp_ratelimit tx_stuck_warning;   /* a byte dropped: the transmitter never drained */
+};
+
 /* ---- module globals (ir_vfd.cpp) ---- */
 extern struct fp_priv_t fp_priv;
+extern struct fp_local_t fp_local;
 extern kp_spinlock fp_lock;             /* the driver lock */
 extern int32_t micom_major;
 

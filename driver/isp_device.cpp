@@ -14,11 +14,9 @@
 #define FP_EBUSY 16
 #define ISP_WRITE_MAX 512
 
-/* 1 while the open of /dev/micom holds interrupt 71. */
-constinit static int isp_irq_owned;
-
 /* The frame that makes the normal firmware hand over to its flash programmer. */
-static constexpr uint8_t isp_handover_frame[6] = { 0xAA, 0x20, 0x42, CTRL_ISP, 0x00, 0x6D };
+static constexpr uint8_t isp_handover_payload[] = { CTRL_ISP, 0x00 };
+static constexpr fp_frame isp_handover_frame = make_frame(CMD_CONTROL, isp_handover_payload);
 
 static int micom_open(kp_inode *inode, kp_file *file)
 {
@@ -66,7 +64,7 @@ static int micom_open(kp_inode *inode, kp_file *file)
 		kp_printk("\x01" "6fp_micom: cannot register IRQ 11\n");
 		return 0;
 	}
-	isp_irq_owned = 1;
+	fp_local.isp_irq_owned = 1;
 	uart_reg_write(priv->uart_alt_base, UART_IER, UART_IER_RDI);
 	return 0;
 }
@@ -84,9 +82,9 @@ static int micom_release(kp_inode *inode, kp_file *file)
 	uart_reg_write(priv->uart_alt_base, UART_IER, 0);
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 
-	if (isp_irq_owned) {
+	if (fp_local.isp_irq_owned) {
 		kp_free_irq(FP_ISP_IRQ, priv);
-		isp_irq_owned = 0;
+		fp_local.isp_irq_owned = 0;
 	}
 	uart_reg_write(priv->uart_base, UART_IER, UART_IER_RDI);
 	return 0;
@@ -129,12 +127,40 @@ static long send_block_command(fp_priv_t *priv, int32_t *state, uint8_t code, un
 	return 0;
 }
 
-/* Standard frames: 01 LEN COM data SUM 03; no answer rule serves them. */
-static constexpr uint8_t std_reset[] = { 0x01, 0x01, 0x00, 0xFF, 0x03 };
-static constexpr uint8_t std_freq_set[] = { 0x01, 0x05, 0x90, 0x02, 0x00, 0x00, 0x05, 0x64, 0x03 };
-static constexpr uint8_t std_checksum[] = { 0x01, 0x07, 0xB0, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xFF, 0x0B, 0x03 };
-static constexpr uint8_t std_chip_erase[] = { 0x01, 0x01, 0x20, 0xDF, 0x03 };
-static constexpr uint8_t std_program[] = { 0x01, 0x07, 0x40, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xFF, 0x7B, 0x03 };
+/** struct std_frame - a standard frame of the flash programmer, and its length. */
+struct std_frame {
+	uint8_t bytes[12];
+	int len;
+};
+
+/*
+ * Standard frames: 01, LEN (the command and its data), COM, data, SUM (the
+ * byte that makes LEN + COM + data + SUM 0 modulo 256), 03.  No answer rule
+ * serves them.
+ */
+template <typename... Data>
+static constexpr std_frame make_std_frame(uint8_t com, Data... data)
+{
+	const uint8_t body[] = { (uint8_t)(sizeof...(data) + 1), com, (uint8_t)data... };
+	std_frame f{};
+	uint8_t sum = 0;
+
+	f.bytes[f.len++] = 0x01;
+	for (uint8_t b : body) {
+		f.bytes[f.len++] = b;
+		sum = (uint8_t)(sum + b);
+	}
+	f.bytes[f.len++] = (uint8_t)(0x100 - sum);
+	f.bytes[f.len++] = 0x03;
+	return f;
+}
+
+/* code flash 0000-3FFF: the checksum and programming ranges */
+static constexpr std_frame std_reset = make_std_frame(0x00);
+static constexpr std_frame std_freq_set = make_std_frame(0x90, 0x02, 0x00, 0x00, 0x05);
+static constexpr std_frame std_checksum = make_std_frame(0xB0, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xFF);
+static constexpr std_frame std_chip_erase = make_std_frame(0x20);
+static constexpr std_frame std_program = make_std_frame(0x40, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xFF);
 
 static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 {
@@ -179,7 +205,7 @@ static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 	case MICOM_ISP_BLOCK_VERIFY_STATUS:
 		return put_word(arg, isp_await(priv, &priv->isp_verify_state, ISP_WAIT_TICKS));
 	case MICOM_ISP_STD_RESET:
-		isp_send_frame(priv, &priv->isp_std_reset_state, std_reset, sizeof(std_reset));
+		isp_send_frame(priv, &priv->isp_std_reset_state, std_reset.bytes, std_reset.len);
 		return 0;
 	case MICOM_ISP_STD_RESET_STATUS:
 		return put_word(arg, isp_await(priv, &priv->isp_std_reset_state, ISP_WAIT_TICKS));
@@ -187,10 +213,10 @@ static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 		uart_reg_write(priv->uart_base, UART_CLKDIV, UART_CLKDIV_START);
 		return 0;
 	case MICOM_ISP_STD_FREQ_SET:
-		isp_send_frame(priv, &priv->isp_std_freq_state, std_freq_set, sizeof(std_freq_set));
+		isp_send_frame(priv, &priv->isp_std_freq_state, std_freq_set.bytes, std_freq_set.len);
 		return 0;
 	case MICOM_ISP_STD_CHECKSUM:
-		isp_send_std_checksum(priv, std_checksum, sizeof(std_checksum));
+		isp_send_std_checksum(priv, std_checksum.bytes, std_checksum.len);
 		return 0;
 	case MICOM_ISP_STD_CHECKSUM_STATUS:
 		return put_word(arg, isp_await(priv, &priv->isp_std_checksum_state,
@@ -201,12 +227,12 @@ static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 		kp_spin_unlock_irqrestore(&fp_lock, flags);
 		return put_word(arg, value);
 	case MICOM_ISP_STD_CHIP_ERASE:
-		isp_send_frame(priv, &priv->isp_std_erase_state, std_chip_erase, sizeof(std_chip_erase));
+		isp_send_frame(priv, &priv->isp_std_erase_state, std_chip_erase.bytes, std_chip_erase.len);
 		return 0;
 	case MICOM_ISP_STD_CHIP_ERASE_STATUS:
 		return put_word(arg, isp_await(priv, &priv->isp_std_erase_state, ISP_WAIT_TICKS));
 	case MICOM_ISP_STD_PROGRAM:
-		isp_send_frame(priv, &priv->isp_std_program_state, std_program, sizeof(std_program));
+		isp_send_frame(priv, &priv->isp_std_program_state, std_program.bytes, std_program.len);
 		return 0;
 	case MICOM_ISP_STD_PROGRAM_STATUS:
 		return put_word(arg, isp_await(priv, &priv->isp_std_program_state, ISP_WAIT_TICKS));
@@ -245,8 +271,8 @@ int enableisp_proc_write(kp_file *file, const char *ubuf, unsigned long count, v
 	(void)ubuf;
 	stop_blink(); /* the LEDs must not be driven during the hand-over */
 	flags = kp_spin_lock_irqsave(&fp_lock);
-	for (uint8_t b : isp_handover_frame)
-		UARTputchar(b, priv);
+	for (int i = 0; i < isp_handover_frame.len; i++)
+		UARTputchar(isp_handover_frame.bytes[i], priv);
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	return (int)count;
 }

@@ -2,6 +2,7 @@
 // The ISP link: sending, the answer rules, awaiting an answer.
 #include "fp_wait.h"
 #include "isp_transport.h"
+#include "micom_ioctl.h"
 #include "uart.h"
 
 /** struct isp_rule - an answer rule: its state word and where its answer completes. */
@@ -26,16 +27,15 @@ static constexpr isp_rule isp_rules[] = {
  * to the last command sent.  A rule left at 1 by a refused or missing answer
  * therefore takes no bytes of the answers to later commands (its word still
  * reads 1), so one refusal does not make every later step read as refused.
- * Set under the driver lock, with the arming.
+ * Set under the driver lock, with the arming: fp_local.isp_armed_rule.
  */
-constinit static const isp_rule *isp_armed_rule = nullptr;
 
 /* Notes @state as armed last when an answer rule serves it. */
 static void note_armed(fp_priv_t *priv, const int32_t *state)
 {
 	for (const isp_rule &r : isp_rules) {
 		if (&(priv->*r.state) == state) {
-			isp_armed_rule = &r;
+			fp_local.isp_armed_rule = &r;
 			return;
 		}
 	}
@@ -59,11 +59,11 @@ static void send_paced(fp_priv_t *priv, int32_t *state, const uint8_t *bytes, in
 {
 	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
 
-	*state = 1;
+	*state = MICOM_ISP_ARMED;
 	priv->isp_rx_count = 0;
 	note_armed(priv, state);
 	if (std_checksum) {
-		priv->isp_std_freq_state = 0;
+		priv->isp_std_freq_state = MICOM_ISP_IDLE;
 		priv->isp_event = 0;
 	}
 	for (int i = 0; i < len; i++) {
@@ -87,7 +87,7 @@ void isp_send_data(fp_priv_t *priv, const uint8_t *bytes, size_t count)
 {
 	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
 
-	priv->isp_byte_state = 1;
+	priv->isp_byte_state = MICOM_ISP_ARMED;
 	priv->isp_rx_count = 0;
 	note_armed(priv, &priv->isp_byte_state);
 	for (size_t i = 0; i < count; i++)
@@ -123,8 +123,8 @@ void isp_receive_byte(fp_priv_t *priv, uint8_t b)
 		return;
 	}
 
-	rule = isp_armed_rule;
-	if (!rule || priv->*rule->state != 1)
+	rule = fp_local.isp_armed_rule;
+	if (!rule || priv->*rule->state != MICOM_ISP_ARMED)
 		return; /* no answer awaited: dropped */
 
 	count = priv->isp_rx_count;
@@ -137,7 +137,7 @@ void isp_receive_byte(fp_priv_t *priv, uint8_t b)
 		return; /* not complete yet */
 
 	if (priv->isp_rx_buf[rule->status_at] == ISP_ACK) {
-		priv->*rule->state = 6;
+		priv->*rule->state = MICOM_ISP_ACK;
 		if (rule->state == &fp_priv_t::isp_checksum_state)
 			priv->isp_checksum_value = priv->isp_rx_buf[5] | priv->isp_rx_buf[6] << 8;
 	}

@@ -28,7 +28,7 @@ constexpr int fp_default_key_count = sizeof(fp_default_keys) / sizeof(fp_default
 
 /*
  * What the decoder remembers of the events it did not take, beside the
- * pending press.  Kept outside fp_priv, whose layout is fixed.
+ * pending press.
  *
  * A key whose press the gate dropped (0x99 is no key byte) is let go with
  * the pair swapped, and that key byte may be valid (0x66 is): the release
@@ -46,20 +46,19 @@ constexpr int fp_default_key_count = sizeof(fp_default_keys) / sizeof(fp_default
  * that nothing followed for longer is forgotten: its release is not
  * coming, and the next tap of a key whose press was lost on the line must
  * not be taken for it.
+ *
+ * The memory is fp_local.keys (struct fp_key_memory).
  */
-struct fp_key_memory {
-	uint16_t last_press;		/* press code of the last event, any */
-	uint16_t dropped_press;		/* press code of a press the gate dropped */
-	int dropped_known;		/* dropped_press holds one */
-	unsigned long dropped_at;	/* jiffies when it was dropped */
-};
-constinit static fp_key_memory key_memory = {};
 
 /* How long a dropped press waits for its release: two repeat intervals and more. */
 #define FP_DROPPED_PRESS_MS 300
 
 /* The power frame of the front panel: 02 12 12 00 FF and its checksum. */
-static constexpr uint8_t front_power_frame[6] = { 0x02, 0x12, 0x12, 0x00, 0xFF, 0xC7 };
+static constexpr uint8_t front_power_payload[5] = { 0x02, 0x12, 0x12, 0x00, 0xFF };
+static constexpr uint8_t front_power_frame[6] = {
+	0x02, 0x12, 0x12, 0x00, 0xFF,
+	frame_checksum(FRAME_TO_HOST, FRAME_KEY, front_power_payload, 5),
+};
 
 void init_keys(void)
 {
@@ -93,22 +92,22 @@ static int dropped_press_expired(void)
 {
 	const unsigned long ticks = (FP_DROPPED_PRESS_MS * kp_hz() + 999) / 1000;
 
-	return (long)(kp_jiffies() - key_memory.dropped_at) > (long)ticks;
+	return (long)(kp_jiffies() - fp_local.keys.dropped_at) > (long)ticks;
 }
 
 void fp_key_event(fp_priv_t *priv, const uint8_t k[6])
 {
 	const uint16_t press = (uint16_t)(k[3] << 8 | k[4]);
 	const uint16_t swapped = (uint16_t)(k[4] << 8 | k[3]);
-	const uint16_t previous = key_memory.last_press;
+	const uint16_t previous = fp_local.keys.last_press;
 	/* Every event ends the memory of a dropped press; its release is
 	 * dropped as well (the front panel's power frame never is). */
-	const int release_of_dropped = key_memory.dropped_known &&
-				       swapped == key_memory.dropped_press &&
+	const int release_of_dropped = fp_local.keys.dropped_known &&
+				       swapped == fp_local.keys.dropped_press &&
 				       !dropped_press_expired();
 
-	key_memory.last_press = press;
-	key_memory.dropped_known = 0;
+	fp_local.keys.last_press = press;
+	fp_local.keys.dropped_known = 0;
 	if (is_front_power_frame(k)) {
 		/* The front panel's power key: always a complete press and
 		 * release, whatever is pending; it carries no valid key byte,
@@ -130,9 +129,9 @@ void fp_key_event(fp_priv_t *priv, const uint8_t k[6])
 				 * the release of the last event's key, or
 				 * the press of a key that is no key. */
 				if (priv->last_key == 0 && swapped != previous) {
-					key_memory.dropped_press = press;
-					key_memory.dropped_known = 1;
-					key_memory.dropped_at = kp_jiffies();
+					fp_local.keys.dropped_press = press;
+					fp_local.keys.dropped_known = 1;
+					fp_local.keys.dropped_at = kp_jiffies();
 				}
 				return;
 			}

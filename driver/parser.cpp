@@ -9,9 +9,6 @@
 #include "ratelimit.h"
 #include "uart.h"
 
-constinit static fp_ratelimit cut_warning;
-constinit static fp_ratelimit checksum_warning;
-
 static uint8_t read_byte(uint32_t base)
 {
 	return (uint8_t)(gbus_read_uint32(FP_GBUS, base + UART_RBR) & 0xFF);
@@ -24,7 +21,7 @@ static int data_ready(uint32_t base)
 
 static void warn_cut(int got)
 {
-	if (fp_ratelimit_ok(&cut_warning))
+	if (fp_ratelimit_ok(&fp_local.cut_warning))
 		kp_printk("\x01" "4fp_micom: frame cut short (%d bytes)\n", got);
 }
 
@@ -37,13 +34,9 @@ static void warn_cut(int got)
  */
 static int checksum_ok(uint8_t code, const uint8_t *rest, int n)
 {
-	uint8_t sum = FRAME_TO_HOST ^ code;
-
-	for (int i = 0; i < n; i++)
-		sum ^= rest[i];
-	if (sum == 0)
+	if (frame_checksum(FRAME_TO_HOST, code, rest, n) == 0)
 		return 1;
-	if (fp_ratelimit_ok(&checksum_warning))
+	if (fp_ratelimit_ok(&fp_local.checksum_warning))
 		kp_printk("\x01" "4fp_micom: bad checksum, frame %02X dropped\n", (unsigned int)code);
 	return 0;
 }

@@ -24,11 +24,11 @@ void fp_rescue_key(fp_priv_t *priv, uint32_t key)
 	case KEY_2:        choice = 3; break;
 	default:           return;
 	}
-	if (priv->rescue_state == 1) {
-		priv->rescue_state = 2;
+	if (priv->rescue_state == FP_RESCUE_ARMED) {
+		priv->rescue_state = FP_RESCUE_FIRST_KEY;
 		kp_wake_up_interruptible(&priv->rescue_queue);
-	} else if (priv->rescue_state == 2) {
-		priv->rescue_state = 0;
+	} else if (priv->rescue_state == FP_RESCUE_FIRST_KEY) {
+		priv->rescue_state = FP_RESCUE_IDLE;
 		priv->rescue_answered = 1;
 		priv->rescue_choice = choice;
 		kp_wake_up_interruptible(&priv->rescue_queue);
@@ -48,14 +48,14 @@ int rescue_proc_read(char *page, char **start, long off, int count, int *eof, vo
 		return 0; /* one hand-shake per read(), not one per call */
 
 	flags = kp_spin_lock_irqsave(&fp_lock);
-	priv->rescue_state = 1; /* also re-arms a hand-shake left half done */
+	priv->rescue_state = FP_RESCUE_ARMED; /* also re-arms a hand-shake left half done */
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 
 	kp_printk("\x01" "6wait[1]\n");
 	fp_wait_event_timeout(&priv->rescue_queue, [priv] { return priv->rescue_choice != 0; },
 			      FP_RESCUE_WAIT1_TICKS);
 	kp_printk("\x01" "6wait[2]\n");
-	if (priv->rescue_state == 2 && priv->rescue_choice == 0)
+	if (priv->rescue_state == FP_RESCUE_FIRST_KEY && priv->rescue_choice == 0)
 		fp_wait_event_timeout(&priv->rescue_queue,
 				      [priv] { return priv->rescue_choice != 0; },
 				      FP_RESCUE_WAIT2_TICKS);

@@ -5,6 +5,11 @@
 
 #include "ir_vfd.h"
 
+/* rescue_state */
+#define FP_RESCUE_IDLE      0   /* no reader waits */
+#define FP_RESCUE_ARMED     1   /* a reader waits for the first rescue key */
+#define FP_RESCUE_FIRST_KEY 2   /* the first came; the next one makes the choice */
+
 /* The key side: called by the key decoder with the event's key code. */
 void fp_rescue_key(fp_priv_t *priv, uint32_t key);
 /* /proc/rescue: arms the hand-shake and waits for the two keys. */

@@ -39,8 +39,6 @@ int uart_wait_lsr(uint32_t base, uint32_t bits)
 	return kp_reg_poll32(kseg1(base + UART_LSR), bits, UART_POLL_LIMIT_US);
 }
 
-constinit static fp_ratelimit tx_stuck_warning;
-
 void UARTputchar(int c, fp_priv_t *priv)
 {
 	uint32_t base = uart_selected_base(priv);
@@ -48,7 +46,7 @@ void UARTputchar(int c, fp_priv_t *priv)
 	if (!uart_wait_lsr(base, UART_LSR_THRE)) {
 		/* The transmitter never drained: drop the byte rather than hold
 		 * the CPU with interrupts off forever. */
-		if (fp_ratelimit_ok(&tx_stuck_warning))
+		if (fp_ratelimit_ok(&fp_local.tx_stuck_warning))
 			kp_printk("\x01" "4fp_micom: UART %05X transmitter stuck, byte %02X dropped\n",
 				  (unsigned int)base, (unsigned int)(c & 0xFF));
 		return;
