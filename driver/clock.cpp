@@ -86,18 +86,33 @@ int clock_proc_write(kp_file *file, const char *ubuf, unsigned long count, void 
 unsigned long get_RTC_time(void)
 {
 	fp_priv_t *priv = &fp_priv;
+	int32_t year, mon, day, hour, min, sec;
+	unsigned long flags;
 
+	/* A time answer that comes between this clear and the request (one
+	 * the micom sent of its own accord) ends the wait as well: it is as
+	 * fresh as the one asked for. */
+	flags = kp_spin_lock_irqsave(&fp_lock);
 	priv->time_ready = 0;
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	Gettime(priv);
 	fp_wait_event_timeout(&priv->time_queue, [priv] { return priv->time_ready != 0; },
 			      FP_TIME_WAIT_TICKS);
+	/* the fields of one answer, not half of the next */
+	flags = kp_spin_lock_irqsave(&fp_lock);
+	year = priv->rtc_year;
+	mon = priv->rtc_mon;
+	day = priv->rtc_day;
+	hour = priv->rtc_hour;
+	min = priv->rtc_min;
+	sec = priv->rtc_sec;
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	/* Every time answer carries a year of 1900 or later: a year of 0 means
 	 * none has come since the start, and there is no time to give. */
-	if (priv->rtc_year == 0)
+	if (year == 0)
 		return 0;
-	return kp_mktime((unsigned int)priv->rtc_year, (unsigned int)priv->rtc_mon,
-			 (unsigned int)priv->rtc_day, (unsigned int)priv->rtc_hour,
-			 (unsigned int)priv->rtc_min, (unsigned int)priv->rtc_sec);
+	return kp_mktime((unsigned int)year, (unsigned int)mon, (unsigned int)day,
+			 (unsigned int)hour, (unsigned int)min, (unsigned int)sec);
 }
 
 void set_RTC_time(const char *digits)
@@ -109,6 +124,7 @@ void set_ALARM_time(const char *digits)
 {
 	uint8_t rec[7];
 	uint8_t *cmd = fp_priv.alarm_cmd;
+	unsigned long flags;
 
 	kp_printk("\x01" "6ALARM WAKE UP TIME %s\n", digits ? digits : "(null)");
 	if (fp_strnlen(digits, 14) < 14) {
@@ -118,11 +134,14 @@ void set_ALARM_time(const char *digits)
 		return;
 	}
 	build_clock_record(digits, rec);
+	/* the power-off path copies the record under the lock */
+	flags = kp_spin_lock_irqsave(&fp_lock);
 	cmd[0] = CTRL_DEEPSTANDBY;
 	cmd[1] = 0x01;
 	for (int i = 0; i < 7; i++)
 		cmd[2 + i] = rec[i];
 	fp_priv.alarm_pending = 1;
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
 }
 
 int get_ALARM_status(void)

@@ -18,7 +18,9 @@
  *
  * Start-up clears it to zero.  Fields are guarded by fp_lock (the driver
  * lock) unless noted; the receive parser writes the answer fields from the
- * UART interrupt, requesters sleep on the wait queues until it has.
+ * UART interrupt, requesters sleep on the wait queues until it has.  The
+ * wait conditions read one word each without the lock (the wait re-reads
+ * it after every wake-up).
  * State words of the ISP answer rules hold MICOM_ISP_IDLE (0), MICOM_ISP_ARMED
  * (1: armed, or answered without acknowledgement) or MICOM_ISP_ACK (6).
  */
@@ -26,7 +28,8 @@ struct fp_priv_t {
 	int32_t input_ready;            /* 1 once the input device is registered */
 	int32_t rescue_state;           /* FP_RESCUE_IDLE, _ARMED or _FIRST_KEY (rescue.h) */
 	int32_t isp_mode;               /* 1 while /dev/micom is open */
-	int32_t isp_sync_pending;       /* 1 while the micom's 0xAA sync answer is awaited */
+	int32_t isp_sync_pending;       /* 1 while the micom's 0xAA sync answer is awaited;
+					 * read without the lock by MICOM_ISP_GET_SYNC (one word) */
 	int32_t isp_checksum_state;
 	int32_t isp_checksum_value;     /* checksum of the last acknowledged checksum answer */
 	int32_t isp_erase_state;

@@ -104,9 +104,12 @@ int32_t isp_await(fp_priv_t *priv, const int32_t *word, long ticks)
 	 * open) ends it at once; any completion ends it, not only the
 	 * awaited rule's. */
 	fp_wait_event_timeout(&priv->ack_queue, [priv] { return priv->isp_event != 0; }, ticks);
-	priv->isp_event = 0;
-
+	/* Cleared and read in one locked section.  An answer that completes
+	 * between the end of the wait and the section is cleared unseen by a
+	 * later wait, but its word is read here: the order of wait, clear and
+	 * read is the device's own. */
 	flags = kp_spin_lock_irqsave(&fp_lock);
+	priv->isp_event = 0;
 	value = *word;
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	return value;

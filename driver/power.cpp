@@ -18,9 +18,19 @@ static void send_control(uint8_t sub, uint8_t arg, fp_priv_t *priv)
 void micom_off(void)
 {
 	fp_priv_t *priv = &fp_priv;
+	uint8_t wake_cmd[9];
+	unsigned long flags;
+	int pending;
 
-	if (priv->alarm_pending == 1)
-		send_cmd(CMD_CONTROL, priv->alarm_cmd, 9, priv); /* with the wake-up time */
+	/* the record is copied whole under the lock: set_ALARM_time may be
+	 * writing it (send_cmd takes the lock itself) */
+	flags = kp_spin_lock_irqsave(&fp_lock);
+	pending = priv->alarm_pending == 1;
+	for (int i = 0; i < 9; i++)
+		wake_cmd[i] = priv->alarm_cmd[i];
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	if (pending)
+		send_cmd(CMD_CONTROL, wake_cmd, 9, priv); /* with the wake-up time */
 	else
 		send_control(CTRL_DEEPSTANDBY, 0x00, priv);
 }

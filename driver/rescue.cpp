@@ -39,7 +39,7 @@ int rescue_proc_read(char *page, char **start, long off, int count, int *eof, vo
 {
 	fp_priv_t *priv = (fp_priv_t *)data;
 	unsigned long flags;
-	int len;
+	int choice;
 
 	(void)start;
 	(void)count;
@@ -55,16 +55,23 @@ int rescue_proc_read(char *page, char **start, long off, int count, int *eof, vo
 	fp_wait_event_timeout(&priv->rescue_queue, [priv] { return priv->rescue_choice != 0; },
 			      FP_RESCUE_WAIT1_TICKS);
 	kp_printk("\x01" "6wait[2]\n");
+	/* one word each, read once: no lock needed for the decision */
 	if (priv->rescue_state == FP_RESCUE_FIRST_KEY && priv->rescue_choice == 0)
 		fp_wait_event_timeout(&priv->rescue_queue,
 				      [priv] { return priv->rescue_choice != 0; },
 				      FP_RESCUE_WAIT2_TICKS);
 	kp_printk("\x01" "6wait finished\n");
 
-	len = kp_snprintf(page, 64, "%d\n", priv->rescue_answered == 1 ? priv->rescue_choice : 255);
+	/* The answer is taken and cleared in one locked section, so that a
+	 * key cannot change it in between.  A second key that comes after
+	 * the section, while the hand-shake is still armed, is an answer for
+	 * the next reader: that order is the hand-shake's own. */
+	flags = kp_spin_lock_irqsave(&fp_lock);
+	choice = priv->rescue_answered == 1 ? priv->rescue_choice : 255;
 	priv->rescue_answered = 0;
 	priv->rescue_choice = 0;
-	return len;
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	return kp_snprintf(page, 64, "%d\n", choice);
 }
 
 int kblink(void *data)
