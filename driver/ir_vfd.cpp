@@ -12,7 +12,6 @@
 #include "rescue.h"
 #include "uart.h"
 
-#define FP_IRQ 10
 #define FP_EIO 5
 #define FP_BOOTINFO_WAIT_TICKS 100
 #define FP_TIME_WAIT_TICKS 200

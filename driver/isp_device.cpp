@@ -10,7 +10,6 @@
 #include "rescue.h"
 #include "uart.h"
 
-#define FP_ISP_IRQ 71
 #define FP_EBUSY 16
 #define ISP_WRITE_MAX 512
 

@@ -5,7 +5,7 @@
 
 static inline uint32_t kseg1(uint32_t bus_addr)
 {
-	return (bus_addr & 0x1FFFFFFFu) | 0xA0000000u;
+	return (bus_addr & FP_KSEG1_MASK) | FP_KSEG1;
 }
 
 uint32_t uart_reg_read(uint32_t base, uint32_t off)

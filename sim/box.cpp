@@ -19,7 +19,7 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t kUart0 = 0x6C200, kUart1 = 0x6CD00;
+constexpr uint32_t kUart0 = FP_UART_BASE, kUart1 = FP_UART_ALT_BASE;
 constexpr unsigned kMicomMajor = 75;
 
 // What the records keep at least: the register writes, and the bytes of each
@@ -78,8 +78,8 @@ Box::Box(BoxConfig cfg) : cfg_(std::move(cfg)) {
     isp_ = std::make_unique<SerialLink>(*m_, "isp", cfg_.seed * 2 + 2, kIspLogLimit);
     primary_->micom_format = LineFormat{cfg_.baud, 8, 'N', 1};
     isp_->micom_format = LineFormat{cfg_.baud, 8, 'E', 1};
-    uart0_ = std::make_unique<Uart>(*m_, kUart0, 10, uart_clock);
-    uart1_ = std::make_unique<Uart>(*m_, kUart1, 71, uart_clock);
+    uart0_ = std::make_unique<Uart>(*m_, kUart0, FP_IRQ, uart_clock);
+    uart1_ = std::make_unique<Uart>(*m_, kUart1, FP_ISP_IRQ, uart_clock);
     uart0_->attach(primary_.get());
     uart1_->attach(isp_.get());
 
@@ -203,8 +203,8 @@ void Box::abort_current() {
 void Box::apply_boot_faults() {
     if (faults.major_taken && !chrdevs_.registered(kMicomMajor))
         chrdevs_.register_chrdev(kMicomMajor, 0, 256, "other", nullptr, true);
-    if (faults.irq_taken && !m_->irq_installed(10))
-        m_->request_irq(10, other_driver_isr, this, "other");
+    if (faults.irq_taken && !m_->irq_installed(FP_IRQ))
+        m_->request_irq(FP_IRQ, other_driver_isr, this, "other");
     proc_.fail_creation(faults.proc_fail_nth);
     input_.fail_allocate = faults.input_alloc_fail;
     input_.fail_register = faults.input_register_fail;
@@ -214,7 +214,7 @@ void Box::clear_faults() {
     if (faults.major_taken)
         chrdevs_.unregister_chrdev(kMicomMajor, true);
     if (faults.irq_taken)
-        m_->free_irq(10, this);
+        m_->free_irq(FP_IRQ, this);
     faults = KernelFaults{};
 }
 
@@ -313,7 +313,7 @@ std::vector<std::string> Box::leftovers() const {
         v.push_back("/proc/" + n);
     if (chrdevs_.module_devices())
         v.push_back("character device");
-    for (unsigned line : {10u, 71u})
+    for (unsigned line : {unsigned(FP_IRQ), unsigned(FP_ISP_IRQ)})
         if (m_->irq_installed(line) && !(line == 10 && faults.irq_taken))
             v.push_back("interrupt " + std::to_string(line));
     if (!input_.registered().empty())
@@ -356,7 +356,7 @@ void Box::reset_kernel_state() {
         }
     proc_.reset();
     chrdevs_.reset_module_devices();
-    for (unsigned line : {10u, 71u})
+    for (unsigned line : {unsigned(FP_IRQ), unsigned(FP_ISP_IRQ)})
         if (!(line == 10 && faults.irq_taken))
             m_->clear_irq(line);
     for (InputDevice* d : input_.registered())
@@ -551,7 +551,7 @@ void Box::poweroff() {
                 t->state = Task::State::Sleeping;
                 m_->wake(t);
             }
-        for (unsigned line : {10u, 71u})
+        for (unsigned line : {unsigned(FP_IRQ), unsigned(FP_ISP_IRQ)})
             m_->clear_irq(line);
         return 0;
     });
@@ -577,7 +577,7 @@ void Box::power_off_now() {
     release_kthreads();
     proc_.reset();
     chrdevs_.reset_module_devices();
-    for (unsigned line : {10u, 71u})
+    for (unsigned line : {unsigned(FP_IRQ), unsigned(FP_ISP_IRQ)})
         m_->clear_irq(line);
     for (InputDevice* d : input_.registered())
         input_.unregister(*m_, d);

@@ -483,11 +483,11 @@ void tangox_udelay(unsigned int usec) {
 }
 
 uint32_t kp_reg_read32(uint32_t kseg1_addr) {
-    return kbox().bus_read(kseg1_addr & 0x1FFFFFFFu);
+    return kbox().bus_read(kseg1_addr & FP_KSEG1_MASK);
 }
 
 void kp_reg_write32(uint32_t kseg1_addr, uint32_t value) {
-    kbox().bus_write(kseg1_addr & 0x1FFFFFFFu, value, false);
+    kbox().bus_write(kseg1_addr & FP_KSEG1_MASK, value, false);
 }
 
 void kp_sync(void) { kbox(); }
@@ -504,7 +504,7 @@ int kp_reg_poll32(uint32_t kseg1_addr, uint32_t bits, unsigned int limit_us) {
     const Nanos round = b.config().reg_access_ns + 1000;
     // (a status read clears error bits: it reads the same again only while
     // no event sets them)
-    const bool skippable = !b.read_has_side_effects(kseg1_addr & 0x1FFFFFFFu);
+    const bool skippable = !b.read_has_side_effects(kseg1_addr & FP_KSEG1_MASK);
     for (unsigned int us = 0; us < limit_us; us++) {
         if ((kp_reg_read32(kseg1_addr) & bits) == bits)
             return 1;

@@ -3,7 +3,7 @@
 // trigger level and character time-out, a transmit holding register in
 // front of the shift register, line status, interrupt enable, line control
 // with parity, and a clock divisor that sets the bit rate from the board's
-// UART clock.  Register offsets are those of the SoC.
+// UART clock.  Register offsets and bits are the SoC's (soc_map.h).
 #pragma once
 
 #include <cstdint>
@@ -11,14 +11,16 @@
 
 #include "core/machine.h"
 #include "serial_link.h"
+#include "soc_map.h"
 
 namespace sim {
 
 class Uart {
 public:
-    static constexpr uint32_t RBR = 0x00, THR = 0x04, IER = 0x08, FCR = 0x10, LCR = 0x14,
-                              LSR = 0x1C, CLKDIV = 0x28, CFG2C = 0x2C, CFG38 = 0x38;
-    static constexpr uint32_t kBlockSize = 0x40;
+    static constexpr uint32_t RBR = UART_RBR, THR = UART_THR, IER = UART_IER, FCR = UART_FCR,
+                              LCR = UART_LCR, LSR = UART_LSR, CLKDIV = UART_CLKDIV,
+                              CFG2C = UART_SOC_CFG, CFG38 = UART_SOC_CFG2;
+    static constexpr uint32_t kBlockSize = FP_UART_BLOCK_SIZE;
 
     Uart(Machine& m, uint32_t base, unsigned irq_line, uint64_t uart_clock_hz);
 
@@ -54,7 +56,7 @@ private:
     uint64_t clock_hz_;
     SerialLink* link_ = nullptr;
 
-    uint8_t ier_ = 0, fcr_ = 0, lcr_ = 0x03, cfg2c_ = 0, cfg38_ = 0;
+    uint8_t ier_ = 0, fcr_ = 0, lcr_ = UART_LCR_8N1, cfg2c_ = 0, cfg38_ = 0;
     uint32_t div_ = 4;
     LineFormat format_;  ///< what lcr_ and div_ give
     Nanos char_time_ = 0;

@@ -384,7 +384,7 @@ TEST(Faults, ByteOnTheIspLineWhileDevMicomClosesDoesNotHangTheBox) {
     });
     EXPECT_EQ(closed, 0);
     EXPECT_EQ(priv(box)->isp_mode, 0);
-    EXPECT_FALSE(box.machine().irq_installed(71));
+    EXPECT_FALSE(box.machine().irq_installed(FP_ISP_IRQ));
     // the primary line works as before
     micom::DateTime t{2022, 2, 2, 2, 2, 2};
     box.micom().set_time(t);

@@ -21,7 +21,7 @@ using namespace simtest;
 
 namespace {
 
-constexpr uint32_t kUart0 = 0x6C200, kUart1 = 0x6CD00;
+constexpr uint32_t kUart0 = FP_UART_BASE, kUart1 = FP_UART_ALT_BASE;
 constexpr uint32_t kIer = 0x08, kFcr = 0x10, kLcr = 0x14;
 
 /// Register writes other than the transmit register, in order.
@@ -165,7 +165,7 @@ TEST(IspDevice, OpenSetsTheIspLineAndSwitchesTheReceiveInterrupts) {
         {kUart1 + kFcr, 0x01}, {kUart1 + kIer, 0x01},
     };
     EXPECT_EQ(config_writes(box), at_open);
-    EXPECT_TRUE(box.machine().irq_installed(71));
+    EXPECT_TRUE(box.machine().irq_installed(FP_ISP_IRQ));
     EXPECT_EQ(b.p->isp_mode, 1);
 
     // the micom's normal frames are not received while the device is open
@@ -188,7 +188,7 @@ TEST(IspDevice, OpenSetsTheIspLineAndSwitchesTheReceiveInterrupts) {
         {kUart1 + kIer, 0x00}, {kUart0 + kIer, 0x01},
     };
     EXPECT_EQ(config_writes(box), at_close);
-    EXPECT_FALSE(box.machine().irq_installed(71));
+    EXPECT_FALSE(box.machine().irq_installed(FP_ISP_IRQ));
     EXPECT_EQ(b.p->isp_mode, 0);
     // what was received stays; closing clears nothing
     EXPECT_EQ(b.p->isp_byte_state, 6);
@@ -253,7 +253,7 @@ TEST(IspDevice, SecondOpenIsBusyAndLeavesTheFirstSessionAlone) {
     EXPECT_TRUE(config_writes(box).empty());  // no register touched by the refused open
     EXPECT_EQ(box.log().lines().size(), log_before);
     EXPECT_EQ(b.p->isp_mode, 1);
-    EXPECT_TRUE(box.machine().irq_installed(71));
+    EXPECT_TRUE(box.machine().irq_installed(FP_ISP_IRQ));
 
     // the first session still works: a one-byte write is answered
     b.in_process([&] {
@@ -269,7 +269,7 @@ TEST(IspDevice, SecondOpenIsBusyAndLeavesTheFirstSessionAlone) {
     EXPECT_EQ(box.unload_module(), -16);
     EXPECT_TRUE(box.module_loaded());
     b.close(fd);
-    EXPECT_FALSE(box.machine().irq_installed(71));
+    EXPECT_FALSE(box.machine().irq_installed(FP_ISP_IRQ));
     EXPECT_TRUE(box.bugs().empty());  // interrupt 71 freed once
     const long again = b.open();
     EXPECT_GE(again, 0);
@@ -312,7 +312,7 @@ TEST(IspDevice, OpenWithoutInterrupt71SucceedsAndEveryAwaitTimesOut) {
 
     b.close(fd);
     // the line still belongs to the other driver
-    EXPECT_TRUE(box.machine().irq_installed(71));
+    EXPECT_TRUE(box.machine().irq_installed(FP_ISP_IRQ));
     EXPECT_TRUE(box.bugs().empty());
     EXPECT_TRUE(box.machine().free_irq(71, &other_cookie));
 }

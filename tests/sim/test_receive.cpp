@@ -364,9 +364,9 @@ TEST(Receive, RegisterPollEndsWhereRoundByRoundPollingEnds) {
     };
     auto run = [](uint64_t seed, bool round_by_round) {
         sim::Box box;
-        const uint32_t lsr = (box.uart(0).base() + sim::Uart::LSR) | 0xA0000000u;
-        const uint32_t rbr = (box.uart(0).base() + sim::Uart::RBR) | 0xA0000000u;
-        const uint32_t thr = (box.uart(0).base() + sim::Uart::THR) | 0xA0000000u;
+        const uint32_t lsr = (box.uart(0).base() + sim::Uart::LSR) | FP_KSEG1;
+        const uint32_t rbr = (box.uart(0).base() + sim::Uart::RBR) | FP_KSEG1;
+        const uint32_t thr = (box.uart(0).base() + sim::Uart::THR) | FP_KSEG1;
         std::mt19937_64 rnd(seed);
         for (int i = 0; i < 30; ++i)  // bytes from the micom now and then
             box.machine().events().at(sim::Nanos(rnd() % 8'000'000), [&box, i] {
