@@ -6,25 +6,6 @@
 
 constinit uint32_t ir_keycode[256];
 
-/* Key bytes sent by the remote control and the front keys, and their keys. */
-constexpr fp_default_key fp_default_keys[] = {
-	{ 0x01, KEY_POWER },   { 0x02, KEY_HOME },      { 0x03, KEY_RADIO },
-	{ 0x20, KEY_0 },       { 0x21, KEY_1 },         { 0x22, KEY_2 },
-	{ 0x23, KEY_3 },       { 0x24, KEY_4 },         { 0x25, KEY_5 },
-	{ 0x26, KEY_6 },       { 0x27, KEY_7 },         { 0x28, KEY_8 },
-	{ 0x29, KEY_9 },       { 0x2A, KEY_TV },        { 0x2B, KEY_PLAY },
-	{ 0x40, KEY_CHANNELUP }, { 0x41, KEY_CHANNELDOWN },
-	{ 0x42, KEY_VOLUMEDOWN }, { 0x43, KEY_VOLUMEUP },
-	{ 0x45, KEY_MUTE },    { 0x46, KEY_OK },        { 0x47, KEY_MENU },
-	{ 0x49, KEY_UP },      { 0x4A, KEY_DOWN },      { 0x4B, KEY_LEFT },
-	{ 0x4C, KEY_RIGHT },   { 0x4E, KEY_EXIT },      { 0x60, KEY_INFO },
-	{ 0x62, KEY_PLAYPAUSE }, { 0x66, KEY_PREVIOUS }, { 0x70, KEY_PREVIOUS },
-	{ 0x71, KEY_NEXT },    { 0x72, KEY_RED },       { 0x73, KEY_GREEN },
-	{ 0x74, KEY_YELLOW },  { 0x75, KEY_BLUE },      { 0x76, KEY_EPG },
-	{ 0x78, KEY_REWIND },  { 0x79, KEY_FASTFORWARD }, { 0x80, KEY_NEXT },
-	{ 0x81, KEY_TEXT },    { 0x82, KEY_VIDEO },     { 0x83, KEY_AUDIO },
-};
-constexpr int fp_default_key_count = sizeof(fp_default_keys) / sizeof(fp_default_keys[0]);
 
 /*
  * What the decoder remembers of the events it did not take, beside the

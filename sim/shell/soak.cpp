@@ -17,6 +17,7 @@
 
 #include "core/footprint.h"
 #include "ir_vfd.h"
+#include "key_map.h"
 #include "tool.h"
 
 namespace fpsim {
@@ -42,12 +43,6 @@ extern "C" void on_interrupt(int) { g_interrupted = 1; }
 constexpr Nanos kMemoryCheckMinimum = 1000ull * 3600 * 1'000'000'000;
 constexpr long kMappingsGrowthBound = 8;
 constexpr long kRssGrowthBoundKb = 4 * 1024;
-
-/// The key bytes of the remote control and the front keys.
-constexpr uint8_t kKeyBytes[] = {0x01, 0x02, 0x03, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27,
-                                 0x28, 0x29, 0x2A, 0x2B, 0x40, 0x41, 0x42, 0x43, 0x45, 0x46, 0x47,
-                                 0x49, 0x4A, 0x4B, 0x4C, 0x4E, 0x60, 0x62, 0x66, 0x70, 0x71, 0x72,
-                                 0x73, 0x74, 0x75, 0x76, 0x78, 0x79, 0x80, 0x81, 0x82, 0x83};
 
 /// What one soak run did, summed over the runs of `soak --jobs`.
 struct SoakTotals {
@@ -148,7 +143,7 @@ private:
         }
         switch (pick(20)) {
         case 0: case 1: case 2: case 3: case 4: case 5: {  // a key on the remote
-            const uint8_t key = kKeyBytes[pick(sizeof kKeyBytes)];
+            const uint8_t key = fp_default_keys[pick(fp_default_key_count)].key_byte;
             box_->micom().press_key(key, Nanos(50 + pick(700)) * 1_ms, chance(0.1) ? 0x12 : 0x5F);
             box_->run_for(1_s);
             if (chance(0.25))
@@ -197,7 +192,7 @@ private:
             noise(true);
             ++faults_;
             for (int i = 0; i < 5; ++i) {
-                box_->micom().press_key(kKeyBytes[pick(sizeof kKeyBytes)], Nanos(100 + pick(400)) * 1_ms);
+                box_->micom().press_key(fp_default_keys[pick(fp_default_key_count)].key_byte, Nanos(100 + pick(400)) * 1_ms);
                 box_->run_for(1_s);
             }
             noise(false);
@@ -269,7 +264,7 @@ private:
         box_->run_for(1_s);
         if (!box_->module_loaded() || box_->input().registered().empty())
             return;
-        const uint8_t key = kKeyBytes[pick(sizeof kKeyBytes)];
+        const uint8_t key = fp_default_keys[pick(fp_default_key_count)].key_byte;
         const unsigned code = priv()->keymap[key];
         const auto& ev = box_->input().registered()[0]->received();
         const size_t from = ev.size();

@@ -20,6 +20,7 @@
 
 #include "box.h"
 #include "ir_vfd.h"
+#include "key_map.h"
 #include "uart.h"
 
 namespace fuzz {
@@ -197,12 +198,8 @@ inline void send_key_event(sim::Box& box, uint8_t k0, uint8_t k1, uint8_t addr, 
     box.primary().micom_send(x);
 }
 
-/// The key bytes of the remote control and the front keys.
-constexpr uint8_t kValidKeys[] = {0x01, 0x02, 0x03, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25,
-                                  0x26, 0x27, 0x28, 0x29, 0x2A, 0x2B, 0x40, 0x41, 0x42,
-                                  0x43, 0x45, 0x46, 0x47, 0x49, 0x4A, 0x4B, 0x4C, 0x4E,
-                                  0x60, 0x62, 0x66, 0x70, 0x71, 0x72, 0x73, 0x74, 0x75,
-                                  0x76, 0x78, 0x79, 0x80, 0x81, 0x82, 0x83};
+/// The key byte of entry @i (modulo their number) of the default key map.
+inline uint8_t valid_key(unsigned i) { return fp_default_keys[i % fp_default_key_count].key_byte; }
 
 /// How many clean taps check_clean_tap() saw come through, reported at exit.
 inline unsigned long& clean_taps_checked() {

@@ -47,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t tap_key = 0x49;  // the last valid key byte sent
     while (!in.empty()) {
         const uint8_t b = in.byte();
-        for (uint8_t k : fuzz::kValidKeys)
-            if (b == k)
+        for (const fp_default_key& k : fp_default_keys)
+            if (b == k.key_byte)
                 tap_key = b;
         box.primary().micom_send(b);
         if (Nanos pause = pauses.next()) {

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t addr = kAddresses[(op >> 3) & 3];
         switch (op & 7) {
         case 0:  // a new press of a valid key
-            k3 = kValidKeys[in.byte() % sizeof kValidKeys];
+            k3 = valid_key(in.byte());
             k4 = uint8_t(~k3);
             send_event(fb, 0x01, 0x00, addr, k3, k4);
             break;
