@@ -252,23 +252,37 @@ int Box::boot() {
 int Box::load_module() {
     if (module_)
         return -17;  // EEXIST
+    int err = 0;
+    void* h = map_driver(&err);
+    if (!h)
+        return err;
+    return run_process("insmod", [this, h] { return start_driver(h); });
+}
+
+void* Box::map_driver(int* err) {
     ++boots_;
     apply_boot_faults();
     std::string error;
     void* h = loader_->load(&error);
     if (!h) {
         std::fprintf(stderr, "fpsim: cannot load %s: %s\n", cfg_.module_path.c_str(), error.c_str());
-        return -2;
+        *err = last_boot_result_ = -2;
+        return nullptr;
     }
     auto vermagic = static_cast<const char*>(dlsym(h, "fp_module_vermagic"));
-    auto init = reinterpret_cast<int (*)()>(dlsym(h, "init_fp"));
-    if (!vermagic || std::strcmp(vermagic, FP_MODULE_VERMAGIC) != 0 || !init) {
+    if (!vermagic || std::strcmp(vermagic, FP_MODULE_VERMAGIC) != 0 || !dlsym(h, "init_fp")) {
         log_.add(now(), "\x01" "3frontpanel: disagrees about version of symbol module_layout");
         unmap_module(h);
-        return -8;  // ENOEXEC
+        *err = last_boot_result_ = -8;  // ENOEXEC
+        return nullptr;
     }
     module_base_ = image_base(h);
-    int r = run_process("insmod", [init] { return init(); });
+    return h;
+}
+
+int Box::start_driver(void* h) {
+    auto init = reinterpret_cast<int (*)()>(dlsym(h, "init_fp"));
+    int r = init();
     last_boot_result_ = r;
     if (r != 0) {
         // the module is not loaded: whatever it left registered is a leak
@@ -281,7 +295,6 @@ int Box::load_module() {
     module_ = h;
     return r;
 }
-
 
 int Box::unload_module() {
     if (!module_)
@@ -602,23 +615,9 @@ void Box::power_on_boot() {
         }
         powered_ = true;
         set_wall_ns(0);  // the kernel's clock starts from nothing
-        ++boots_;
-        apply_boot_faults();
-        std::string error;
-        void* h = loader_->load(&error);
-        auto init = h ? reinterpret_cast<int (*)()>(dlsym(h, "init_fp")) : nullptr;
-        module_base_ = h ? image_base(h) : nullptr;
-        if (!init) {
-            last_boot_result_ = -2;
-            return -2;
-        }
-        int r = init();
-        last_boot_result_ = r;
-        if (r == 0)
-            module_ = h;
-        else
-            stale_module_ = h;
-        return r;
+        int err = 0;
+        void* h = map_driver(&err);
+        return h ? start_driver(h) : err;
     }, true);
     m_->release(boot);  // nobody waits for it: its result is last_boot_result()
 }

@@ -184,6 +184,12 @@ private:
     struct FdEntry;
     void reset_kernel_state();
     void apply_boot_faults();
+    /// Maps a fresh image of the driver and checks it as the kernel's module
+    /// loader does (its version magic): the image, or nullptr with @err.
+    void* map_driver(int* err);
+    /// Runs the start of a mapped image in the current context: the module
+    /// is loaded, or the image goes and nothing it registered may be left.
+    int start_driver(void* h);
     void unmap_module(void* handle);
     void release_kthreads();
     FdEntry* fd_entry(long fd);

@@ -378,3 +378,30 @@ TEST(PowerLifetime, BootAfterAHaltWithTheMicomStillOnStartsAfresh) {
     EXPECT_TRUE(box.leftovers().empty()) << testing::PrintToString(box.leftovers());
     EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
 }
+
+// A module built for another kernel is refused whoever starts the box: boot,
+// and the micom switching it on at its front power key.
+TEST(PowerLifetime, AForeignModuleIsRefusedAtBootAndAtAPowerOnByTheMicom) {
+    BoxConfig cfg;
+    cfg.module_path = FP_FOREIGN_MODULE;
+    Box box(cfg);
+    EXPECT_EQ(box.boot(), -8);
+    EXPECT_FALSE(box.module_loaded());
+    EXPECT_EQ(count_containing(box, "frontpanel: disagrees about version of symbol module_layout"), 1u);
+
+    // deep standby, asked for on the line (no driver is there to ask)
+    for (uint8_t b : {0xAA, 0x20, 0x42, 0x0C, 0x00, 0x6E})
+        box.micom().receive(micom::Link::Primary, b, box.now(), true);
+    box.run_for(100_ms);
+    ASSERT_FALSE(box.powered());
+    const unsigned boots = box.boots();
+    box.micom().press_front_power();
+    box.run_for(1_s);
+    EXPECT_TRUE(box.powered());
+    EXPECT_EQ(box.boots(), boots + 1);
+    EXPECT_FALSE(box.module_loaded());
+    EXPECT_EQ(box.last_boot_result(), -8);
+    EXPECT_EQ(count_containing(box, "frontpanel: disagrees about version of symbol module_layout"), 2u);
+    EXPECT_TRUE(box.leftovers().empty());
+    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+}
