@@ -97,7 +97,7 @@ done
 # (an overridden warning still counts for --fail-on warning: the W: lines tell)
 lintian --fail-on error --show-overrides "$work/src/frontpanel_${release}_$arch.changes" >"$work/lintian.log" 2>&1
 rc=$?
-sed 's/^/  lintian: /' "$work/lintian.log"
+grep -v "running with root privileges" "$work/lintian.log" | sed "s/^/  lintian: /"
 if [ $rc -eq 0 ] && ! grep -q '^[EW]: ' "$work/lintian.log"; then
 	pass "lintian: no error, no warning without its reason"
 else
@@ -131,7 +131,7 @@ for r in "${kernels[@]}"; do
 	desc=$(modinfo -k "$r" -F description frontpanel 2>/dev/null)
 	if [ -n "$ko" ] && [ "$version" = "$release" ] && [ "${vermagic%% *}" = "$r" ] &&
 		[ "$desc" = "TAVIX LUMETA, MICOM-IR/VFD driver" ] &&
-		dkms status "frontpanel/$release" -k "$r" | grep -q ': installed'; then
+		dkms status "frontpanel/$release" -k "$r" 2>/dev/null | grep -q ': installed'; then
 		pass "DKMS built and installed frontpanel.ko $version for $r"
 	else
 		fail "for $r: module '${ko:-none}', version '$version', vermagic '$vermagic', description '$desc', DKMS: $(dkms status "frontpanel/$release" -k "$r")"
@@ -170,13 +170,16 @@ if apt_install "$deb_fpsim" "$deb_sigrok" >"$work/fpsim-install.log" 2>&1; then
 	as_user() { (cd "$home" && runuser -u nobody -- "$@"); }
 	got=$(as_user fpsim --version)
 	[ "$got" = "fpsim $release" ] && pass "fpsim --version: $got" || fail "fpsim --version says '$got'"
-	as_user fpsim shell /usr/share/doc/fpsim/examples/basics.fpsim >"$work/basics.out" 2>"$work/basics.err"
+	# run where it lies, as the tree's test runs it (its messages name it so)
+	cp /usr/share/doc/fpsim/examples/basics.fpsim "$home/" && chown nobody "$home/basics.fpsim"
+	as_user fpsim shell basics.fpsim >"$work/basics.out" 2>"$work/basics.err"
 	rc=$?
 	if [ $rc -eq 0 ] && cmp -s "$work/basics.out" "$src/tests/shell/scripts/basics.out" &&
 		cmp -s "$work/basics.err" "$src/tests/shell/scripts/basics.err"; then
 		pass "the example script runs as in the tree's test"
 	else
 		diff "$src/tests/shell/scripts/basics.out" "$work/basics.out" | head -20
+		diff "$src/tests/shell/scripts/basics.err" "$work/basics.err" | head -20
 		fail "fpsim shell basics.fpsim: status $rc, output differs from the tree's"
 	fi
 	if as_user fpsim demo >"$work/demo.out" 2>&1 && grep -q 'DETECTED TAVIX lumeta MODEL' "$work/demo.out" &&
@@ -190,7 +193,7 @@ if apt_install "$deb_fpsim" "$deb_sigrok" >"$work/fpsim-install.log" 2>&1; then
 	as_user env -u SIGROKDECODE_DIR sigrok-cli -I vcd -i fpsim-demo-flash.vcd \
 		-P uart:tx=isp_host_to_micom:rx=isp_micom_to_host:baudrate=115200:parity=even,fpmicom:link=isp \
 		-A fpmicom=host-meaning >"$work/sigrok.out" 2>&1
-	if [ $? -eq 0 ] && grep -qi 'sync' "$work/sigrok.out"; then
+	if [ $? -eq 0 ] && grep -qx 'fpmicom-1: sync' "$work/sigrok.out"; then
 		pass "sigrok-cli decodes the demo's trace with the installed fpmicom"
 	else
 		head -20 "$work/sigrok.out"
