@@ -66,9 +66,19 @@ fi
 "$top/tests/kernel/setup_kernels.sh" 6.1 6.12 >"$work/kernels.log" 2>&1
 [ $? -ne 77 ] || skip "no Debian 6.1 or 6.12 kernel with headers to be had: $(grep SKIPPED "$work/kernels.log" | tr '\n' ' ')"
 sed 's/^/  /' "$work/kernels.log"
-if dpkg-query -W frontpanel-dkms fpsim sigrok-decoder-fpmicom >/dev/null 2>&1 || [ -n "$(leftovers)" ]; then
-	skip "frontpanel's packages or a DKMS frontpanel module are installed already: $(leftovers | tr '\n' ' ')"
-fi
+# this check's own packages go whatever happens (an earlier run cut short
+# may have left them); a frontpanel module someone else installed stays
+ours=(frontpanel-dkms fpsim sigrok-decoder-fpmicom)
+purge_ours() {
+	local p installed=()
+	for p in "${ours[@]}"; do
+		dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -qv 'not-installed' && installed+=("$p")
+	done
+	[ ${#installed[@]} -eq 0 ] || apt_purge "${installed[@]}" >>"$work/cleanup.log" 2>&1
+}
+purge_ours
+trap purge_ours EXIT
+[ -z "$(leftovers)" ] || skip "a frontpanel module is installed already, not by a package: $(leftovers | tr '\n' ' ')"
 
 # ---- build -----------------------------------------------------------------
 src="$work/src/frontpanel-$release"
