@@ -54,7 +54,7 @@ kernel-check: $(BUILD)/CMakeCache.txt
 # The Debian packages (debian/): built with dpkg-buildpackage from a clean
 # copy of the tree, checked by lintian, then installed, used and purged on
 # this machine: DKMS builds frontpanel.ko for every installed kernel
-# and the guest test in QEMU loads the one built for 6.1
+# and the guest test in QEMU loads the ones built for 6.1 and 6.12
 # (tests/packaging/package_check.sh; root; logs in build/package-check/).
 .PHONY: package-check
 package-check: $(BUILD)/CMakeCache.txt
