@@ -28,6 +28,6 @@ rm -rf "$dest/driver"
 # the sources only: no test fixtures, nothing built
 (cd "$top" && find driver -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' -o -name '*.sh' -o -name Kbuild \) \
 	! -path 'driver/linux/check_fixtures/*' ! -name 'test_*' -print0 |
-	cpio -0pdm --quiet "$dest")
+	xargs -0 cp --parents -p -t "$dest")
 sed "s/#MODULE_VERSION#/$version/" "$here/dkms.conf" >"$dest/dkms.conf"
 echo "$version" >"$dest/VERSION"
