@@ -91,7 +91,7 @@ if (cd "$src" && dpkg-buildpackage -us -uc -b -j2) >"$work/build.log" 2>&1; then
 else
 	tail -40 "$work/build.log"
 	fail "dpkg-buildpackage (log: $work/build.log)"
-	echo "package-check: $passed passed, $failed failed"
+	echo "package-check: $passed passed, $failed failed, $skipped skipped"
 	exit 1
 fi
 arch=$(dpkg --print-architecture)
