@@ -14,8 +14,8 @@
 #    Debian's 6.1 and 6.12, which tests/kernel/setup_kernels.sh installs),
 #    each with the release as its version (modinfo); with MICOM_HOST (the
 #    build's micom_host), the modules installed for 6.1 and 6.12 run the
-#    QEMU x86-64 guest test (tests/qemu); then purged, and nothing of it may be left
-#    in /usr/src, /var/lib/dkms or /lib/modules;
+#    QEMU x86-64 guest test (tests/qemu); then purged, and nothing of it
+#    may be left in /usr/src, /var/lib/dkms or /lib/modules;
 # 4. fpsim and sigrok-decoder-fpmicom installed: as the unprivileged user
 #    nobody, fpsim --version says the release, the packaged example script
 #    gives the output the tree's test expects, the demo runs and leaves its
@@ -24,7 +24,8 @@
 #
 # Needs root (it installs what it uses).  Prints "SKIPPED: reason" and
 # exits 0 when it cannot set itself up here; ends with
-# "package-check: N passed, N failed"; exit status 1 when anything failed.
+# "package-check: N passed, N failed, N skipped"; exit status 1 when
+# anything failed.
 # Do not run it beside tests/kernel/dkms_test.sh: both install frontpanel.ko
 # with DKMS.
 set -uo pipefail
