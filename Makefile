@@ -15,8 +15,9 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# (the demo writes its image and trace into build/)
 demo: build
-	./$(BUILD)/fpsim demo
+	cd $(BUILD) && ./fpsim demo
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -49,3 +50,13 @@ coverage:
 kernel-check: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) --target micom_host -j $(JOBS)
 	tests/kernel/kernel_check.sh $(BUILD)
+
+# The Debian packages (debian/): built with dpkg-buildpackage from a clean
+# copy of the tree, checked by lintian, then installed, used and purged on
+# this machine: DKMS builds frontpanel.ko for every installed kernel
+# and the guest test in QEMU loads the ones built for 6.1 and 6.12
+# (tests/packaging/package_check.sh; root; logs in build/package-check/).
+.PHONY: package-check
+package-check: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target micom_host -j $(JOBS)
+	tests/packaging/package_check.sh $(BUILD)/package-check $(abspath $(BUILD))/micom_host

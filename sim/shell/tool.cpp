@@ -189,17 +189,6 @@ int run_flash(const ToolOptions& options, bool build_a, const std::string& image
     return status && *status != 0 ? *status : 1;
 }
 
-/// The directory fpsim runs from (where the demo leaves its files).
-std::string own_directory() {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    std::string path(buf, size_t(n));
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 }  // namespace
 
 int tool_main(int argc, char** argv) {
@@ -304,7 +293,7 @@ int tool_main(int argc, char** argv) {
         return run_shell(options, positional.size() == 2 ? positional[1] : "");
     if (cmd == "flash")
         return run_flash(options, build == "a", positional[1]);
-    return run_demo(options, own_directory());
+    return run_demo(options, ".");  // an installed fpsim's folder is not the user's
 }
 
 }  // namespace fpsim
