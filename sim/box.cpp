@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -71,6 +72,10 @@ Box::Box(BoxConfig cfg) : cfg_(std::move(cfg)) {
         cfg_.module_path = FP_SIM_MODULE_PATH;
     loader_ = std::make_unique<ModuleLoader>(cfg_.module_path, cfg_.restore_module_image);
     m_ = std::make_unique<Machine>(cfg_.hz);
+    files_ = std::make_unique<FileTable>(*m_, proc_, chrdevs_, kMicomMajor,
+                                         [this](void* to, const void* from, size_t n) {
+                                             return copy_to_user(to, from, n);
+                                         });
 
     // divisor 4 gives the configured line speed
     const uint64_t uart_clock = uint64_t(cfg_.baud) * 16 * 4;
@@ -237,7 +242,7 @@ int Box::boot() {
         powered_ = true;
         if (!micom_->switch_box_on()) {
             powered_ = false;
-            return -5;  // EIO: the micom does not run, nothing powers the box
+            return -EIO;  // the micom does not run, nothing powers the box
         }
         if (stale_module_) {
             unmap_module(stale_module_);
@@ -251,7 +256,7 @@ int Box::boot() {
 
 int Box::load_module() {
     if (module_)
-        return -17;  // EEXIST
+        return -EEXIST;
     int err = 0;
     void* h = map_driver(&err);
     if (!h)
@@ -266,14 +271,14 @@ void* Box::map_driver(int* err) {
     void* h = loader_->load(&error);
     if (!h) {
         std::fprintf(stderr, "fpsim: cannot load %s: %s\n", cfg_.module_path.c_str(), error.c_str());
-        *err = last_boot_result_ = -2;
+        *err = last_boot_result_ = -ENOENT;
         return nullptr;
     }
     auto vermagic = static_cast<const char*>(dlsym(h, "fp_module_vermagic"));
     if (!vermagic || std::strcmp(vermagic, FP_MODULE_VERMAGIC) != 0 || !dlsym(h, "init_fp")) {
         log_.add(now(), "\x01" "3frontpanel: disagrees about version of symbol module_layout");
         unmap_module(h);
-        *err = last_boot_result_ = -8;  // ENOEXEC
+        *err = last_boot_result_ = -ENOEXEC;
         return nullptr;
     }
     module_base_ = image_base(h);
@@ -298,9 +303,9 @@ int Box::start_driver(void* h) {
 
 int Box::unload_module() {
     if (!module_)
-        return -2;
+        return -ENOENT;
     if (chrdevs_.module_refs() > 0)
-        return -16;  // in use: an open /dev/micom holds the module
+        return -EBUSY;  // in use: an open /dev/micom holds the module
     auto cleanup = reinterpret_cast<void (*)()>(dlsym(module_, "cleanup_fp"));
     run_process("rmmod", [cleanup] {
         cleanup();
@@ -377,7 +382,7 @@ void Box::reset_kernel_state() {
     input_.reset();
     if (hook_in_module_image())
         pm_power_off = nullptr;
-    fds_.clear();
+    files_->clear();
 }
 
 // The module's handles on its kernel threads go with it: nobody stops them
@@ -446,107 +451,30 @@ long Box::proc_write(const std::string& name, const std::string& data) {
     return ret;
 }
 
-// Files of simulated programs: /proc entries and /dev/micom.
-struct Box::FdEntry {
-    std::string proc;  ///< name of the /proc entry, or empty for a device
-    OpenFile file;
-};
-
+// Files of simulated programs: /proc entries and /dev/micom (kernel/file_table).
 long Box::sys_open(const std::string& path) {
     enter_kernel();
-    auto e = std::make_unique<FdEntry>();
-    if (path.rfind("/proc/", 0) == 0) {
-        if (!proc_.find(path.substr(6)))
-            return -2;  // ENOENT
-        e->proc = path.substr(6);
-    } else if (path == "/dev/micom") {
-        Chrdev* dev = chrdevs_.find(kMicomMajor, 0);
-        if (!dev || !dev->ops)
-            return -6;  // ENXIO: no driver behind the node
-        e->file.dev = dev;
-        if (dev->ops->open) {
-            int r = dev->ops->open(nullptr, reinterpret_cast<kp_file*>(&e->file));
-            if (r < 0)
-                return r;
-        }
-        chrdevs_.add_ref(e->file);
-    } else {
-        return -2;
-    }
-    long fd = next_fd_++;
-    fds_[fd] = std::move(e);
-    m_->current()->signal = false;
-    return fd;
-}
-
-Box::FdEntry* Box::fd_entry(long fd) {
-    auto it = fds_.find(fd);
-    return it == fds_.end() ? nullptr : it->second.get();
+    return files_->open(path);
 }
 
 long Box::sys_close(long fd) {
     enter_kernel();
-    FdEntry* e = fd_entry(fd);
-    if (!e)
-        return -9;  // EBADF
-    if (e->file.dev) {
-        if (e->file.dev->ops && e->file.dev->ops->release)
-            e->file.dev->ops->release(nullptr, reinterpret_cast<kp_file*>(&e->file));
-        chrdevs_.drop_ref(e->file);
-    }
-    fds_.erase(fd);
-    m_->current()->signal = false;
-    return 0;
+    return files_->close(fd);
 }
 
 long Box::sys_read(long fd, void* buf, size_t n) {
     enter_kernel();
-    FdEntry* e = fd_entry(fd);
-    if (!e)
-        return -9;
-    long r = -22;  // EINVAL: /dev/micom has no read
-    if (!e->proc.empty()) {
-        ProcEntry* pe = proc_.find(e->proc);
-        r = pe ? proc_.read(pe, static_cast<char*>(buf), n, &e->file.pos,
-                            [this](void* to, const void* from, size_t len) {
-                                return copy_to_user(to, from, len);
-                            })
-               : -2;
-    }
-    m_->current()->signal = false;
-    return r;
+    return files_->read(fd, buf, n);
 }
 
 long Box::sys_write(long fd, const void* buf, size_t n) {
     enter_kernel();
-    FdEntry* e = fd_entry(fd);
-    if (!e)
-        return -9;
-    long r;
-    if (!e->proc.empty()) {
-        ProcEntry* pe = proc_.find(e->proc);
-        r = pe ? proc_.write(pe, reinterpret_cast<kp_file*>(&e->file), static_cast<const char*>(buf), n)
-               : -2;
-    } else if (e->file.dev->ops && e->file.dev->ops->write) {
-        r = e->file.dev->ops->write(reinterpret_cast<kp_file*>(&e->file), static_cast<const char*>(buf),
-                                    n, &e->file.pos);
-    } else {
-        r = -22;
-    }
-    m_->current()->signal = false;
-    return r;
+    return files_->write(fd, buf, n);
 }
 
 long Box::sys_ioctl(long fd, unsigned int cmd, unsigned long arg) {
     enter_kernel();
-    FdEntry* e = fd_entry(fd);
-    if (!e)
-        return -9;
-    long r = -25;  // ENOTTY
-    if (e->file.dev && e->file.dev->ops && e->file.dev->ops->unlocked_ioctl)
-        r = e->file.dev->ops->unlocked_ioctl(reinterpret_cast<kp_file*>(&e->file), cmd, arg);
-    m_->current()->signal = false;
-    return r;
+    return files_->ioctl(fd, cmd, arg);
 }
 
 // ---------------------------------------------------------------- power
@@ -596,7 +524,7 @@ void Box::power_off_now() {
         input_.unregister(*m_, d);
     input_.reset();
     pm_power_off = nullptr;
-    fds_.clear();
+    files_->clear();
     uart0_->reset();
     uart1_->reset();
     gpio_.reset();

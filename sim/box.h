@@ -15,6 +15,7 @@
 
 #include "core/machine.h"
 #include "kernel/chrdev.h"
+#include "kernel/file_table.h"
 #include "kernel/input_core.h"
 #include "kernel/klog.h"
 #include "kernel/module_loader.h"
@@ -181,7 +182,6 @@ private:
     /// The running context's box lost power: it unwinds, never returning.
     [[noreturn]] void abort_current();
     class MicomPort;
-    struct FdEntry;
     void reset_kernel_state();
     void apply_boot_faults();
     /// Maps a fresh image of the driver and checks it as the kernel's module
@@ -192,7 +192,6 @@ private:
     int start_driver(void* h);
     void unmap_module(void* handle);
     void release_kthreads();
-    FdEntry* fd_entry(long fd);
     bool hook_in_module_image() const;
 
     BoxConfig cfg_;
@@ -200,6 +199,7 @@ private:
     KernelLog log_;
     Procfs proc_;
     CharDevices chrdevs_;
+    std::unique_ptr<FileTable> files_;
     InputCore input_;
     Gpio gpio_;
     std::unique_ptr<SerialLink> primary_, isp_;
@@ -219,8 +219,6 @@ private:
     int last_boot_result_ = 0;
     std::vector<RegWrite> reg_writes_;
     std::vector<std::string> bugs_;
-    std::map<long, std::unique_ptr<FdEntry>> fds_;
-    long next_fd_ = 1000;
 };
 
 template <typename R, typename... A>

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "chrdev.h"
 
+#include <cerrno>
+
 namespace sim {
 
 int CharDevices::register_chrdev(unsigned major, unsigned baseminor, unsigned count,
                                  std::string name, const kp_file_ops* ops, bool builtin) {
     if (devs_.count(major))
-        return -16;
+        return -EBUSY;
     auto d = std::make_unique<Chrdev>();
     *d = Chrdev{major, baseminor, count, std::move(name), ops, builtin};
     devs_[major] = std::move(d);

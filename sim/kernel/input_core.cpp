@@ -2,6 +2,7 @@
 #include "input_core.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace sim {
@@ -86,16 +87,16 @@ static void table_set(void* table, unsigned size, unsigned i, unsigned v) {
 
 int InputDevice::get_keycode(unsigned scancode, unsigned* code) const {
     if (!keycode || scancode >= keycodemax)
-        return -22;
+        return -EINVAL;
     *code = table_get(keycode, keycodesize, scancode);
     return 0;
 }
 
 int InputDevice::set_keycode(Machine& m, unsigned scancode, unsigned code) {
     if (!keycode || scancode >= keycodemax || code > kKeyMax)
-        return -22;
+        return -EINVAL;
     if (keycodesize < sizeof(code) && (code >> (keycodesize * 8)))
-        return -22;
+        return -EINVAL;
     unsigned old = table_get(keycode, keycodesize, scancode);
     table_set(keycode, keycodesize, scancode, code);
     keybit.reset(old);
@@ -154,7 +155,7 @@ void InputCore::free(InputDevice* dev) {
 int InputCore::register_device(Machine& m, InputDevice* dev) {
     (void)m;
     if (fail_register)
-        return -12;  // ENOMEM
+        return -ENOMEM;
     dev->evbit.set(kEvSyn);  // every device reports synchronisation events
     // Repeat values set before registration leave repeating to the driver.
     if (dev->evbit.test(kEvRep) && !dev->rep_delay && !dev->rep_period) {

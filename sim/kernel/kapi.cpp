@@ -2,6 +2,7 @@
 // The platform interface of the driver core, implemented by the simulated
 // box.  Every call is an interrupt point; a context whose box has lost power
 // never returns from one into the driver.
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -379,7 +380,7 @@ kp_task* kp_kthread_create(kp_thread_fn fn, void* data, const char* name) {
     Task* t = m.spawn(name, [&m, fn, data] {
         // a thread stopped before it ever ran does not run its function
         if (m.current()->should_stop)
-            return -4;  // EINTR
+            return -EINTR;
         return fn(data);
     }, false, true);
     // kthreadd makes the thread while the caller sleeps: whatever else is

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "procfs.h"
 
+#include <cerrno>
+
 #include "core/bounded_log.h"
 
 namespace sim {
@@ -81,7 +83,7 @@ long Procfs::read(ProcEntry* e, char* ubuf, size_t nbytes, long long* ppos,
         const char* from = start < page.data() ? page.data() : start;
         if (!copy_out(ubuf, from, size_t(n))) {
             if (retval == 0)
-                retval = -14;
+                retval = -EFAULT;
             break;
         }
         *ppos += start < page.data() ? (long long)(uintptr_t)start : n;
@@ -94,7 +96,7 @@ long Procfs::read(ProcEntry* e, char* ubuf, size_t nbytes, long long* ppos,
 
 long Procfs::write(ProcEntry* e, kp_file* file, const char* ubuf, size_t n) {
     if (!e->write_proc)
-        return -5;  // EIO
+        return -EIO;
     return e->write_proc(file, ubuf, (unsigned long)n, e->data);
 }
 
