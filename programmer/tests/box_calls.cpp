@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The calls the programmer's shared object makes into the loading
-// executable: its wrapped system and stdio calls, and the vendor library
-// calls. All of them reach the fake box; everything that is not the micom
+// executable: its wrapped system calls, where its stdio output goes
+// (wrapped_stdio.cpp has the wrappers), and the vendor library calls. All of them reach the fake box; everything that is not the micom
 // device or the program's standard output/error goes to the C library.
 #include <cerrno>
 #include <cstdarg>
@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "fake_box.h"
+#include "wrapped_stdio.h"
 #include "vendor/gbus.h"
 #include "vendor/llad.h"
 #include "vendor/rmdef.h"
@@ -29,30 +30,6 @@ gbus *const kGbus = reinterpret_cast<gbus *>(&gbus_storage);
 RUA *const kRua = reinterpret_cast<RUA *>(&rua_storage);
 
 constexpr RMuint32 kDividerHz = 32000000;
-
-std::string *captured(FILE *stream)
-{
-    if (stream == stdout)
-        return &fake::box().out;
-    if (stream == stderr)
-        return &fake::box().err;
-    return nullptr;
-}
-
-int append_v(std::string *to, const char *format, va_list args)
-{
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, again);
-    va_end(again);
-    if (n > 0) {
-        std::string text(static_cast<size_t>(n) + 1, '\0');
-        std::vsnprintf(text.data(), text.size(), format, args);
-        text.resize(static_cast<size_t>(n));
-        *to += text;
-    }
-    return n;
-}
 
 std::string words(const void *record, RMuint32 size)
 {
@@ -76,6 +53,16 @@ std::string open_flags(int flags)
 }
 
 } // namespace
+
+// Standard output and error of the program go to the fake box.
+std::string *wrapped_stdio::capture(FILE *stream)
+{
+    if (stream == stdout)
+        return &fake::box().out;
+    if (stream == stderr)
+        return &fake::box().err;
+    return nullptr;
+}
 
 extern "C" {
 
@@ -160,61 +147,6 @@ int __wrap_system(const char *command)
 {
     fake::box().record(std::string("system ") + command);
     return 0;
-}
-
-// ---- standard output and error ----
-
-int __wrap_vfprintf(FILE *stream, const char *format, va_list args)
-{
-    if (std::string *to = captured(stream))
-        return append_v(to, format, args);
-    return std::vfprintf(stream, format, args);
-}
-
-int __wrap_vprintf(const char *format, va_list args)
-{
-    return __wrap_vfprintf(stdout, format, args);
-}
-
-int __wrap_printf(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    const int n = __wrap_vfprintf(stdout, format, args);
-    va_end(args);
-    return n;
-}
-
-int __wrap_fprintf(FILE *stream, const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    const int n = __wrap_vfprintf(stream, format, args);
-    va_end(args);
-    return n;
-}
-
-int __wrap_fputs(const char *text, FILE *stream)
-{
-    if (std::string *to = captured(stream)) {
-        *to += text;
-        return 1;
-    }
-    return std::fputs(text, stream);
-}
-
-int __wrap_puts(const char *text)
-{
-    fake::box().out += text;
-    fake::box().out += '\n';
-    return 1;
-}
-
-int __wrap_fflush(FILE *stream)
-{
-    if (stream != nullptr && captured(stream) != nullptr)
-        return 0;
-    return std::fflush(stream);
 }
 
 // ---- vendor libraries ----

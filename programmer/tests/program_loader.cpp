@@ -4,29 +4,23 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-const char *build_name(Build build)
-{
-    return build == Build::A ? "A" : "B";
-}
+#include "core/fresh_object.h"
 
 LoadedProgram::LoadedProgram(Build build)
     : path_(build == Build::A ? MICOMFLASH_A_PATH : MICOMFLASH_B_PATH)
 {
-    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string error;
+    handle_ = sim::open_fresh(path_, &error);
     if (handle_ == nullptr)
-        ADD_FAILURE() << "dlopen " << path_ << ": " << dlerror();
+        ADD_FAILURE() << "dlopen " << path_ << ": " << error;
 }
 
 LoadedProgram::~LoadedProgram()
 {
     if (handle_ == nullptr)
         return;
-    EXPECT_EQ(dlclose(handle_), 0);
-    void *still = dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (still != nullptr) {
+    if (!sim::close_unmapped(handle_, path_))
         ADD_FAILURE() << path_ << " stayed loaded after dlclose";
-        dlclose(still);
-    }
 }
 
 void *LoadedProgram::symbol(const char *name) const

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
-enum class Build { A, B };
+#include "micomflash_build.h"
+
+using micomflash::Build;
+using micomflash::build_name;
 
 class LoadedProgram {
 public:
@@ -32,5 +35,3 @@ private:
 
 // Loads the build, runs main once with args, unloads it; the exit status.
 int run_program(Build build, const std::vector<std::string> &args);
-
-const char *build_name(Build build);

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "core/fresh_object.h"
+
 namespace sim {
 
 namespace {
@@ -107,21 +109,12 @@ void protect(Kept& k, bool runnable) {
 // The module's destructors run at exit: its code must be runnable again.
 void make_kept_runnable_at_exit() { protect(kept(), true); }
 
-bool really_unmapped(void* handle, const std::string& path) {
-    dlclose(handle);
-    void* again = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (!again)
-        return true;
-    dlclose(again);
-    return false;
-}
-
 void drop_kept() {
     Kept& k = kept();
     if (!k.handle)
         return;
     protect(k, true);
-    really_unmapped(k.handle, k.path);
+    close_unmapped(k.handle, k.path);
     k = Kept{};
 }
 
@@ -143,18 +136,12 @@ void* ModuleLoader::load(std::string* error) {
     // (a mapping of the kept file would be the kept image itself)
     if (!restore_ || k.path != path_)
         drop_kept();
-    if (!restore_) {
-        void* h = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!h)
-            *error = dlerror();
-        return h;
-    }
+    if (!restore_)
+        return open_fresh(path_, error);
     if (!k.handle) {
-        void* h = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!h) {
-            *error = dlerror();
+        void* h = open_fresh(path_, error);
+        if (!h)
             return nullptr;
-        }
         const Segments s = segments_of(h);
         k.path = path_;
         k.handle = h;
@@ -179,7 +166,7 @@ bool ModuleLoader::unload(void* handle) {
         protect(k, false);
         return true;
     }
-    return really_unmapped(handle, path_);
+    return close_unmapped(handle, path_);
 }
 
 ModuleLoader::Writable ModuleLoader::writable_image(void* handle) {

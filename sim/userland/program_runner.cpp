@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/fresh_object.h"
 #include "userland/user_process.h"
+#include "wrapped_stdio.h"
 
 #ifndef MICOMFLASH_A_PATH
 #define MICOMFLASH_A_PATH "libmicomflash_a.so"
@@ -33,6 +35,23 @@ UserProcess* g_process = nullptr;
 
 UserProcess* running_process() { return g_process; }
 void set_running_process(UserProcess* p) { g_process = p; }
+
+}  // namespace sim::userland
+
+// The running program's standard output and error are its own; while no
+// program runs, they go to the C library.
+std::string* wrapped_stdio::capture(FILE* stream) {
+    sim::userland::UserProcess* p = sim::userland::running_process();
+    if (!p)
+        return nullptr;
+    if (stream == stdout)
+        return &p->out;
+    if (stream == stderr)
+        return &p->err;
+    return nullptr;
+}
+
+namespace sim::userland {
 
 bool is_simulated_path(const char* path) {
     return path && (std::strcmp(path, "/dev/micom") == 0 || std::strncmp(path, "/proc/", 6) == 0);
@@ -82,9 +101,10 @@ RunResult ProgramRunner::run_object(const std::string& path, const std::vector<s
     result.started = box_.now();
 
     // Every run starts from the program's load-time globals.
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string error;
+    void* handle = open_fresh(path, &error);
     if (!handle) {
-        result.err = std::string("fpsim: cannot load ") + path + ": " + dlerror() + "\n";
+        result.err = "fpsim: cannot load " + path + ": " + error + "\n";
         result.main_result = result.exit_status = 127;
         return result;
     }
@@ -121,11 +141,7 @@ RunResult ProgramRunner::run_object(const std::string& path, const std::vector<s
     result.out = std::move(process.out);
     result.err = std::move(process.err);
 
-    dlclose(handle);
-    void* again = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    result.unloaded = again == nullptr;
-    if (again)
-        dlclose(again);
+    result.unloaded = close_unmapped(handle, path);
 
     result.ended = box_.now();
     result.wall_seconds =

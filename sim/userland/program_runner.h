@@ -18,11 +18,12 @@
 #include <vector>
 
 #include "box.h"
+#include "micomflash_build.h"
 #include "soc/clock_generator.h"
 
 namespace sim::userland {
 
-enum class Build { A, B };
+using Build = micomflash::Build;
 
 /// The shared object of a build, as the build tree made it.
 std::string program_path(Build build);

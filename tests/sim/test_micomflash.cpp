@@ -31,7 +31,6 @@ constexpr uint32_t kDir = 0x10500, kData = 0x10504;
 constexpr unsigned kClk = 2, kClkEnN = 3, kPwrN = 4, kRst = 5, kIspN = 6;
 constexpr size_t kFlashSize = 8192;
 
-const char* name(Build b) { return b == Build::A ? "A" : "B"; }
 
 std::string format(const char* fmt, unsigned v) {
     char buf[64];
@@ -277,7 +276,7 @@ TEST(MicomflashBlink, BuildBFlashWhileTheLedsBlinkLeavesTheImageInTheFlash) {
 TEST(MicomflashPins, BothBuildsDriveTheSameSequenceWriteByWriteAndInTime) {
     std::vector<Gpio::Write> writes[2];
     for (Build build : {Build::A, Build::B}) {
-        SCOPED_TRACE(name(build));
+        SCOPED_TRACE(micomflash::build_name(build));
         Bench bench;
         RunResult r = bench.run(build, image_file("pins", random_bytes(100, 3)));
         EXPECT_EQ(r.exit_status, 0);
@@ -340,7 +339,7 @@ TEST(MicomflashPins, BothBuildsDriveTheSameSequenceWriteByWriteAndInTime) {
 
 TEST(MicomflashPins, BuildAHandsOverThroughEnableispAndWaitsSixSeconds) {
     for (Build build : {Build::A, Build::B}) {
-        SCOPED_TRACE(name(build));
+        SCOPED_TRACE(micomflash::build_name(build));
         Bench bench;
         bench.box.primary().clear_log();
         bench.box.isp().clear_log();
@@ -545,7 +544,9 @@ TEST_P(Micomflash, AMicomThatRefusesEveryStepStillReceivesTheWholeImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, Micomflash, ::testing::Values(Build::A, Build::B),
-                         [](const auto& info) { return std::string("Build") + name(info.param); });
+                         [](const auto& info) {
+                             return std::string("Build") + micomflash::build_name(info.param);
+                         });
 
 // ---------------------------------------------------------------- figures
 
@@ -570,8 +571,8 @@ TEST(MicomflashFigures, AFullRunTakesItsWaitsPlusTheWireTimeAndRunsFasterThanRea
                 wire += wb.end - wb.start;
         const Nanos floor = waits + wire;
         EXPECT_GE(r.duration(), waits);
-        std::cout << "[ figures  ] build " << name(build) << ": virtual " << seconds(r.duration()) << " s, floor "
-                  << seconds(floor) << " s (waits " << seconds(waits) << " s + wire " << seconds(wire)
+        std::cout << "[ figures  ] build " << micomflash::build_name(build) << ": virtual "
+                  << seconds(r.duration()) << " s, floor " << seconds(floor) << " s (waits " << seconds(waits) << " s + wire " << seconds(wire)
                   << " s), wall " << r.wall_seconds << " s (" << seconds(r.duration()) / r.wall_seconds
                   << "x real time), processor " << r.cpu_seconds << " s (" << seconds(r.duration()) / r.cpu_seconds
                   << "x)\n";

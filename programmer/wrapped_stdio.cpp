@@ -1,28 +1,14 @@
 // SPDX-License-Identifier: MIT
-// Standard output and standard error of a user program linked with
-// -Wl,--wrap, captured per run, byte for byte, in the order written.  Other
-// streams, and output while no program runs, go to the C library.
+// Standard output and standard error of micomflash linked with -Wl,--wrap,
+// captured per run, byte for byte, in the order written, where the loader's
+// wrapped_stdio::capture() says.  Other streams go to the C library.
+#include "wrapped_stdio.h"
+
 #include <cstdarg>
-#include <cstdio>
-#include <string>
-
-#include "userland/user_process.h"
-
-using sim::userland::running_process;
-using sim::userland::UserProcess;
 
 namespace {
 
-std::string* captured(FILE* stream) {
-    UserProcess* p = running_process();
-    if (!p)
-        return nullptr;
-    if (stream == stdout)
-        return &p->out;
-    if (stream == stderr)
-        return &p->err;
-    return nullptr;
-}
+std::string* captured(FILE* stream) { return wrapped_stdio::capture(stream); }
 
 int append_formatted(std::string& to, const char* format, va_list args) {
     va_list again;
