@@ -103,6 +103,7 @@ Box::Box(BoxConfig cfg) : cfg_(std::move(cfg)) {
     gpio_.set_default_level(4, false);  // micom powered
     gpio_.set_default_level(5, true);   // micom running
     gpio_.set_default_level(6, true);   // ISP disabled
+    clock_generator_.on_reference = [this](bool present) { micom_->set_clock_reference(present); };
     gpio_.on_change = [this](Nanos, unsigned pin, bool level) {
         if (pin >= 2 && pin <= 6)
             micom_->set_pin(micom::Pin(pin), level);

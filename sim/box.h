@@ -21,6 +21,7 @@
 #include "kernel/module_loader.h"
 #include "kernel/procfs.h"
 #include "micom/micom_model.h"
+#include "soc/clock_generator.h"
 #include "soc/gpio.h"
 #include "soc/serial_link.h"
 #include "soc/uart.h"
@@ -87,6 +88,9 @@ public:
     CharDevices& chrdevs() { return chrdevs_; }
     InputCore& input() { return input_; }
     Gpio& gpio() { return gpio_; }
+    /// The SoC's clock generator, which user programs reach through the
+    /// resource access library; it gives the micom its 8 MHz reference.
+    ClockGenerator& clock_generator() { return clock_generator_; }
     Uart& uart(int i) { return i == 0 ? *uart0_ : *uart1_; }
     SerialLink& primary() { return *primary_; }
     SerialLink& isp() { return *isp_; }
@@ -202,6 +206,7 @@ private:
     std::unique_ptr<FileTable> files_;
     InputCore input_;
     Gpio gpio_;
+    ClockGenerator clock_generator_;
     std::unique_ptr<SerialLink> primary_, isp_;
     std::unique_ptr<Uart> uart0_, uart1_;
     std::unique_ptr<MicomPort> port_;

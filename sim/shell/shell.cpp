@@ -571,10 +571,9 @@ void Shell::run_fault(const Command& c) {
                        micom::IspStep::BlockProgram, micom::IspStep::Byte,
                        micom::IspStep::BlockVerify})
             box.micom().set_nak(s, false);
-        if (runner_) {
+        if (runner_)
             runner_->vendor_faults = {};
-            runner_->clock_generator().clear_failures();
-        }
+        box.clock_generator().clear_failures();
         break;
     case W::LinkDrop: link.faults.drop = f.probability; break;
     case W::LinkCorrupt: link.faults.corrupt = f.probability; break;
@@ -594,7 +593,7 @@ void Shell::run_fault(const Command& c) {
     case W::VendorGbusOpen: runner().vendor_faults.gbus_open_fails = true; break;
     case W::VendorRuaCreate: runner().vendor_faults.rua_create_status = int32_t(f.number); break;
     case W::VendorRuaDestroy: runner().vendor_faults.rua_destroy_status = int32_t(f.number); break;
-    case W::ClockRequest: runner().clock_generator().fail(uint32_t(f.number)); break;
+    case W::ClockRequest: box.clock_generator().fail(uint32_t(f.number)); break;
     }
 }
 

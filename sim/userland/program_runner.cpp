@@ -80,7 +80,6 @@ ProgramRunner::ProgramRunner(Box& box) : box_(box) {
     if (g_runner)
         std::fprintf(stderr, "fpsim: only one program runner at a time\n");
     g_runner = this;
-    clock_.on_reference = [this](bool present) { box_.micom().set_clock_reference(present); };
 }
 
 ProgramRunner::~ProgramRunner() {

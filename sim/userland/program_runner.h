@@ -19,7 +19,6 @@
 
 #include "box.h"
 #include "micomflash_build.h"
-#include "soc/clock_generator.h"
 
 namespace sim::userland {
 
@@ -29,7 +28,7 @@ using Build = micomflash::Build;
 std::string program_path(Build build);
 
 /// Vendor-library calls that can be made to fail (the clock generator's
-/// requests fail through ClockGenerator::fail).
+/// requests fail through the box's ClockGenerator::fail).
 struct VendorFaults {
     bool llad_open_fails = false;       ///< llad_open returns null
     bool gbus_open_fails = false;       ///< gbus_open returns null
@@ -72,7 +71,6 @@ public:
     RunResult run_object(const std::string& path, const std::vector<std::string>& args);
 
     Box& box() { return box_; }
-    ClockGenerator& clock_generator() { return clock_; }
     VendorFaults vendor_faults;
 
     /// The vendor-library calls of all runs, in order ("llad_open 0", ...).
@@ -92,7 +90,6 @@ public:
 
 private:
     Box& box_;
-    ClockGenerator clock_;
     std::vector<std::string> vendor_calls_;
     std::vector<std::string> vendor_misuse_;
     char handle_storage_[3] = {};

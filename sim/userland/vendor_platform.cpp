@@ -131,7 +131,7 @@ RMstatus RUASetProperty(struct RUA* instance, RMuint32 module_id, RMuint32 prope
                    hex_words(value, size) + " " + std::to_string(size) + " " + std::to_string(timeout_us));
     if (!check_handle(*r, Handle::Rua, instance, "RUASetProperty"))
         return kError;
-    return r->clock_generator().set_property(module_id, property_id, value, size);
+    return r->box().clock_generator().set_property(module_id, property_id, value, size);
 }
 
 RMstatus RUAExchangeProperty(struct RUA* instance, RMuint32 module_id, RMuint32 property_id, void* in,
@@ -144,7 +144,7 @@ RMstatus RUAExchangeProperty(struct RUA* instance, RMuint32 module_id, RMuint32 
                    std::to_string(out_size));
     if (!check_handle(*r, Handle::Rua, instance, "RUAExchangeProperty"))
         return kError;
-    return r->clock_generator().exchange_property(module_id, property_id, in, in_size, out, out_size);
+    return r->box().clock_generator().exchange_property(module_id, property_id, in, in_size, out, out_size);
 }
 
 const char* RMstatusToString(RMstatus status) {

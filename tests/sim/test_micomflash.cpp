@@ -210,7 +210,7 @@ TEST_P(Micomflash, GoodRunPrintsTheWholeSequenceAndLeavesTheImageInTheFlash) {
         "RUAExchangeProperty 43 4411 [9] 4 4", "RUASetProperty 43 4417 [9 2 4] 12 0", "RUADestroyInstance",
         "gbus_close", "llad_close"};
     EXPECT_EQ(calls, want_calls);
-    EXPECT_TRUE(bench.runner.clock_generator().micom_reference());
+    EXPECT_TRUE(bench.box.clock_generator().micom_reference());
 
     // back in its normal firmware, and the driver hears it again once /dev/micom is closed
     EXPECT_EQ(bench.box.micom().mode(), micom::Mode::Normal);
@@ -430,15 +430,15 @@ TEST_P(Micomflash, EachFailingClockRequestIsReportedAndTheSyncThenFails) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.property);
         Bench bench;
-        bench.runner.clock_generator().fail(c.property);
+        bench.box.clock_generator().fail(c.property);
         bench.box.isp().clear_log();
         const auto before = bench.box.micom().flash();
         RunResult r = bench.run(build, image_file("clock", random_bytes(kFlashSize, 5)));
         EXPECT_EQ(r.exit_status, 1);
         EXPECT_EQ(r.out, join_lines({c.message, "OPEN MICOM", "programming_mode_init fail.", "CLOSE MICOM"}));
-        EXPECT_FALSE(bench.runner.clock_generator().micom_reference());
+        EXPECT_FALSE(bench.box.clock_generator().micom_reference());
         // every request still went out, and the entry and exit ran in full
-        EXPECT_EQ(bench.runner.clock_generator().requests().size(), 3u);
+        EXPECT_EQ(bench.box.clock_generator().requests().size(), 3u);
         const auto& w = bench.box.gpio().writes();
         const size_t n_entry = entry_writes(build).size();
         ASSERT_EQ(w.size(), n_entry + exit_writes(build).size());
