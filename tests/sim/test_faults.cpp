@@ -108,8 +108,8 @@ TEST(Faults, NoisyPrimaryLineDuringALongKeySessionLeavesNoKeyHeld) {
     }
 }
 
-// One flipped bit in a time answer used to set the kernel clock years off;
-// a frame whose checksum fails is dropped now.  The XOR cannot see the same
+// One flipped bit in a time answer would set the kernel clock years off, so
+// a frame whose checksum fails is dropped.  The XOR cannot see the same
 // bit flipped in two bytes of one answer: the clock may be wrong only after
 // such an answer, which the test finds by comparing what the micom sent with
 // what arrived (the line only flips bits here, so both line up byte by byte).
@@ -364,9 +364,10 @@ TEST(Faults, FailingUserCopiesOnEveryDevMicomOperation) {
 
 // The first register write of the close (the alternate UART's interrupt
 // enable) costs one register access; a byte from the micom that arrives
-// within it used to raise interrupt 71 after isp_mode was already 0.  The
-// parser then read the primary UART, the alternate one kept its line up and
-// the handler ran for ever: the box hung in the interrupt.
+// within it must not raise interrupt 71 once isp_mode is 0: the parser
+// would read the primary UART, the alternate one would keep its line up and
+// the handler would run for ever.  Both writes sit in the locked section
+// that changes isp_mode.
 TEST(Faults, ByteOnTheIspLineWhileDevMicomClosesDoesNotHangTheBox) {
     Booted b;
     Box& box = b.box;
