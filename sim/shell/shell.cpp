@@ -161,22 +161,16 @@ bool Shell::run(const Command& c) {
     bool ok = true;
     std::string error;
     try {
-        execute(c);
+        (this->*c.spec->run)(c);
     } catch (const RunError& e) {
         ok = false;
         error = e.message;
         say(c, error);
     }
-    switch (c.verb) {  // whether it failed or not
-    case Verb::Boot: case Verb::Unload: case Verb::Cat: case Verb::Echo: case Verb::Call:
-    case Verb::Poweroff: case Verb::Keymap:
+    if (c.spec->flags & kDrains)  // whether it failed or not
         drain();
-        break;
-    default:
-        break;
-    }
     std::fflush(out_);
-    if (c.verb != Verb::Expect) {
+    if (!(c.spec->flags & kExpect)) {
         last_ = Outcome{true, ok, false, c.source, output_, error, c.line};
         if (!ok)
             ++failures_;
@@ -225,138 +219,97 @@ void Shell::check_expect(const Command& c) {
     throw RunError{c.line, what + (c.text.empty() ? "" : " \"" + c.text + "\"") + " does not hold: " + why};
 }
 
-void Shell::execute(const Command& c) {
-    auto& box = *box_;
-    switch (c.verb) {
-    case Verb::Boot: {
-        int r = box.boot();
-        if (r)
-            throw RunError{c.line, "boot: the driver did not start: " + error_name(r) +
-                                       format(" (%d)", r)};
-        break;
-    }
-    case Verb::Unload: {
-        if (!box.module_loaded())
-            throw RunError{c.line, "unload: the driver is not loaded"};
-        int r = box.unload_module();
-        if (r)
-            throw RunError{c.line, "unload: " + error_name(r)};
-        break;
-    }
-    case Verb::Ls: {
-        auto names = box.procfs().names();
-        std::sort(names.begin(), names.end());
-        for (const auto& n : names)
-            print(n + "\n");
-        break;
-    }
-    case Verb::Cat: {
-        auto r = box.proc_read(c.proc);
-        if (r.ret < 0)
-            throw RunError{c.line, "cat /proc/" + c.proc + ": " + error_name(r.ret)};
-        print(r.data);
-        break;
-    }
-    case Verb::Echo: {
-        long r = box.proc_write(c.proc, c.line_end ? c.text + "\n" : c.text);
-        if (r < 0)
-            throw RunError{c.line, "echo > /proc/" + c.proc + ": " + error_name(r)};
-        break;
-    }
-    case Verb::Press:
-        run_press(c);
-        break;
-    case Verb::FrontPower:
-        box.micom().press_front_power();
-        settle_key();
-        break;
-    case Verb::MicomTime:
-        box.micom().set_time(c.time);
-        break;
-    case Verb::MicomShow:
-        show_micom();
-        break;
-    case Verb::MicomPowerOn:
-        box.micom().power_restore();
-        break;
-    case Verb::Call:
-        if (c.name.empty())
-            print(export_list());
-        else
-            run_call(c);
-        break;
-    case Verb::Wait:
-        box.run_for(c.duration);
-        break;
-    case Verb::After: {
-        std::shared_ptr<Command> later = c.then;
-        box.machine().events().at(box.now() + c.duration, [this, later] {
-            switch (later->verb) {
-            case Verb::Press: {
-                std::optional<uint8_t> byte = later->key_byte;
-                if (later->by_name)
-                    byte = remote_byte(later->key);
-                if (byte)  // else the remote has no such key: nothing happens
-                    box_->micom().press_key_now(*byte, later->duration);
-                break;
-            }
-            case Verb::FrontPower: box_->micom().press_front_power(); break;
-            case Verb::MicomTime: box_->micom().set_time(later->time); break;
-            case Verb::MicomPowerOn: box_->micom().power_restore(); break;
-            case Verb::Fault: run_fault(*later); break;
-            default: break;
-            }
-        });
-        break;
-    }
-    case Verb::Date:
-        print(wall_text(box.wall_ns()) + "\n");
-        break;
-    case Verb::Keys:
-        show_keys();
-        break;
-    case Verb::Keymap:
-        run_keymap(c);
-        break;
-    case Verb::Poweroff:
-        box.poweroff();
-        break;
-    case Verb::Flash:
-        if (auto problem = flash_with_verdict(c.build_a, c.text); !problem.empty())
-            throw RunError{c.line, problem};
-        break;
-    case Verb::Log:
-        print(box.log().format(kept_from(log_from_, box.log().dropped())));
-        log_from_ = box.log().total();
-        break;
-    case Verb::Events:
-        show_events();
-        break;
-    case Verb::Wire: {
-        // c.text: "" both links, or "primary" or "isp" alone
-        const bool primary = c.text != "isp", isp = c.text != "primary";
-        print(format_wire(box.primary().log(), kept_from(primary_from_, box.primary().log_dropped()),
-                          box.isp().log(), kept_from(isp_from_, box.isp().log_dropped()), primary, isp));
-        if (primary)
-            primary_from_ = box.primary().log_total();
-        if (isp)
-            isp_from_ = box.isp().log_total();
-        break;
-    }
-    case Verb::Fault:
-        run_fault(c);
-        break;
-    case Verb::Expect:
-        check_expect(c);
-        break;
-    case Verb::Help:
-        print(c.text.empty() ? shell_help() : shell_help(c.text).value_or(""));
-        break;
-    case Verb::Quit:
-        quit_ = true;
-        break;
-    }
+void Shell::do_boot(const Command& c) {
+    int r = box_->boot();
+    if (r)
+        throw RunError{c.line, "boot: the driver did not start: " + error_name(r) + format(" (%d)", r)};
 }
+
+void Shell::do_unload(const Command& c) {
+    if (!box_->module_loaded())
+        throw RunError{c.line, "unload: the driver is not loaded"};
+    int r = box_->unload_module();
+    if (r)
+        throw RunError{c.line, "unload: " + error_name(r)};
+}
+
+void Shell::do_ls(const Command&) {
+    auto names = box_->procfs().names();
+    std::sort(names.begin(), names.end());
+    for (const auto& n : names)
+        print(n + "\n");
+}
+
+void Shell::do_cat(const Command& c) {
+    auto r = box_->proc_read(c.proc);
+    if (r.ret < 0)
+        throw RunError{c.line, "cat /proc/" + c.proc + ": " + error_name(r.ret)};
+    print(r.data);
+}
+
+void Shell::do_echo(const Command& c) {
+    long r = box_->proc_write(c.proc, c.line_end ? c.text + "\n" : c.text);
+    if (r < 0)
+        throw RunError{c.line, "echo > /proc/" + c.proc + ": " + error_name(r)};
+}
+
+void Shell::press_later(const Command& c) {
+    std::optional<uint8_t> byte = c.key_byte;
+    if (c.by_name)
+        byte = remote_byte(c.key);
+    if (byte)  // else the remote has no such key: nothing happens
+        box_->micom().press_key_now(*byte, c.duration);
+}
+
+void Shell::do_front_power(const Command&) {
+    box_->micom().press_front_power();
+    settle_key();
+}
+
+void Shell::front_power_later(const Command&) { box_->micom().press_front_power(); }
+
+void Shell::do_micom_time(const Command& c) { box_->micom().set_time(c.time); }
+void Shell::micom_time_later(const Command& c) { box_->micom().set_time(c.time); }
+void Shell::do_micom_power_on(const Command&) { box_->micom().power_restore(); }
+void Shell::micom_power_on_later(const Command&) { box_->micom().power_restore(); }
+void Shell::do_wait(const Command& c) { box_->run_for(c.duration); }
+
+void Shell::do_after(const Command& c) {
+    std::shared_ptr<Command> later = c.then;
+    box_->machine().events().at(box_->now() + c.duration,
+                                [this, later] { (this->*later->spec->later)(*later); });
+}
+
+void Shell::do_date(const Command&) { print(wall_text(box_->wall_ns()) + "\n"); }
+void Shell::do_poweroff(const Command&) { box_->poweroff(); }
+
+void Shell::do_flash(const Command& c) {
+    if (auto problem = flash_with_verdict(c.build_a, c.text); !problem.empty())
+        throw RunError{c.line, problem};
+}
+
+void Shell::do_log(const Command&) {
+    print(box_->log().format(kept_from(log_from_, box_->log().dropped())));
+    log_from_ = box_->log().total();
+}
+
+void Shell::do_wire(const Command& c) {
+    auto& box = *box_;
+    // c.text: "" both links, or "primary" or "isp" alone
+    const bool primary = c.text != "isp", isp = c.text != "primary";
+    print(format_wire(box.primary().log(), kept_from(primary_from_, box.primary().log_dropped()),
+                      box.isp().log(), kept_from(isp_from_, box.isp().log_dropped()), primary, isp));
+    if (primary)
+        primary_from_ = box.primary().log_total();
+    if (isp)
+        isp_from_ = box.isp().log_total();
+}
+
+void Shell::do_help(const Command& c) {
+    print(c.text.empty() ? shell_help() : shell_help(c.text).value_or(""));
+}
+
+void Shell::do_quit(const Command&) { quit_ = true; }
 
 std::optional<uint8_t> Shell::remote_byte(unsigned code) const {
     // the remote's key for it; else a byte the driver's key map now gives it
@@ -423,7 +376,7 @@ void Shell::show_keymap() {
                                       : kNotAKey));
 }
 
-void Shell::show_keys() {
+void Shell::show_keys(const Command&) {
     for (const auto& k : key_names()) {
         auto b = default_key_byte(k.code);
         print(b ? format("%s %u remote 0x%02X\n", k.name, k.code, *b) : format("%s %u\n", k.name, k.code));
@@ -532,6 +485,8 @@ std::string Shell::flash_with_verdict(bool build_a, const std::string& image) {
 
 void Shell::run_call(const Command& c) {
     auto& box = *box_;
+    if (c.name.empty())
+        return print(export_list());
     if (!box.module_loaded() || !box.module_symbol(c.name.c_str()))
         throw RunError{c.line, "call: the driver is not loaded"};
     const char* name = c.name.c_str();
@@ -598,7 +553,7 @@ void Shell::run_fault(const Command& c) {
     }
 }
 
-void Shell::show_micom() {
+void Shell::show_micom(const Command&) {
     auto& m = box_->micom();
     print(format("power: %s\n", m.box_power() ? "on" : "off"));
     print(format("mode: %s\n", mode_name(m.mode())));
@@ -618,7 +573,7 @@ void Shell::show_micom() {
     print(format("flash checksum: 0x%04X\n", m.flash_checksum()));
 }
 
-void Shell::show_events() {
+void Shell::show_events(const Command&) {
     auto show = [this](const sim::InputDevice* dev, size_t from) {
         const auto& ev = dev->received();
         for (size_t i = from; i < ev.size(); ++i) {

@@ -63,28 +63,50 @@ public:
     /// micomflash's exit status in the last flash, if it ran.
     std::optional<int> last_flash_status() const { return last_flash_status_; }
 
+    // The commands' run functions, as the command table names them.
+    void do_boot(const Command& c);
+    void do_unload(const Command& c);
+    void do_ls(const Command& c);
+    void do_cat(const Command& c);
+    void do_echo(const Command& c);
+    void run_press(const Command& c);
+    void press_later(const Command& c);
+    void do_front_power(const Command& c);
+    void front_power_later(const Command& c);
+    void show_keys(const Command& c);
+    void run_keymap(const Command& c);
+    void do_micom_time(const Command& c);
+    void micom_time_later(const Command& c);
+    void show_micom(const Command& c);
+    void do_micom_power_on(const Command& c);
+    void micom_power_on_later(const Command& c);
+    void run_call(const Command& c);
+    void do_wait(const Command& c);
+    void do_after(const Command& c);
+    void do_date(const Command& c);
+    void do_poweroff(const Command& c);
+    void do_flash(const Command& c);
+    void do_log(const Command& c);
+    void show_events(const Command& c);
+    void do_wire(const Command& c);
+    void run_fault(const Command& c);
+    void check_expect(const Command& c);
+    void do_help(const Command& c);
+    void do_quit(const Command& c);
+
 private:
     void print(const std::string& s);
     /// @text on stderr, with the source and line of @c in a script.
     void say(const Command& c, const std::string& text);
     /// A note on stderr about @c that does not make it fail.
     void warn(const Command& c, const std::string& message);
-    void execute(const Command& c);
-    void check_expect(const Command& c);
-    void run_press(const Command& c);
     /// The key byte the remote sends for input-layer @code: its own key, or
     /// one the driver's key map now gives that code.
     std::optional<uint8_t> remote_byte(unsigned code) const;
-    void run_keymap(const Command& c);
     void show_keymap();
-    void show_keys();
     void settle_key();
     /// Lets the bytes that are on the wires arrive.
     void drain();
-    void run_call(const Command& c);
-    void run_fault(const Command& c);
-    void show_micom();
-    void show_events();
     sim::userland::ProgramRunner& runner();
 
     ToolOptions options_;
