@@ -297,8 +297,11 @@ void Shell::do_wire(const Command& c) {
     auto& box = *box_;
     // c.text: "" both links, or "primary" or "isp" alone
     const bool primary = c.text != "isp", isp = c.text != "primary";
-    print(format_wire(box.primary().log(), kept_from(primary_from_, box.primary().log_dropped()),
-                      box.isp().log(), kept_from(isp_from_, box.isp().log_dropped()), primary, isp));
+    auto record = [](const sim::SerialLink& link, size_t from) {
+        const size_t dropped = link.log_dropped();
+        return WireRecord{link.log(), kept_from(from, dropped), dropped > from ? dropped - from : 0, dropped > 0};
+    };
+    print(format_wire(record(box.primary(), primary_from_), record(box.isp(), isp_from_), primary, isp));
     if (primary)
         primary_from_ = box.primary().log_total();
     if (isp)

@@ -36,16 +36,19 @@ void add_lines(std::vector<Line>& out, const std::vector<DecodedLine>& lines, si
 
 }  // namespace
 
-std::string format_wire(const std::vector<sim::WireByte>& primary, size_t primary_from,
-                        const std::vector<sim::WireByte>& isp, size_t isp_from, bool show_primary,
+std::string format_wire(const WireRecord& primary, const WireRecord& isp, bool show_primary,
                         bool show_isp) {
     std::vector<Line> lines;
     if (show_primary)
-        add_lines(lines, decode_primary(primary), primary_from, "primary");
+        add_lines(lines, decode_primary(primary.log, primary.cut), primary.from, "primary");
     if (show_isp)
-        add_lines(lines, decode_isp(isp), isp_from, "isp");
+        add_lines(lines, decode_isp(isp.log), isp.from, "isp");
     std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.t < b.t; });
     std::string s;
+    for (const auto* r : {show_primary ? &primary : nullptr, show_isp ? &isp : nullptr})
+        if (r && r->lost)
+            s += std::to_string(r->lost) + " earlier bytes of the " + (r == &primary ? "primary" : "isp") +
+                 " link were dropped from the record unseen; it goes on from the first whole frame\n";
     for (auto& l : lines)
         s += l.text + "\n";
     return s;

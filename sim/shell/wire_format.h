@@ -10,11 +10,19 @@
 
 namespace fpsim {
 
-/// The lines of both links in time order, from byte @primary_from and
-/// @isp_from of their logs on.  A frame that a previous look showed in part
-/// is shown again whole.  @primary, @isp: whether to show that link.
-std::string format_wire(const std::vector<sim::WireByte>& primary, size_t primary_from,
-                        const std::vector<sim::WireByte>& isp, size_t isp_from,
-                        bool show_primary = true, bool show_isp = true);
+/// One link's record and what of it to show.
+struct WireRecord {
+    const std::vector<sim::WireByte>& log;
+    size_t from;        ///< the first byte of the log to show
+    size_t lost = 0;    ///< bytes gone from the record before they were shown
+    bool cut = false;   ///< the log lost its start: read from the first whole frame
+};
+
+/// The lines of both links in time order, from byte @primary.from and
+/// @isp.from of their logs on.  A frame that a previous look showed in part
+/// is shown again whole.  Bytes lost before they were shown are said in one
+/// line.  @show_primary, @show_isp: whether to show that link.
+std::string format_wire(const WireRecord& primary, const WireRecord& isp, bool show_primary = true,
+                        bool show_isp = true);
 
 }  // namespace fpsim
