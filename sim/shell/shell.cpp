@@ -261,9 +261,21 @@ void Shell::press_later(const Command& c) {
         box_->micom().press_key_now(*byte, c.duration);
 }
 
-void Shell::do_front_power(const Command&) {
+void Shell::do_front_power(const Command& c) {
+    const bool was_on = box_->powered();
     box_->micom().press_front_power();
     settle_key();
+    wait_for_load(c, was_on);
+}
+
+void Shell::wait_for_load(const Command& c, bool was_on) {
+    if (was_on || !box_->powered())
+        return;
+    for (sim::Nanos waited = 0; box_->booting() && waited < kSettleLimit; waited += 1'000'000)
+        box_->run_for(1'000'000);
+    if (const int r = box_->last_boot_result(); r != 0 && !box_->module_loaded())
+        throw RunError{c.line, c.spec->name + std::string(": the box switched on, but the driver did not start: ") +
+                                   error_name(r) + format(" (%d)", r)};
 }
 
 void Shell::front_power_later(const Command&) { box_->micom().press_front_power(); }
@@ -338,9 +350,11 @@ void Shell::run_press(const Command& c) {
     }
     if (!box.micom().box_power() && byte != box.config().micom.power_key)
         warn(c, format("the box is off: the micom ignores 0x%02X (only the power key switches it on)", byte));
+    const bool was_on = box.powered();
     box.micom().press_key(byte, c.duration);
     box.run_for(c.duration);
     settle_key();
+    wait_for_load(c, was_on);
 }
 
 void Shell::run_keymap(const Command& c) {

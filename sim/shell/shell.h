@@ -105,6 +105,9 @@ private:
     std::optional<uint8_t> remote_byte(unsigned code) const;
     void show_keymap();
     void settle_key();
+    /// After a key that switched the box on: waits, as boot does, until the
+    /// driver has loaded; RunError when it did not start.
+    void wait_for_load(const Command& c, bool was_on);
     /// Lets the bytes that are on the wires arrive.
     void drain();
     sim::userland::ProgramRunner& runner();
