@@ -483,6 +483,11 @@ std::string Shell::flash_with_verdict(bool build_a, const std::string& image) {
         throw RunError{0, "flash: the programmer could not be loaded"};
     last_flash_status_ = r.exit_status;
     print(r.out);
+    if (!r.err.empty()) {  // micomflash's own messages, on standard error as it wrote them
+        std::fflush(out_);
+        std::fwrite(r.err.data(), 1, r.err.size(), stderr);
+        std::fflush(stderr);
+    }
     const auto& flash = box_->micom().flash();
     size_t differ = 0, first = 0;
     for (size_t i = kFlashSize; i-- > 0;)
