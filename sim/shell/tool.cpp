@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "tool.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -82,6 +83,7 @@ int interactive(Shell& shell) {
 #endif
     std::fprintf(stderr, "fpsim %s: the simulated box; help lists the commands, quit ends\n", FPSIM_VERSION);
     int number = 0;
+    bool mistakes = false;
     while (!shell.quit_requested()) {  // an expect that does not hold only says so
         std::string line;
 #ifdef FPSIM_HAVE_EDITLINE
@@ -105,11 +107,16 @@ int interactive(Shell& shell) {
         } catch (const ParseError& e) {
             std::fflush(stdout);
             std::fprintf(stderr, "%s\n", e.message.c_str());
+            mistakes = true;
         }
     }
     if (!shell.quit_requested())
         std::fputs("\n", stdout);
-    return shell.write_traces() ? 0 : 1;
+    // as a script's: 1 when a command failed, an expect did not hold, or a
+    // line was a mistake (which ran nothing, and the session went on)
+    if (!shell.write_traces())
+        return 1;
+    return mistakes ? 1 : shell.status();
 }
 
 /// Runs commands as they come from a pipe, each line as soon as it is there:
@@ -140,8 +147,13 @@ int run_shell(const ToolOptions& options, const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return usage_error("cannot read script '" + file + "': " + std::strerror(errno));
+    struct stat st {};
+    if (stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode))  // it opens, but no read gives anything
+        return usage_error("cannot read script '" + file + "': " + std::strerror(EISDIR));
     std::ostringstream text;
     text << in.rdbuf();
+    if (in.bad())
+        return usage_error("cannot read script '" + file + "': " + std::strerror(errno));
     std::vector<Command> script;
     try {
         script = parse_script(text.str());
@@ -202,7 +214,8 @@ std::string own_directory() {
 
 }  // namespace
 
-int tool_main(int argc, char** argv) {
+/// Parses the command line and runs the command; its exit status.
+static int run_tool(int argc, char** argv) {
     ToolOptions options;
     std::vector<std::string> positional;
     std::string build = "a";
@@ -305,6 +318,17 @@ int tool_main(int argc, char** argv) {
     if (cmd == "flash")
         return run_flash(options, build == "a", positional[1]);
     return run_demo(options, own_directory());
+}
+
+int tool_main(int argc, char** argv) {
+    const int status = run_tool(argc, argv);
+    // what could not be written to standard output (a full disk, > /dev/full)
+    // fails the run
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "fpsim: cannot write standard output: %s\n", std::strerror(errno ? errno : EIO));
+        return status > 1 ? status : 1;
+    }
+    return status;
 }
 
 }  // namespace fpsim
