@@ -61,7 +61,7 @@ std::optional<long> number(const std::string& s, long lo, long hi) {
 sim::Nanos duration(const std::string& s, int line) {
     auto d = parse_duration(s);
     if (!d)
-        fail(line, "bad duration '" + s + "' (write e.g. 10us, 250ms, 2s, 1m, 1h)");
+        fail(line, "bad duration '" + s + "' (a whole number and a unit, 1ns to 24h: e.g. 10us, 250ms, 2s, 1m, 1h)");
     return *d;
 }
 
@@ -115,12 +115,21 @@ micom::DateTime date_time(const std::string& d, const std::string& t, int line) 
         d.size() != 10 || t.size() != 8)
         fail(line, "bad date and time '" + d + " " + t + "' (write YYYY-MM-DD hh:mm:ss)");
     static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (dt.year % 4 == 0 && dt.year % 100 != 0) || dt.year % 400 == 0;
+    const bool leap = (dt.year % 4 == 0 && dt.year % 100 != 0) || dt.year % 400 == 0;
+    const int month_days = dt.mon >= 1 && dt.mon <= 12 ? (dt.mon == 2 && !leap ? 28 : days[dt.mon - 1]) : 31;
     // the clock record holds the years 1900 to 2099
-    if (dt.year < 1900 || dt.year > 2099 || dt.mon < 1 || dt.mon > 12 || dt.day < 1 ||
-        dt.day > days[dt.mon - 1] || (dt.mon == 2 && dt.day == 29 && !leap) || dt.hour > 23 ||
-        dt.min > 59 || dt.sec > 59)
-        fail(line, "date and time out of range: '" + d + " " + t + "' (years 1900-2099)");
+    const char* wrong = dt.year < 1900 || dt.year > 2099 ? "the year (1900 to 2099)"
+                        : dt.mon < 1 || dt.mon > 12    ? "the month (01 to 12)"
+                        : dt.day < 1 || dt.day > month_days ? nullptr
+                        : dt.hour > 23                 ? "the hour (00 to 23)"
+                        : dt.min > 59                  ? "the minute (00 to 59)"
+                        : dt.sec > 59                  ? "the second (00 to 59)"
+                                                       : "";
+    if (!wrong)
+        fail(line, "date and time out of range: '" + d + " " + t + "': the day (01 to " +
+                       std::to_string(month_days) + " in that month)");
+    if (*wrong)
+        fail(line, "date and time out of range: '" + d + " " + t + "': " + wrong);
     return dt;
 }
 
@@ -169,7 +178,7 @@ FaultSpec parse_fault(const std::vector<std::string>& w, int line) {
             f.what = W::LinkStall;
             auto n = number(w[3], 0, 1000000000);
             if (!n)
-                fail(line, "bad byte count '" + w[3] + "'");
+                fail(line, "bad byte count '" + w[3] + "' (0 to 1000000000)");
             f.number = *n;
         } else {
             if (w[2] == "drop")
@@ -225,9 +234,10 @@ FaultSpec parse_fault(const std::vector<std::string>& w, int line) {
         const std::string& k = w[2];
         if (k == "proc" || k == "user-copy") {
             need(4);
-            auto n = number(w[3], 1, k == "proc" ? 10 : 1000000);
+            const long most = k == "proc" ? 10 : 1000000;
+            auto n = number(w[3], 1, most);
             if (!n)
-                fail(line, "bad count '" + w[3] + "'");
+                fail(line, "bad count '" + w[3] + "' (1 to " + std::to_string(most) + ")");
             f.number = *n;
             f.what = k == "proc" ? W::KernelProc : W::KernelUserCopy;
         } else {
@@ -255,7 +265,7 @@ FaultSpec parse_fault(const std::vector<std::string>& w, int line) {
             need(4);
             auto n = number(w[3], 0, 0x7fffffff);
             if (!n)
-                fail(line, "bad status '" + w[3] + "'");
+                fail(line, "bad status '" + w[3] + "' (0 to 2147483647)");
             f.number = *n;
             f.what = w[2] == "rua-create" ? W::VendorRuaCreate : W::VendorRuaDestroy;
         } else {
@@ -265,7 +275,7 @@ FaultSpec parse_fault(const std::vector<std::string>& w, int line) {
         need(3);
         auto n = number(w[2], 0, 0xffffffff);
         if (!n)
-            fail(line, "bad property number '" + w[2] + "'");
+            fail(line, "bad property number '" + w[2] + "' (0 to 0xFFFFFFFF)");
         f.what = W::ClockRequest;
         f.number = *n;
     } else {
@@ -424,7 +434,9 @@ const CommandSpec kCommands[] = {
      0, kMany, kDrains, parse_echo, &S::do_echo, nullptr},
     {"press", nullptr, nullptr, "press KEY [DURATION]",
      "the remote sends KEY, held for DURATION (default 100ms)",
-     "KEY is a key name (KEY_UP; keys lists them) or a key byte (0x49, 73).  A name is sent as\n"
+     "KEY is a key name (KEY_UP; keys lists them) or a key byte (0x49, 73): a number is always\n"
+     "the byte the remote sends, never a key code (press 103 sends 0x67, not KEY_UP), and one\n"
+     "the driver does not take as a key is warned of.  A name is sent as\n"
      "the remote's key byte for it (the driver's default map; a key the remote lacks: the first\n"
      "byte the driver's key map now gives it).  While the box is off only KEY_POWER (0x01) does\n"
      "anything: it switches the box on.\n",
@@ -436,8 +448,9 @@ const CommandSpec kCommands[] = {
      0, 0, 0, nullptr, &S::show_keys, nullptr},
     {"keymap", nullptr, nullptr, "keymap [KEYBYTE [KEY]]",
      "the driver's key map: all of it, one entry, or a change",
-     "KEYBYTE is 0x00 to 0xFF; KEY a key name or a code (0 to 767).  The driver takes only\n"
-     "the 43 bytes of the remote's keys as keys; the others are shown apart.\n",
+     "KEYBYTE is a key byte, 0x00 to 0xFF, as in press; KEY a key name, or a number as the\n"
+     "key code (0 to 767) the entry holds: the one place where a number is a key code.  The\n"
+     "driver takes only the 43 bytes of the remote's keys as keys; the others are shown apart.\n",
      0, 2, kDrains, parse_keymap, &S::run_keymap, nullptr},
     {"micom", "time", nullptr, "micom time YYYY-MM-DD hh:mm:ss", "set the micom's clock (years 1900 to 2099)",
      "", 3, 3, 0, parse_micom_time, &S::do_micom_time, &S::micom_time_later},
@@ -549,7 +562,7 @@ std::optional<Command> parse_line(const std::string& raw, int number) {
     return parse_command(body, number, false);
 }
 
-std::vector<Command> parse_script(const std::string& text) {
+std::vector<Command> parse_script(const std::string& text, std::vector<ParseError>& mistakes) {
     std::vector<Command> script;
     int number = 0;
     size_t from = 0;
@@ -558,13 +571,31 @@ std::vector<Command> parse_script(const std::string& text) {
         std::string line = text.substr(from, nl == std::string::npos ? std::string::npos : nl - from);
         from = nl == std::string::npos ? text.size() : nl + 1;
         ++number;
-        if (auto c = parse_line(line, number)) {
-            if ((c->spec->flags & kExpect) && script.empty())
-                fail(number, "expect has no command before it to check");
-            script.push_back(std::move(*c));
+        try {
+            if (auto c = parse_line(line, number)) {
+                if ((c->spec->flags & kExpect) && script.empty())
+                    fail(number, "expect has no command before it to check");
+                script.push_back(std::move(*c));
+            }
+        } catch (const ParseError& e) {
+            mistakes.push_back(e);  // the next lines are checked too
         }
     }
     return script;
+}
+
+std::string escape_controls(const std::string& s) {
+    std::string out;
+    for (unsigned char ch : s) {
+        if ((ch < 0x20 && ch != '\n') || ch == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", ch);
+            out += buf;
+        } else {
+            out += char(ch);
+        }
+    }
+    return out;
 }
 
 std::string export_list() {
@@ -611,7 +642,8 @@ namespace {
 
 constexpr const char* kHelpFooter =
     "DURATION: a whole number and a unit: ns, us, ms, s, m, h (10us, 250ms, 2s, 1m), at most 24h.\n"
-    "KEY: a key name (keys lists them) or a key byte (0x49 or 73).  '#' starts a comment.\n"
+    "KEY: a key name (keys lists them) or a key byte (0x49 or 73): a number is a key byte.\n"
+    "KEY of keymap alone takes a number as a key code.  '#' starts a comment.\n"
     "A failed command says so on standard error; a script goes on, and exits with status 1.\n";
 
 /// help's line for @e: its syntax, then its summary from the 32nd column.

@@ -111,8 +111,12 @@ struct ParseError {
 /// Parses one line (without its line end); nullopt for an empty or comment
 /// line.  Throws ParseError.
 std::optional<Command> parse_line(const std::string& line, int number);
-/// Parses a whole script; throws ParseError at the first mistake.
-std::vector<Command> parse_script(const std::string& text);
+/// Parses a whole script; its mistakes, every one, go to @mistakes.
+std::vector<Command> parse_script(const std::string& text, std::vector<ParseError>& mistakes);
+
+/// @s with its control bytes but the line end written \xNN, for a message on a
+/// terminal.
+std::string escape_controls(const std::string& s);
 
 /// The exported functions of the driver the shell can call, with their C
 /// declarations, one a line.

@@ -148,9 +148,10 @@ void Shell::drain() {
 void Shell::say(const Command& c, const std::string& text) {
     std::fflush(out_);
     if (source_.empty())
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, "%s\n", escape_controls(text).c_str());
     else
-        std::fprintf(stderr, "fpsim: %s:%d: %s\n", source_.c_str(), c.line, text.c_str());
+        std::fprintf(stderr, "fpsim: %s:%d: %s\n", escape_controls(source_).c_str(), c.line,
+                     escape_controls(text).c_str());
     std::fflush(stderr);
 }
 
@@ -220,7 +221,10 @@ void Shell::check_expect(const Command& c) {
 }
 
 void Shell::do_boot(const Command& c) {
+    const bool loaded = box_->module_loaded();
     int r = box_->boot();
+    if (r == -17 && loaded)  // EEXIST: from the loader, not from the driver's init
+        throw RunError{c.line, "boot: the driver is already loaded (unload it first to load it afresh)"};
     if (r)
         throw RunError{c.line, "boot: the driver did not start: " + error_name(r) + format(" (%d)", r)};
 }
@@ -350,6 +354,9 @@ void Shell::run_press(const Command& c) {
     }
     if (!box.micom().box_power() && byte != box.config().micom.power_key)
         warn(c, format("the box is off: the micom ignores 0x%02X (only the power key switches it on)", byte));
+    else if (!accepted_key_byte(byte))
+        warn(c, format("0x%02X is no key byte the driver takes: it ignores the remote sending it (a number "
+                       "is a key byte; press a key by its name, e.g. KEY_UP)", byte));
     const bool was_on = box.powered();
     box.micom().press_key(byte, c.duration);
     box.run_for(c.duration);

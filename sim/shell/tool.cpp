@@ -28,7 +28,7 @@ constexpr const char* kUsage =
     "options:\n"
     "  --seed N     seed of every random choice (default 1)\n"
     "  --hz N       kernel tick rate, 1 to 10000 (default 100)\n"
-    "  --baud N     speed of both serial lines in bit/s, 300 to 4000000 (default 115200)\n"
+    "  --baud N     speed of both serial lines in bit/s, 4800 to 4000000 (default 115200)\n"
     "  --vcd FILE   write a VCD trace of the whole run to FILE at its end (not with soak)\n"
     "  --log FILE   write the whole kernel log to FILE at its end (not with soak)\n"
     "  -h, --help   this text          --version   fpsim's version\n"
@@ -43,34 +43,41 @@ constexpr const char* kUsage =
 
 int usage_error(const std::string& message) {
     std::fflush(stdout);
-    std::fprintf(stderr, "fpsim: %s\n(fpsim --help shows the usage)\n", message.c_str());
+    std::fprintf(stderr, "fpsim: %s\n(fpsim --help shows the usage)\n", escape_controls(message).c_str());
     return 2;
 }
 
 int script_error(const std::string& file, int line, const std::string& message) {
     std::fflush(stdout);
-    std::fprintf(stderr, "fpsim: %s:%d: %s\n", file.c_str(), line, message.c_str());
+    std::fprintf(stderr, "fpsim: %s:%d: %s\n", escape_controls(file).c_str(), line,
+                 escape_controls(message).c_str());
     return 2;
 }
 
 bool whole_number(const std::string& s, uint64_t lo, uint64_t hi, uint64_t& v) {
-    if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos || s.size() > 19)
+    if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos)
         return false;
+    errno = 0;
     v = std::strtoull(s.c_str(), nullptr, 10);
-    return v >= lo && v <= hi;
+    return errno == 0 && v >= lo && v <= hi;
 }
 
 /// The trace files are written at the end of a run: a path that cannot be
-/// written is found before the run starts (the file is created empty).
+/// written is found before the run starts.  An existing file is left as it
+/// is until then (a script refused for its mistakes keeps an earlier trace).
 bool output_file_writable(const std::string& option, const std::string& path, std::string& why) {
     if (path.empty())
         return true;
-    FILE* f = std::fopen(path.c_str(), "w");
+    struct stat st {};
+    const bool existed = stat(path.c_str(), &st) == 0;
+    FILE* f = existed && S_ISDIR(st.st_mode) ? (errno = EISDIR, nullptr) : std::fopen(path.c_str(), "a");
     if (!f) {
         why = "cannot write " + option + " file '" + path + "': " + std::strerror(errno);
         return false;
     }
     std::fclose(f);
+    if (!existed)
+        std::remove(path.c_str());
     return true;
 }
 
@@ -106,7 +113,7 @@ int interactive(Shell& shell) {
                 shell.run(*c);
         } catch (const ParseError& e) {
             std::fflush(stdout);
-            std::fprintf(stderr, "%s\n", e.message.c_str());
+            std::fprintf(stderr, "%s\n", escape_controls(e.message).c_str());
             mistakes = true;
         }
     }
@@ -154,12 +161,12 @@ int run_shell(const ToolOptions& options, const std::string& file) {
     text << in.rdbuf();
     if (in.bad())
         return usage_error("cannot read script '" + file + "': " + std::strerror(errno));
-    std::vector<Command> script;
-    try {
-        script = parse_script(text.str());
-    } catch (const ParseError& e) {
-        return script_error(file, e.line, e.message);
-    }
+    std::vector<ParseError> mistakes;
+    const std::vector<Command> script = parse_script(text.str(), mistakes);
+    for (const auto& e : mistakes)
+        script_error(file, e.line, e.message);
+    if (!mistakes.empty())
+        return 2;
     Shell shell(options);
     shell.set_source(file);
     for (const auto& c : script) {
@@ -224,10 +231,19 @@ static int run_tool(int argc, char** argv) {
     bool hours_given = false;
     unsigned jobs = 1;
     bool jobs_given = false;
+    bool options_end = false;  // after "--" every word is an argument
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
         bool has_value = false;
+        if (options_end) {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options_end = true;
+            continue;
+        }
         if (arg == "-h" || arg == "--help")
             return std::fputs(kUsage, stdout), 0;
         if (arg == "--version")
@@ -245,7 +261,9 @@ static int run_tool(int argc, char** argv) {
                 return usage_error("unknown option '" + arg + "'");
             if (!has_value) {
                 // the next word is the value, unless it is another option
-                const bool next_is_option = i + 1 < argc && argv[i + 1][0] == '-' && argv[i + 1][1] != 0;
+                // (a negative number is a value, refused with its range)
+                const bool next_is_option = i + 1 < argc && argv[i + 1][0] == '-' && argv[i + 1][1] != 0 &&
+                                            !(argv[i + 1][1] >= '0' && argv[i + 1][1] <= '9');
                 if (i + 1 >= argc || next_is_option)
                     return usage_error("option " + arg + " needs a value");
                 value = argv[++i];
@@ -253,15 +271,16 @@ static int run_tool(int argc, char** argv) {
             uint64_t n = 0;
             if (arg == "--seed") {
                 if (!whole_number(value, 0, UINT64_MAX, n))
-                    return usage_error("bad seed '" + value + "'");
+                    return usage_error("bad seed '" + value + "' (0 to 18446744073709551615)");
                 options.seed = n;
             } else if (arg == "--hz") {
                 if (!whole_number(value, 1, 10000, n))
                     return usage_error("bad tick rate '" + value + "' (1 to 10000)");
                 options.hz = unsigned(n);
             } else if (arg == "--baud") {
-                if (!whole_number(value, 300, 4000000, n))
-                    return usage_error("bad line speed '" + value + "' (300 to 4000000)");
+                // below 4800 bit/s the driver's frames outlast its waits: nothing works
+                if (!whole_number(value, 4800, 4000000, n))
+                    return usage_error("bad line speed '" + value + "' (4800 to 4000000)");
                 options.baud = uint32_t(n);
             } else if (arg == "--vcd" || arg == "--log") {
                 if (value.empty())
@@ -271,7 +290,7 @@ static int run_tool(int argc, char** argv) {
                 char* end = nullptr;
                 hours = std::strtod(value.c_str(), &end);
                 if (value.empty() || *end || !(hours > 0) || hours > 1e6)
-                    return usage_error("bad number of hours '" + value + "'");
+                    return usage_error("bad number of hours '" + value + "' (more than 0, at most 1000000)");
                 hours_given = true;
             } else if (arg == "--jobs") {
                 if (!whole_number(value, 1, 1024, n))

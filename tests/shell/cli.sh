@@ -37,6 +37,16 @@ check 2 "" "soak writes no --vcd or --log" -- --log "$dir/soak.log" soak --hours
 check 2 "" "unknown option '-x'" -- -x shell
 check 2 "" "--jobs belongs to soak" -- --jobs 2 demo
 
+# the whole range of --seed, "--" before the command, ranges in the messages
+check 0 "" "" -- --seed 18446744073709551615 -- shell "$dir/boot.fpsim"
+check 2 "" "bad number of hours '-1' (more than 0, at most 1000000)" -- soak --hours -1
+check 2 "" "bad line speed '2400' (4800 to 4000000)" -- --baud 2400 shell "$dir/boot.fpsim"
+# a script refused for its mistakes leaves an earlier trace as it was
+check 0 "" "" -- --vcd "$dir/t.vcd" shell "$dir/boot.fpsim"
+cp "$dir/t.vcd" "$dir/t0.vcd"
+printf 'boot\nnope\n' >"$dir/bad.fpsim"
+check 2 "" "unknown command 'nope'" -- --vcd "$dir/t.vcd" shell "$dir/bad.fpsim"
+cmp -s "$dir/t.vcd" "$dir/t0.vcd" || { echo "a refused script changed the earlier --vcd file"; failed=1; }
 # a directory as the script cannot be read: nothing runs
 check 2 "" "cannot read script '$dir': Is a directory" -- shell "$dir"
 # what cannot be written to standard output fails the run
