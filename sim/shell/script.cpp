@@ -406,6 +406,10 @@ void parse_expect(Command& c, const Parsing& p) {
         fail(p.line, "expect " + w[1] + " needs the text to look for");
 }
 
+void parse_sync(Command& c, const Parsing& p) {
+    c.text = p.w.size() > 1 ? rest_text(p.body, 1, p.line) : "sync";
+}
+
 void parse_help(Command& c, const Parsing& p) {
     if (p.w.size() == 1)
         return;
@@ -496,6 +500,11 @@ const CommandSpec kCommands[] = {
      "An expect that does not hold stops a script with status 1.  A failure that expect fail or\n"
      "expect error accepts does not count against the exit status.\n",
      1, kMany, kExpect, parse_expect, &S::check_expect, nullptr},
+    {"sync", nullptr, nullptr, "sync [TEXT]", "print TEXT (sync) once every command before it is done",
+     "For a program driving fpsim through a pipe: boot, wait, press and others print nothing,\n"
+     "so it writes sync after them and reads up to the line TEXT.  The bytes already on their\n"
+     "way have arrived by then; what after scheduled is still to come.\n",
+     0, kMany, kDrains, parse_sync, &S::do_sync, nullptr},
     {"help", nullptr, nullptr, "help [COMMAND]", "this list, or more on one command", "", 0, 2, 0,
      parse_help, &S::do_help, nullptr},
     {"quit", nullptr, "exit", "quit", "end the shell (so does the end of input)", "", 0, 0, 0, nullptr,

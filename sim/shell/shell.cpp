@@ -324,6 +324,11 @@ void Shell::do_wire(const Command& c) {
         isp_from_ = box.isp().log_total();
 }
 
+void Shell::do_sync(const Command& c) {
+    drain();  // what the commands before it sent has arrived
+    print(c.text + "\n");
+}
+
 void Shell::do_help(const Command& c) {
     print(c.text.empty() ? shell_help() : shell_help(c.text).value_or(""));
 }

@@ -91,6 +91,7 @@ public:
     void do_wire(const Command& c);
     void run_fault(const Command& c);
     void check_expect(const Command& c);
+    void do_sync(const Command& c);
     void do_help(const Command& c);
     void do_quit(const Command& c);
 
