@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <utility>
 
 #include "key_names.h"
 #include "vcd_writer.h"
@@ -121,10 +122,26 @@ void Shell::skip_shown() {
     events_from_ = events_dev_ ? events_dev_->received().size() : 0;
 }
 
+void Shell::check_cancel() const {
+    if (cancel_ && *cancel_)
+        throw RunError{0, "interrupted"};
+}
+
+void Shell::advance(sim::Nanos dt) {
+    if (!cancel_)
+        return box_->run_for(dt);
+    constexpr sim::Nanos kStep = 100'000'000;
+    for (sim::Nanos done = 0; done < dt; done += kStep) {
+        check_cancel();
+        box_->run_for(std::min(kStep, dt - done));
+    }
+}
+
 void Shell::settle_key() {
     auto& m = box_->micom();
     sim::Nanos waited = 0;
     while ((m.key_active() || box_->primary().micom_busy()) && waited < kSettleLimit) {
+        check_cancel();
         box_->run_for(1'000'000);
         waited += 1'000'000;
     }
@@ -275,8 +292,10 @@ void Shell::do_front_power(const Command& c) {
 void Shell::wait_for_load(const Command& c, bool was_on) {
     if (was_on || !box_->powered())
         return;
-    for (sim::Nanos waited = 0; box_->booting() && waited < kSettleLimit; waited += 1'000'000)
+    for (sim::Nanos waited = 0; box_->booting() && waited < kSettleLimit; waited += 1'000'000) {
+        check_cancel();
         box_->run_for(1'000'000);
+    }
     if (const int r = box_->last_boot_result(); r != 0 && !box_->module_loaded())
         throw RunError{c.line, c.spec->name + std::string(": the box switched on, but the driver did not start: ") +
                                    error_name(r) + format(" (%d)", r)};
@@ -288,7 +307,7 @@ void Shell::do_micom_time(const Command& c) { box_->micom().set_time(c.time); }
 void Shell::micom_time_later(const Command& c) { box_->micom().set_time(c.time); }
 void Shell::do_micom_power_on(const Command&) { box_->micom().power_restore(); }
 void Shell::micom_power_on_later(const Command&) { box_->micom().power_restore(); }
-void Shell::do_wait(const Command& c) { box_->run_for(c.duration); }
+void Shell::do_wait(const Command& c) { advance(c.duration); }
 
 void Shell::do_after(const Command& c) {
     std::shared_ptr<Command> later = c.then;
@@ -363,8 +382,17 @@ void Shell::run_press(const Command& c) {
         warn(c, format("0x%02X is no key byte the driver takes: it ignores the remote sending it (a number "
                        "is a key byte; press a key by its name, e.g. KEY_UP)", byte));
     const bool was_on = box.powered();
-    box.micom().press_key(byte, c.duration);
-    box.run_for(c.duration);
+    // a key a stopped press left held is let go at once, not at its time
+    if (std::exchange(key_left_held_, false))
+        box.micom().press_key_now(byte, c.duration);
+    else
+        box.micom().press_key(byte, c.duration);
+    try {
+        advance(c.duration);
+    } catch (const RunError&) {
+        key_left_held_ = true;
+        throw;
+    }
     settle_key();
     wait_for_load(c, was_on);
 }

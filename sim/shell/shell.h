@@ -4,6 +4,7 @@
 // so that each shows only what is new.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -40,6 +41,9 @@ public:
     /// Messages of failed commands start with "fpsim: SOURCE:LINE: " (none
     /// when empty, as when typed at the shell).
     void set_source(const std::string& name) { source_ = name; }
+    /// While *@flag is set, a command that lets virtual time pass stops and
+    /// fails ("interrupted"): Ctrl-C at a terminal.  nullptr: none stops.
+    void set_cancel_flag(const volatile std::sig_atomic_t* flag) { cancel_ = flag; }
     /// Runs one command; false when it failed (said on stderr).
     bool run(const Command& c);
     /// Whether the run ends here: quit, or an expect that did not hold.
@@ -106,6 +110,10 @@ private:
     std::optional<uint8_t> remote_byte(unsigned code) const;
     void show_keymap();
     void settle_key();
+    /// Lets @dt of virtual time pass, in steps that a cancel stops.
+    void advance(sim::Nanos dt);
+    /// Throws RunError when the command was cancelled.
+    void check_cancel() const;
     /// After a key that switched the box on: waits, as boot does, until the
     /// driver has loaded; RunError when it did not start.
     void wait_for_load(const Command& c, bool was_on);
@@ -122,6 +130,8 @@ private:
     const sim::InputDevice* events_dev_ = nullptr;
     size_t events_from_ = 0;
 
+    const volatile std::sig_atomic_t* cancel_ = nullptr;
+    bool key_left_held_ = false;    ///< a press was stopped while its key was held
     std::string source_;
     std::string output_;            ///< what the command now running printed
     struct Outcome {

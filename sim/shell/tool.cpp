@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csetjmp>
+#include <csignal>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +83,50 @@ bool output_file_writable(const std::string& option, const std::string& path, st
     return true;
 }
 
+// Ctrl-C at a terminal: at the prompt it drops the line typed so far; while
+// a command runs it stops the command, as a shell's would.  The session and
+// its box go on.
+volatile std::sig_atomic_t g_cancel = 0;
+volatile std::sig_atomic_t g_at_prompt = 0;
+sigjmp_buf g_prompt;
+
+extern "C" void on_ctrl_c(int) {
+    if (g_at_prompt) {
+        g_at_prompt = 0;
+        siglongjmp(g_prompt, 1);
+    }
+    g_cancel = 1;
+}
+
+/// A line typed at the prompt; false at the end of input.
+bool read_line(std::string& line) {
+    if (sigsetjmp(g_prompt, 1) != 0) {
+        std::fputs("^C\n", stdout);  // what was typed is dropped: a fresh prompt
+        std::fflush(stdout);
+#ifndef FPSIM_HAVE_EDITLINE
+        std::cin.clear();
+#endif
+    }
+    g_at_prompt = 1;
+#ifdef FPSIM_HAVE_EDITLINE
+    char* text = readline("fpsim> ");
+    g_at_prompt = 0;
+    if (!text)
+        return false;
+    line = text;
+    if (!line.empty())
+        add_history(text);
+    std::free(text);
+    return true;
+#else
+    std::fputs("fpsim> ", stdout);
+    std::fflush(stdout);
+    const bool got = bool(std::getline(std::cin, line));
+    g_at_prompt = 0;
+    return got;
+#endif
+}
+
 /// Reads commands one line at a time from a terminal; a mistake is reported
 /// and the shell goes on.
 int interactive(Shell& shell) {
@@ -89,25 +135,17 @@ int interactive(Shell& shell) {
                          "(apt-get install libedit-dev, then configure and build again)\n");
 #endif
     std::fprintf(stderr, "fpsim %s: the simulated box; help lists the commands, quit ends\n", FPSIM_VERSION);
+    struct sigaction sa {}, previous {};
+    sa.sa_handler = on_ctrl_c;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &previous);
+    shell.set_cancel_flag(&g_cancel);
     int number = 0;
     bool mistakes = false;
-    while (!shell.quit_requested()) {  // an expect that does not hold only says so
-        std::string line;
-#ifdef FPSIM_HAVE_EDITLINE
-        char* text = readline("fpsim> ");
-        if (!text)
-            break;
-        line = text;
-        if (!line.empty())
-            add_history(text);
-        std::free(text);
-#else
-        std::fputs("fpsim> ", stdout);
-        std::fflush(stdout);
-        if (!std::getline(std::cin, line))
-            break;
-#endif
+    std::string line;
+    while (!shell.quit_requested() && read_line(line)) {  // an expect that does not hold only says so
         ++number;
+        g_cancel = 0;
         try {
             if (auto c = parse_line(line, number))
                 shell.run(*c);
@@ -117,6 +155,8 @@ int interactive(Shell& shell) {
             mistakes = true;
         }
     }
+    shell.set_cancel_flag(nullptr);
+    sigaction(SIGINT, &previous, nullptr);
     if (!shell.quit_requested())
         std::fputs("\n", stdout);
     // as a script's: 1 when a command failed, an expect did not hold, or a
