@@ -406,6 +406,16 @@ void parse_expect(Command& c, const Parsing& p) {
         fail(p.line, "expect " + w[1] + " needs the text to look for");
 }
 
+/// An optional word, @word alone.
+void optional_word(Command& c, const Parsing& p, const char* word) {
+    if (p.w.size() > 1 && p.w[1] != word)
+        fail(p.line, "unknown argument '" + p.w[1] + "' (" + word + " or none)");
+    c.text = p.w.size() > 1 ? word : "";
+}
+
+void parse_keys(Command& c, const Parsing& p) { optional_word(c, p, "remote"); }
+void parse_events(Command& c, const Parsing& p) { optional_word(c, p, "evtest"); }
+
 void parse_sync(Command& c, const Parsing& p) {
     c.text = p.w.size() > 1 ? rest_text(p.body, 1, p.line) : "sync";
 }
@@ -448,8 +458,9 @@ const CommandSpec kCommands[] = {
     {"front-power", nullptr, nullptr, "front-power", "the front panel's power key",
      "With the box on it sends the power-key frame; with the box off it switches the box on.\n",
      0, 0, 0, nullptr, &S::do_front_power, &S::front_power_later},
-    {"keys", nullptr, nullptr, "keys", "every key name with its code (and the remote's byte)", "",
-     0, 0, 0, nullptr, &S::show_keys, nullptr},
+    {"keys", nullptr, nullptr, "keys [remote]", "every key name with its code (and the remote's byte)",
+     "With remote: only the remote's keys, each with the byte it sends.\n", 0, 1, 0, parse_keys,
+     &S::show_keys, nullptr},
     {"keymap", nullptr, nullptr, "keymap [KEYBYTE [KEY]]",
      "the driver's key map: all of it, one entry, or a change",
      "KEYBYTE is a key byte, 0x00 to 0xFF, as in press; KEY a key name, or a number as the\n"
@@ -484,8 +495,10 @@ const CommandSpec kCommands[] = {
      2, 2, 0, parse_flash, &S::do_flash, nullptr},
     {"log", nullptr, nullptr, "log", "the kernel log since the last look", "", 0, 0, 0, nullptr,
      &S::do_log, nullptr},
-    {"events", nullptr, nullptr, "events", "the input events since the last look", "", 0, 0, 0, nullptr,
-     &S::show_events, nullptr},
+    {"events", nullptr, nullptr, "events [evtest]", "the input events since the last look",
+     "One line a key event: time, key, press, repeat or release.  With evtest: every event,\n"
+     "the synchronisation events too, with its type, code and value as evtest shows them.\n",
+     0, 1, 0, parse_events, &S::show_events, nullptr},
     {"wire", nullptr, nullptr, "wire [primary|isp]", "link frames and their meaning since the last look",
      "Each frame's bytes, then after two spaces what it means (led 6, key 0x49 remote, set time\n"
      "...); a wrong checksum is marked.  On the ISP link each burst is named (sync, checksum,\n"

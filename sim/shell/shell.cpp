@@ -91,6 +91,39 @@ std::string byte_ranges(const std::vector<unsigned>& bytes) {
     return out;
 }
 
+/// @text with each run of lines that say the same after their time stamp
+/// ("[    0.123456] ") cut to its first line and a count, as syslog does.
+std::string summarise_repeats(const std::string& text) {
+    std::string out, last, run_first;
+    size_t repeats = 0;
+    auto said = [](const std::string& line) {
+        const size_t end = line.rfind("] ", 16);
+        return line.rfind('[', 0) == 0 && end != std::string::npos ? line.substr(end + 2) : line;
+    };
+    auto flush = [&] {
+        if (repeats == 1)
+            out += run_first;
+        else if (repeats > 1)
+            out += format("(the line above %zu more times)\n", repeats);
+        repeats = 0;
+    };
+    for (size_t at = 0; at < text.size();) {
+        const size_t nl = text.find('\n', at);
+        const std::string line = text.substr(at, nl == std::string::npos ? std::string::npos : nl + 1 - at);
+        at = nl == std::string::npos ? text.size() : nl + 1;
+        if (!out.empty() && said(line) == last) {
+            if (repeats++ == 0)
+                run_first = line;
+            continue;
+        }
+        flush();
+        out += line;
+        last = said(line);
+    }
+    flush();
+    return out;
+}
+
 constexpr const char* kNotAKey = "not a key byte: the driver ignores the remote sending it";
 
 }  // namespace
@@ -324,7 +357,7 @@ void Shell::do_flash(const Command& c) {
 }
 
 void Shell::do_log(const Command&) {
-    print(box_->log().format(kept_from(log_from_, box_->log().dropped())));
+    print(summarise_repeats(box_->log().format(kept_from(log_from_, box_->log().dropped()))));
     log_from_ = box_->log().total();
 }
 
@@ -433,10 +466,14 @@ void Shell::show_keymap() {
                                       : kNotAKey));
 }
 
-void Shell::show_keys(const Command&) {
+void Shell::show_keys(const Command& c) {
+    const bool remote_only = c.text == "remote";
     for (const auto& k : key_names()) {
         auto b = default_key_byte(k.code);
-        print(b ? format("%s %u remote 0x%02X\n", k.name, k.code, *b) : format("%s %u\n", k.name, k.code));
+        if (b)
+            print(format("%s %u remote 0x%02X\n", k.name, k.code, *b));
+        else if (!remote_only)
+            print(format("%s %u\n", k.name, k.code));
     }
 }
 
@@ -522,7 +559,7 @@ std::string Shell::flash_with_verdict(bool build_a, const std::string& image) {
     if (!r.loaded)
         throw RunError{0, "flash: the programmer could not be loaded"};
     last_flash_status_ = r.exit_status;
-    print(r.out);
+    print(summarise_repeats(r.out));
     if (!r.err.empty()) {  // micomflash's own messages, on standard error as it wrote them
         std::fflush(out_);
         std::fwrite(r.err.data(), 1, r.err.size(), stderr);
@@ -635,14 +672,26 @@ void Shell::show_micom(const Command&) {
     print(format("flash checksum: 0x%04X\n", m.flash_checksum()));
 }
 
-void Shell::show_events(const Command&) {
-    auto show = [this](const sim::InputDevice* dev, size_t from) {
+void Shell::show_events(const Command& c) {
+    const bool evtest = c.text == "evtest";
+    auto show = [this, evtest](const sim::InputDevice* dev, size_t from) {
         const auto& ev = dev->received();
         for (size_t i = from; i < ev.size(); ++i) {
-            if (ev[i].type != sim::kEvKey)
+            const auto& e = ev[i];
+            const double t = sim::seconds(e.t);
+            if (evtest) {  // every event, as evtest prints them
+                if (e.type == sim::kEvSyn)
+                    print(format("Event: time %.6f, -------------- SYN_REPORT ------------\n", t));
+                else
+                    print(format("Event: time %.6f, type %u (%s), code %u (%s), value %d\n", t, e.type,
+                                 e.type == sim::kEvKey ? "EV_KEY" : e.type == sim::kEvRep ? "EV_REP" : "?",
+                                 e.code, e.type == sim::kEvKey ? key_name(e.code).c_str() : "?", e.value));
                 continue;
-            const char* what = ev[i].value == 0 ? "release" : ev[i].value == 1 ? "press" : "repeat";
-            print(format("%.6f %s %s\n", sim::seconds(ev[i].t), key_name(ev[i].code).c_str(), what));
+            }
+            if (e.type != sim::kEvKey)
+                continue;
+            const char* what = e.value == 0 ? "release" : e.value == 1 ? "press" : "repeat";
+            print(format("%12.6f %-16s %s\n", t, key_name(e.code).c_str(), what));
         }
     };
     auto devs = box_->input().registered();

@@ -23,14 +23,17 @@ void add_lines(std::vector<Line>& out, const std::vector<DecodedLine>& lines, si
         // it (the ISP link's answers belong to what the host sent)
         if (l.last < from)
             continue;
-        std::snprintf(buf, sizeof buf, "%.6f %s %s", sim::seconds(l.t), link,
+        // columns: time, link, direction, the bytes, the meaning (as dmesg and
+        // candump align theirs; a frame longer than 12 bytes pushes its meaning)
+        std::snprintf(buf, sizeof buf, "%12.6f %-7s %s", sim::seconds(l.t), link,
                       l.dir == sim::Direction::HostToMicom ? "host>micom" : "micom>host");
-        std::string s = buf;
+        std::string s = buf, bytes;
         for (uint8_t b : l.bytes) {
             std::snprintf(buf, sizeof buf, " %02X", b);
-            s += buf;
+            bytes += buf;
         }
-        out.push_back(Line{l.t, s + "  " + l.meaning});
+        bytes.resize(std::max<size_t>(bytes.size(), 36), ' ');
+        out.push_back(Line{l.t, s + bytes + "  " + l.meaning});
     }
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The wire log as lines a person reads: time, link, direction, the bytes, and
-// after two spaces what they mean ("0.183584 primary host>micom AA 20 42 00 06
-// 64  led 6").  The lines and their meaning come from frame_decoder.h.
+// The wire log as lines a person reads, in columns: time, link, direction,
+// the bytes, and after two spaces or more what they mean
+// ("    0.183584 primary host>micom AA 20 42 00 06 64                   led 6").  The lines and their meaning come from frame_decoder.h.
 #pragma once
 
 #include <string>
