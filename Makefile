@@ -16,7 +16,7 @@ build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	./$(BUILD)/fpsim demo
+	cd $(BUILD) && ./fpsim demo
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

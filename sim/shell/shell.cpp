@@ -19,15 +19,25 @@
 
 namespace fpsim {
 
-namespace {
-
 sim::BoxConfig box_config(const ToolOptions& o) {
     sim::BoxConfig cfg;
     cfg.seed = o.seed;
     cfg.hz = o.hz;
     cfg.baud = o.baud;
+    if (!o.objects_dir.empty())
+        cfg.module_path = o.objects_dir + "/libfrontpanel_sim.so";
     return cfg;
 }
+
+sim::userland::RunResult run_micomflash(sim::userland::ProgramRunner& runner, const ToolOptions& o,
+                                        bool build_a, const std::vector<std::string>& args) {
+    const auto build = build_a ? sim::userland::Build::A : sim::userland::Build::B;
+    if (o.objects_dir.empty())
+        return runner.run(build, args);
+    return runner.run_object(o.objects_dir + (build_a ? "/libmicomflash_a.so" : "/libmicomflash_b.so"), args);
+}
+
+namespace {
 
 std::string format(const char* fmt, auto... args) {
     char buf[256];
@@ -478,7 +488,7 @@ void Shell::show_keys(const Command& c) {
 }
 
 sim::userland::RunResult Shell::flash(bool build_a, const std::string& image) {
-    return runner().run(build_a ? sim::userland::Build::A : sim::userland::Build::B, {image});
+    return run_micomflash(runner(), options_, build_a, {image});
 }
 
 namespace {

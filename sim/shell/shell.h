@@ -24,7 +24,14 @@ struct ToolOptions {
     uint32_t baud = 115200;
     std::string vcd_path;   ///< trace of the whole run, written at the end
     std::string log_path;   ///< the whole kernel log, written at the end
+    std::string objects_dir;  ///< the driver's and micomflash's objects, installed; empty: the build's
 };
+
+/// The box @o asks for.
+sim::BoxConfig box_config(const ToolOptions& o);
+/// Runs micomflash build A or B (from o.objects_dir when set) on @runner.
+sim::userland::RunResult run_micomflash(sim::userland::ProgramRunner& runner, const ToolOptions& o,
+                                        bool build_a, const std::vector<std::string>& args);
 
 /// A command that could not be carried out.
 struct RunError {

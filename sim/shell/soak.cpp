@@ -91,10 +91,7 @@ class Soak {
 public:
     Soak(const ToolOptions& o, double hours)
         : options_(o), end_(Nanos(hours * 3600.0 * 1e9)), rng_(o.seed ^ 0x50a4ull) {
-        sim::BoxConfig cfg;
-        cfg.seed = o.seed;
-        cfg.hz = o.hz;
-        cfg.baud = o.baud;
+        sim::BoxConfig cfg = box_config(o);
         cfg.restore_module_image = true;  // thousands of starts, one mapping
         box_ = std::make_unique<sim::Box>(cfg);
         runner_ = std::make_unique<sim::userland::ProgramRunner>(*box_);
@@ -281,7 +278,7 @@ private:
                 break;
             }
             close(fd);
-            auto r = runner_->run(chance(0.5) ? sim::userland::Build::A : sim::userland::Build::B, {path});
+            auto r = run_micomflash(*runner_, options_, chance(0.5), {path});
             unlink(path);
             if (r.exit_status != 0)
                 fail("a flash failed (exit " + std::to_string(r.exit_status) + ")");

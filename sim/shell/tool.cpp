@@ -24,7 +24,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: fpsim [OPTIONS] shell [SCRIPT]     commands from SCRIPT, a pipe or the terminal\n"
     "       fpsim [OPTIONS] flash [--build a|b] IMAGE   boot, then run micomflash (build a by default)\n"
-    "       fpsim [OPTIONS] demo               the guided tour\n"
+    "       fpsim [OPTIONS] demo [--out DIR]   the guided tour; its image and VCD go to DIR (.)\n"
     "       fpsim [OPTIONS] soak [--hours H] [--jobs N]   H simulated hours (default 1) of random use\n"
     "                    under faults; with --jobs, N seeds from --seed on side by side, summed up\n"
     "options:\n"
@@ -248,7 +248,11 @@ int run_flash(const ToolOptions& options, bool build_a, const std::string& image
     return status && *status != 0 ? *status : 1;
 }
 
-/// The directory fpsim runs from (where the demo leaves its files).
+#ifndef FPSIM_OBJECTS_FROM_BIN
+#define FPSIM_OBJECTS_FROM_BIN "../lib/fpsim"
+#endif
+
+/// The directory fpsim runs from.
 std::string own_directory() {
     char buf[4096];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -257,6 +261,14 @@ std::string own_directory() {
     std::string path(buf, size_t(n));
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+/// Where an installed fpsim finds the driver's and micomflash's objects
+/// (beside its binary: ../lib/fpsim); empty when it runs from its build tree
+/// and takes the objects built there.
+std::string installed_objects() {
+    const std::string dir = own_directory() + "/" + FPSIM_OBJECTS_FROM_BIN;
+    return access((dir + "/libfrontpanel_sim.so").c_str(), R_OK) == 0 ? dir : "";
 }
 
 }  // namespace
@@ -271,6 +283,8 @@ static int run_tool(int argc, char** argv) {
     bool hours_given = false;
     unsigned jobs = 1;
     bool jobs_given = false;
+    std::string out_dir = ".";
+    bool out_given = false;
     bool options_end = false;  // after "--" every word is an argument
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -297,7 +311,7 @@ static int run_tool(int argc, char** argv) {
             }
             if (arg != "--seed" && arg != "--vcd" && arg != "--log" && arg != "--hz" &&
                 arg != "--baud" && arg != "--build" && arg != "--hours" &&
-                arg != "--jobs")
+                arg != "--jobs" && arg != "--out")
                 return usage_error("unknown option '" + arg + "'");
             if (!has_value) {
                 // the next word is the value, unless it is another option
@@ -332,6 +346,11 @@ static int run_tool(int argc, char** argv) {
                 if (value.empty() || *end || !(hours > 0) || hours > 1e6)
                     return usage_error("bad number of hours '" + value + "' (more than 0, at most 1000000)");
                 hours_given = true;
+            } else if (arg == "--out") {
+                if (value.empty())
+                    return usage_error("option --out needs a directory");
+                out_dir = value;
+                out_given = true;
             } else if (arg == "--jobs") {
                 if (!whole_number(value, 1, 1024, n))
                     return usage_error("bad number of jobs '" + value + "' (1 to 1024)");
@@ -358,6 +377,8 @@ static int run_tool(int argc, char** argv) {
         return usage_error("--hours belongs to soak");
     if (jobs_given && cmd != "soak")
         return usage_error("--jobs belongs to soak");
+    if (out_given && cmd != "demo")
+        return usage_error("--out belongs to demo");
     if (cmd == "soak" && (!options.vcd_path.empty() || !options.log_path.empty()))
         return usage_error("soak writes no --vcd or --log (hours of them); to trace a failure, replay "
                            "its seed in the shell");
@@ -366,6 +387,7 @@ static int run_tool(int argc, char** argv) {
         return usage_error(cmd == "shell"   ? "shell takes at most one script file"
                            : cmd == "flash" ? "flash takes one image file"
                                             : cmd + " takes no argument");
+    options.objects_dir = installed_objects();
     std::string why;
     if (!output_file_writable("--vcd", options.vcd_path, why) ||
         !output_file_writable("--log", options.log_path, why))
@@ -376,7 +398,7 @@ static int run_tool(int argc, char** argv) {
         return run_shell(options, positional.size() == 2 ? positional[1] : "");
     if (cmd == "flash")
         return run_flash(options, build == "a", positional[1]);
-    return run_demo(options, own_directory());
+    return run_demo(options, out_dir);
 }
 
 int tool_main(int argc, char** argv) {
