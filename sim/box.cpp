@@ -537,7 +537,12 @@ void Box::power_off_now() {
 void Box::power_on_boot() {
     if (powered_)
         return;
+    booting_ = true;
     Task* boot = m_->spawn("boot", [this] {
+        struct Done {
+            bool& flag;
+            ~Done() { flag = false; }
+        } done{booting_};
         if (stale_module_) {
             unmap_module(stale_module_);
             stale_module_ = nullptr;

@@ -151,6 +151,8 @@ public:
     void power_off_now();
     /// The micom switches the box on: it boots and loads the module.
     void power_on_boot();
+    /// A boot that power_on_boot() started is still loading the module.
+    bool booting() const { return booting_; }
     unsigned boots() const { return boots_; }
     int last_boot_result() const { return last_boot_result_; }
 
@@ -219,6 +221,7 @@ private:
     bool last_unload_unmapped_ = true;
     int64_t wall_offset_ = 0;
     bool powered_ = true;
+    bool booting_ = false;
     bool halted_ = false;
     unsigned boots_ = 0;
     int last_boot_result_ = 0;

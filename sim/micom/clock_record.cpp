@@ -89,7 +89,13 @@ void RealTimeClock::set(const DateTime& t) {
 }
 
 int64_t RealTimeClock::epoch_now() const {
-    return base_epoch_ + static_cast<int64_t>((env_.now() - base_at_) / kNanosPerSecond);
+    const int64_t t = base_epoch_ + static_cast<int64_t>((env_.now() - base_at_) / kNanosPerSecond);
+    // The record's two year digits and century bit hold 1900 to 2099: after
+    // 2099-12-31 23:59:59 the clock shows 2000-01-01 00:00:00 again, as the
+    // clock record it sends says.
+    static const int64_t y2000 = to_epoch(DateTime{2000, 1, 1, 0, 0, 0});
+    static const int64_t y2100 = to_epoch(DateTime{2100, 1, 1, 0, 0, 0});
+    return t < y2100 ? t : y2000 + (t - y2100) % (y2100 - y2000);
 }
 
 DateTime RealTimeClock::now() const { return from_epoch(epoch_now()); }

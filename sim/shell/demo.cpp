@@ -2,7 +2,9 @@
 // The guided tour of `fpsim demo` (what `make demo` runs): each step says in
 // one line what it shows, then types shell commands at the box, so that a
 // newcomer sees both the box and the commands to drive it.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -81,8 +83,8 @@ int run_demo(const ToolOptions& options, const std::string& out_dir) {
     const auto image = demo_image();
     FILE* f = std::fopen(image_path.c_str(), "wb");
     if (!f || std::fwrite(image.data(), 1, image.size(), f) != image.size() || std::fclose(f) != 0) {
-        std::fprintf(stderr, "fpsim: demo: cannot write %s\n", image_path.c_str());
-        return 2;
+        std::fprintf(stderr, "fpsim: demo: cannot write %s: %s\n", image_path.c_str(), std::strerror(errno));
+        return 1;
     }
     const uint16_t file_sum = micom::flash_checksum(image.data(), image.size());
     std::printf("\n== Flash: micomflash build A writes a generated image (%s) into the micom\n",
@@ -106,15 +108,15 @@ int run_demo(const ToolOptions& options, const std::string& out_dir) {
     const sim::Nanos from = started > 1'000'000 ? started - 1'000'000 : 0;
     std::printf("\n== Trace: the flash's entry sequence (pins 2-6, both serial lines) as a VCD file\n");
     if (!save_vcd(vcd_path, shell.box(), from, to)) {
-        std::fprintf(stderr, "fpsim: demo: cannot write %s\n", vcd_path.c_str());
-        return 2;
+        std::fprintf(stderr, "fpsim: demo: cannot write %s: %s\n", vcd_path.c_str(), std::strerror(errno));
+        return 1;
     }
     std::printf("%s: %.6f s to %.6f s of virtual time\n", vcd_path.c_str(), sim::seconds(from),
                 sim::seconds(to));
     std::printf("open it with: gtkwave %s   or   pulseview -I vcd -i %s\n", vcd_path.c_str(),
                 vcd_path.c_str());
     if (!shell.write_traces())
-        return 2;
+        return 1;
     return file_sum == micom_sum ? 0 : 1;
 }
 

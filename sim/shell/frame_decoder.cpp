@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "key_names.h"
+
 namespace fpsim {
 
 namespace {
@@ -260,9 +262,33 @@ std::string primary_meaning(const std::vector<uint8_t>& g, unsigned& held) {
     return m;
 }
 
-std::vector<DecodedLine> decode_primary(const std::vector<sim::WireByte>& log) {
+size_t resync_point(const std::vector<sim::WireByte>& log, sim::Direction dir) {
+    const sim::WireByte* before = nullptr;
+    for (size_t i = 0; i < log.size(); ++i) {
+        const auto& w = log[i];
+        if (w.dir != dir)
+            continue;
+        const bool after_pause = before && w.start > before->end + w.format.char_time();
+        before = &w;
+        if (!after_pause || w.byte != 0xAA)
+            continue;
+        std::vector<uint8_t> f;
+        for (size_t j = i; j < log.size() && f.size() < 9; ++j)
+            if (log[j].dir == dir)
+                f.push_back(log[j].byte);
+        // a release (the key's two bytes swapped) of a press that went with the lost part
+        const bool release = f.size() == 9 && f[2] == 0xE5 && (f[5] == 0x5F || f[5] == 0x12) &&
+                             f[7] == uint8_t(~f[6]) && accepted_key_byte(f[7]) && !accepted_key_byte(f[6]);
+        if (!release)
+            return i;
+    }
+    return log.size();
+}
+
+std::vector<DecodedLine> decode_primary(const std::vector<sim::WireByte>& log, bool cut) {
     std::vector<DecodedLine> out;
     for (auto dir : {sim::Direction::HostToMicom, sim::Direction::MicomToHost}) {
+        const size_t start = cut ? resync_point(log, dir) : 0;
         DecodedLine g;
         sim::Nanos last_end = 0;
         unsigned held = 0;
@@ -273,7 +299,7 @@ std::vector<DecodedLine> decode_primary(const std::vector<sim::WireByte>& log) {
             out.push_back(std::move(g));
             g = DecodedLine{};
         };
-        for (size_t i = 0; i < log.size(); ++i) {
+        for (size_t i = start; i < log.size(); ++i) {
             const auto& w = log[i];
             if (w.dir != dir)
                 continue;

@@ -30,8 +30,13 @@ struct DecodedLine {
     std::string meaning;          ///< "led 6", "block 0x03 verify echo, ACK"
 };
 
-/// The lines of a primary link's log, in time order.
-std::vector<DecodedLine> decode_primary(const std::vector<sim::WireByte>& log);
+/// The lines of a primary link's log, in time order.  @cut: the log lost its
+/// start (it begins mid-frame); each direction is read from resync_point() on.
+std::vector<DecodedLine> decode_primary(const std::vector<sim::WireByte>& log, bool cut = false);
+/// Where a primary link's log that lost its start is read from in direction
+/// @dir: the first start byte after a pause that begins a whole frame, past a
+/// key release whose press the log no longer holds.  log.size() when none.
+size_t resync_point(const std::vector<sim::WireByte>& log, sim::Direction dir);
 /// The lines of an ISP link's log, in time order.
 std::vector<DecodedLine> decode_isp(const std::vector<sim::WireByte>& log);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "script.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "durations.h"
 #include "key_names.h"
+#include "shell.h"
 
 namespace fpsim {
 
@@ -59,14 +61,8 @@ std::optional<long> number(const std::string& s, long lo, long hi) {
 sim::Nanos duration(const std::string& s, int line) {
     auto d = parse_duration(s);
     if (!d)
-        fail(line, "bad duration '" + s + "' (write e.g. 10us, 250ms, 2s, 1m, 1h)");
+        fail(line, "bad duration '" + s + "' (a whole number and a unit, 1ns to 24h: e.g. 10us, 250ms, 2s, 1m, 1h)");
     return *d;
-}
-
-void expect_args(const std::vector<std::string>& w, size_t min, size_t max, int line,
-                 const char* usage) {
-    if (w.size() - 1 < min || w.size() - 1 > max)
-        fail(line, std::string("usage: ") + usage);
 }
 
 /// "/proc/NAME" -> NAME.
@@ -119,12 +115,21 @@ micom::DateTime date_time(const std::string& d, const std::string& t, int line) 
         d.size() != 10 || t.size() != 8)
         fail(line, "bad date and time '" + d + " " + t + "' (write YYYY-MM-DD hh:mm:ss)");
     static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (dt.year % 4 == 0 && dt.year % 100 != 0) || dt.year % 400 == 0;
+    const bool leap = (dt.year % 4 == 0 && dt.year % 100 != 0) || dt.year % 400 == 0;
+    const int month_days = dt.mon >= 1 && dt.mon <= 12 ? (dt.mon == 2 && !leap ? 28 : days[dt.mon - 1]) : 31;
     // the clock record holds the years 1900 to 2099
-    if (dt.year < 1900 || dt.year > 2099 || dt.mon < 1 || dt.mon > 12 || dt.day < 1 ||
-        dt.day > days[dt.mon - 1] || (dt.mon == 2 && dt.day == 29 && !leap) || dt.hour > 23 ||
-        dt.min > 59 || dt.sec > 59)
-        fail(line, "date and time out of range: '" + d + " " + t + "' (years 1900-2099)");
+    const char* wrong = dt.year < 1900 || dt.year > 2099 ? "the year (1900 to 2099)"
+                        : dt.mon < 1 || dt.mon > 12    ? "the month (01 to 12)"
+                        : dt.day < 1 || dt.day > month_days ? nullptr
+                        : dt.hour > 23                 ? "the hour (00 to 23)"
+                        : dt.min > 59                  ? "the minute (00 to 59)"
+                        : dt.sec > 59                  ? "the second (00 to 59)"
+                                                       : "";
+    if (!wrong)
+        fail(line, "date and time out of range: '" + d + " " + t + "': the day (01 to " +
+                       std::to_string(month_days) + " in that month)");
+    if (*wrong)
+        fail(line, "date and time out of range: '" + d + " " + t + "': " + wrong);
     return dt;
 }
 
@@ -173,7 +178,7 @@ FaultSpec parse_fault(const std::vector<std::string>& w, int line) {
             f.what = W::LinkStall;
             auto n = number(w[3], 0, 1000000000);
             if (!n)
-                fail(line, "bad byte count '" + w[3] + "'");
+                fail(line, "bad byte count '" + w[3] + "' (0 to 1000000000)");
             f.number = *n;
         } else {
             if (w[2] == "drop")
@@ -229,9 +234,10 @@ FaultSpec parse_fault(const std::vector<std::string>& w, int line) {
         const std::string& k = w[2];
         if (k == "proc" || k == "user-copy") {
             need(4);
-            auto n = number(w[3], 1, k == "proc" ? 10 : 1000000);
+            const long most = k == "proc" ? 10 : 1000000;
+            auto n = number(w[3], 1, most);
             if (!n)
-                fail(line, "bad count '" + w[3] + "'");
+                fail(line, "bad count '" + w[3] + "' (1 to " + std::to_string(most) + ")");
             f.number = *n;
             f.what = k == "proc" ? W::KernelProc : W::KernelUserCopy;
         } else {
@@ -259,7 +265,7 @@ FaultSpec parse_fault(const std::vector<std::string>& w, int line) {
             need(4);
             auto n = number(w[3], 0, 0x7fffffff);
             if (!n)
-                fail(line, "bad status '" + w[3] + "'");
+                fail(line, "bad status '" + w[3] + "' (0 to 2147483647)");
             f.number = *n;
             f.what = w[2] == "rua-create" ? W::VendorRuaCreate : W::VendorRuaDestroy;
         } else {
@@ -269,7 +275,7 @@ FaultSpec parse_fault(const std::vector<std::string>& w, int line) {
         need(3);
         auto n = number(w[2], 0, 0xffffffff);
         if (!n)
-            fail(line, "bad property number '" + w[2] + "'");
+            fail(line, "bad property number '" + w[2] + "' (0 to 0xFFFFFFFF)");
         f.what = W::ClockRequest;
         f.number = *n;
     } else {
@@ -278,201 +284,294 @@ FaultSpec parse_fault(const std::vector<std::string>& w, int line) {
     return f;
 }
 
+// Each command's arguments, past the count its table entry checks.
+
+void parse_ls(Command&, const Parsing& p) {
+    if (p.w.size() == 2 && p.w[1] != "/proc" && p.w[1] != "/proc/")
+        fail(p.line, "ls lists /proc only");
+}
+
+void parse_cat(Command& c, const Parsing& p) { c.proc = proc_name(p.w[1], p.line); }
+
+void parse_echo(Command& c, const Parsing& p) {
+    std::string rest = trim(p.body.substr(4));
+    if (rest.rfind("-n", 0) == 0 && (rest.size() == 2 || rest[2] == ' ' || rest[2] == '\t')) {
+        c.line_end = false;
+        rest = trim(rest.substr(2));
+    }
+    size_t gt = rest.rfind('>');
+    if (gt == std::string::npos)
+        fail(p.line, "usage: echo [-n] TEXT > /proc/NAME");
+    std::string text = trim(rest.substr(0, gt));
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+        text = text.substr(1, text.size() - 2);
+    else if (text.find('"') != std::string::npos)
+        fail(p.line, "unbalanced quotes in echo text");
+    c.text = text;
+    c.proc = proc_name(trim(rest.substr(gt + 1)), p.line);
+}
+
+void parse_press(Command& c, const Parsing& p) {
+    press_key_arg(c, p.w[1], p.line);
+    c.duration = p.w.size() > 2 ? duration(p.w[2], p.line) : 100'000'000;
+}
+
+void parse_micom_time(Command& c, const Parsing& p) { c.time = date_time(p.w[2], p.w[3], p.line); }
+
+void parse_call(Command& c, const Parsing& p) {
+    const auto& w = p.w;
+    if (w.size() == 1)
+        return;  // the list of exported functions
+    c.name = w[1];
+    bool found = false;
+    for (auto& e : kExports)
+        if (c.name == e.name) {
+            c.export_kind = e.kind;
+            found = true;
+        }
+    if (!found)
+        fail(p.line, "unknown exported function '" + c.name + "' (call alone lists them)");
+    bool takes = c.export_kind == ExportKind::VoidString;
+    if (takes && w.size() != 3)
+        fail(p.line, c.name + " takes one argument");
+    if (!takes && w.size() != 2)
+        fail(p.line, c.name + " takes no argument");
+    if (takes)
+        c.text = w[2];
+}
+
+void parse_wait(Command& c, const Parsing& p) { c.duration = duration(p.w[1], p.line); }
+
 Command parse_command(const std::string& body, int line, bool scheduled);
 
-Command parse_after(const std::vector<std::string>& w, const std::string& body, int line) {
-    if (w.size() < 3)
-        fail(line, "usage: after DURATION COMMAND");
-    Command c;
-    c.verb = Verb::After;
-    c.duration = duration(w[1], line);
+void parse_after(Command& c, const Parsing& p) {
+    c.duration = duration(p.w[1], p.line);
     // the rest of the line after the duration
-    size_t at = body.find(w[1]) + w[1].size();
-    c.then = std::make_shared<Command>(parse_command(trim(body.substr(at)), line, true));
-    return c;
+    size_t at = p.body.find(p.w[1]) + p.w[1].size();
+    c.then = std::make_shared<Command>(parse_command(trim(p.body.substr(at)), p.line, true));
+}
+
+void parse_keymap(Command& c, const Parsing& p) {
+    const auto& w = p.w;
+    c.has_byte = w.size() > 1;
+    auto b = c.has_byte ? number(w[1], 0, 255) : std::optional<long>(0);
+    if (!b)
+        fail(p.line, "bad key byte '" + w[1] + "' (0x00 to 0xFF)");
+    c.key_byte = uint8_t(*b);
+    if (w.size() == 3) {
+        c.has_value = true;
+        const auto by_name = key_code(w[2]);
+        const auto by_number = number(w[2], 0, 0x2ff);
+        if (by_name)
+            c.key = *by_name;
+        else if (by_number && !is_key_name(w[2]))
+            c.key = unsigned(*by_number);
+        else
+            fail(p.line, "unknown key '" + w[2] + "' (a name that keys lists, or a code 0 to 767)");
+    }
+}
+
+void parse_flash(Command& c, const Parsing& p) {
+    if (p.w[1] != "a" && p.w[1] != "b")
+        fail(p.line, "unknown build '" + p.w[1] + "' (a or b)");
+    c.build_a = p.w[1] == "a";
+    c.text = p.w[2];
+    if (FILE* f = std::fopen(c.text.c_str(), "rb"))
+        std::fclose(f);
+    else
+        fail(p.line, "cannot open image '" + c.text + "'");
+}
+
+void parse_wire(Command& c, const Parsing& p) {
+    if (p.w.size() > 1 && p.w[1] != "primary" && p.w[1] != "isp")
+        fail(p.line, "unknown link '" + p.w[1] + "' (primary or isp)");
+    c.text = p.w.size() > 1 ? p.w[1] : "";
+}
+
+void parse_fault_command(Command& c, const Parsing& p) {
+    c.fault = parse_fault(p.w, p.line);
+    if (p.scheduled && c.fault.what == FaultSpec::What::Help)
+        fail(p.line, "after cannot schedule fault help");
+}
+
+void parse_expect(Command& c, const Parsing& p) {
+    const auto& w = p.w;
+    if (w[1] == "ok" || w[1] == "fail") {
+        c.expect = w[1] == "ok" ? ExpectKind::Ok : ExpectKind::Fail;
+        return;
+    }
+    c.expect = w[1] == "output" ? ExpectKind::Output : ExpectKind::Error;
+    c.text = rest_text(p.body, 2, p.line);
+    if (c.text.empty())
+        fail(p.line, "expect " + w[1] + " needs the text to look for");
+}
+
+/// An optional word, @word alone.
+void optional_word(Command& c, const Parsing& p, const char* word) {
+    if (p.w.size() > 1 && p.w[1] != word)
+        fail(p.line, "unknown argument '" + p.w[1] + "' (" + word + " or none)");
+    c.text = p.w.size() > 1 ? word : "";
+}
+
+void parse_keys(Command& c, const Parsing& p) { optional_word(c, p, "remote"); }
+void parse_events(Command& c, const Parsing& p) { optional_word(c, p, "evtest"); }
+
+void parse_sync(Command& c, const Parsing& p) {
+    c.text = p.w.size() > 1 ? rest_text(p.body, 1, p.line) : "sync";
+}
+
+void parse_help(Command& c, const Parsing& p) {
+    if (p.w.size() == 1)
+        return;
+    c.text = p.w[1] + (p.w.size() > 2 ? " " + p.w[2] : "");
+    if (!shell_help(c.text))
+        fail(p.line, "no command '" + c.text + "' (help lists them)");
+}
+
+constexpr unsigned kMany = 1000;
+using S = Shell;
+
+/// The shell's commands: the parser, help, and fpsim(1)'s check all read
+/// this table, in this order.
+const CommandSpec kCommands[] = {
+    {"boot", nullptr, nullptr, "boot", "switch the box on (if off) and load the driver", "",
+     0, 0, kDrains, nullptr, &S::do_boot, nullptr},
+    {"unload", nullptr, nullptr, "unload", "unload the driver", "", 0, 0, kDrains, nullptr, &S::do_unload,
+     nullptr},
+    {"ls", nullptr, nullptr, "ls /proc", "the /proc entries that exist now", "", 0, 1, 0, parse_ls,
+     &S::do_ls, nullptr},
+    {"cat", nullptr, nullptr, "cat /proc/NAME", "one read() of up to 4096 bytes from a /proc entry", "",
+     1, 1, kDrains, parse_cat, &S::do_cat, nullptr},
+    {"echo", nullptr, nullptr, "echo [-n] TEXT > /proc/NAME",
+     "one write() of TEXT and a line end (none with -n)",
+     "TEXT may be in double quotes; it is written as it stands (no escapes).\n",
+     0, kMany, kDrains, parse_echo, &S::do_echo, nullptr},
+    {"press", nullptr, nullptr, "press KEY [DURATION]",
+     "the remote sends KEY, held for DURATION (default 100ms)",
+     "KEY is a key name (KEY_UP; keys lists them) or a key byte (0x49, 73): a number is always\n"
+     "the byte the remote sends, never a key code (press 103 sends 0x67, not KEY_UP), and one\n"
+     "the driver does not take as a key is warned of.  A name is sent as\n"
+     "the remote's key byte for it (the driver's default map; a key the remote lacks: the first\n"
+     "byte the driver's key map now gives it).  While the box is off only KEY_POWER (0x01) does\n"
+     "anything: it switches the box on.\n",
+     1, 2, 0, parse_press, &S::run_press, &S::press_later},
+    {"front-power", nullptr, nullptr, "front-power", "the front panel's power key",
+     "With the box on it sends the power-key frame; with the box off it switches the box on.\n",
+     0, 0, 0, nullptr, &S::do_front_power, &S::front_power_later},
+    {"keys", nullptr, nullptr, "keys [remote]", "every key name with its code (and the remote's byte)",
+     "With remote: only the remote's keys, each with the byte it sends.\n", 0, 1, 0, parse_keys,
+     &S::show_keys, nullptr},
+    {"keymap", nullptr, nullptr, "keymap [KEYBYTE [KEY]]",
+     "the driver's key map: all of it, one entry, or a change",
+     "KEYBYTE is a key byte, 0x00 to 0xFF, as in press; KEY a key name, or a number as the\n"
+     "key code (0 to 767) the entry holds: the one place where a number is a key code.  The\n"
+     "driver takes only the 43 bytes of the remote's keys as keys; the others are shown apart.\n",
+     0, 2, kDrains, parse_keymap, &S::run_keymap, nullptr},
+    {"micom", "time", nullptr, "micom time YYYY-MM-DD hh:mm:ss", "set the micom's clock (years 1900 to 2099)",
+     "", 3, 3, 0, parse_micom_time, &S::do_micom_time, &S::micom_time_later},
+    {"micom", "show", nullptr, "micom show", "the micom's state", "", 1, 1, 0, nullptr, &S::show_micom,
+     nullptr},
+    {"micom", "power-on", nullptr, "micom power-on",
+     "the micom's supply returns after fault micom power-loss", "", 1, 1, 0, nullptr,
+     &S::do_micom_power_on, &S::micom_power_on_later},
+    {"call", nullptr, nullptr, "call [NAME [ARG]]",
+     "call an exported function of the driver (alone: list them)", "", 0, 2, kDrains, parse_call,
+     &S::run_call, nullptr},
+    {"wait", nullptr, nullptr, "wait DURATION", "let virtual time pass", "", 1, 1, 0, parse_wait,
+     &S::do_wait, nullptr},
+    {"after", nullptr, nullptr, "after DURATION COMMAND",
+     "press, front-power, micom time|power-on or fault, later",
+     "The command runs DURATION from now, while the next commands run; a press then lets a key\n"
+     "still held go first.\n",
+     2, kMany, 0, parse_after, &S::do_after, nullptr},
+    {"date", nullptr, nullptr, "date", "the kernel's wall clock", "", 0, 0, 0, nullptr, &S::do_date,
+     nullptr},
+    {"poweroff", nullptr, nullptr, "poweroff", "the kernel's power-off path", "", 0, 0, kDrains, nullptr,
+     &S::do_poweroff, nullptr},
+    {"flash", nullptr, nullptr, "flash a|b IMAGE", "run micomflash build A or B with IMAGE",
+     "Its output, then a verdict line: the exit status, the box time it took, and whether the\n"
+     "micom's flash now equals the image (padded with zeros to 8192 bytes).  It fails when the\n"
+     "status is not 0 or the flash differs.  An empty image or one over 8192 bytes is warned of.\n",
+     2, 2, 0, parse_flash, &S::do_flash, nullptr},
+    {"log", nullptr, nullptr, "log", "the kernel log since the last look", "", 0, 0, 0, nullptr,
+     &S::do_log, nullptr},
+    {"events", nullptr, nullptr, "events [evtest]", "the input events since the last look",
+     "One line a key event: time, key, press, repeat or release.  With evtest: every event,\n"
+     "the synchronisation events too, with its type, code and value as evtest shows them.\n",
+     0, 1, 0, parse_events, &S::show_events, nullptr},
+    {"wire", nullptr, nullptr, "wire [primary|isp]", "link frames and their meaning since the last look",
+     "Each frame's bytes, then after two spaces what it means (led 6, key 0x49 remote, set time\n"
+     "...); a wrong checksum is marked.  On the ISP link each burst is named (sync, checksum,\n"
+     "erase, block NN programming, ...) with the micom's echo and ACK or NAK.\n",
+     0, 1, 0, parse_wire, &S::do_wire, nullptr},
+    {"fault", nullptr, nullptr, "fault help", "fault injection", nullptr, 1, kMany, 0,
+     parse_fault_command, &S::run_fault, &S::run_fault},
+    {"expect", "ok|fail", nullptr, "expect ok|fail", "the command before succeeded, or failed", "",
+     1, 1, kExpect, parse_expect, &S::check_expect, nullptr},
+    {"expect", "output|error", nullptr, "expect output|error TEXT",
+     "its output, or its error message, contains TEXT",
+     "An expect that does not hold stops a script with status 1.  A failure that expect fail or\n"
+     "expect error accepts does not count against the exit status.\n",
+     1, kMany, kExpect, parse_expect, &S::check_expect, nullptr},
+    {"sync", nullptr, nullptr, "sync [TEXT]", "print TEXT (sync) once every command before it is done",
+     "For a program driving fpsim through a pipe: boot, wait, press and others print nothing,\n"
+     "so it writes sync after them and reads up to the line TEXT.  The bytes already on their\n"
+     "way have arrived by then; what after scheduled is still to come.\n",
+     0, kMany, kDrains, parse_sync, &S::do_sync, nullptr},
+    {"help", nullptr, nullptr, "help [COMMAND]", "this list, or more on one command", "", 0, 2, 0,
+     parse_help, &S::do_help, nullptr},
+    {"quit", nullptr, "exit", "quit", "end the shell (so does the end of input)", "", 0, 0, 0, nullptr,
+     &S::do_quit, nullptr},
+};
+
+bool names(const CommandSpec& e, const std::string& word) {
+    return word == e.name || (e.alias && word == e.alias);
+}
+
+/// Whether @word is one of the '|'-separated words of @subs.
+bool sub_matches(const char* subs, const std::string& word) {
+    const std::string all = std::string("|") + subs + "|";
+    return !word.empty() && all.find("|" + word + "|") != std::string::npos;
+}
+
+std::string schedulable_list() {
+    std::string out;
+    for (const auto& e : kCommands)
+        if (e.later)
+            out += (out.empty() ? "" : ", ") + std::string(e.name) + (e.sub ? std::string(" ") + e.sub : "");
+    return out;
 }
 
 Command parse_command(const std::string& body, int line, bool scheduled) {
     const auto w = words(body);
     const std::string& verb = w[0];
-    Command c;
-    c.line = line;
-    if (scheduled && verb != "press" && verb != "front-power" && verb != "micom" && verb != "fault")
-        fail(line, "after takes a micom-side command (press, front-power, micom time, micom power-on, "
-                   "fault), not '" + verb + "'");
-    if (verb == "boot") {
-        expect_args(w, 0, 0, line, "boot");
-        c.verb = Verb::Boot;
-    } else if (verb == "unload") {
-        expect_args(w, 0, 0, line, "unload");
-        c.verb = Verb::Unload;
-    } else if (verb == "ls") {
-        expect_args(w, 0, 1, line, "ls /proc");
-        if (w.size() == 2 && w[1] != "/proc" && w[1] != "/proc/")
-            fail(line, "ls lists /proc only");
-        c.verb = Verb::Ls;
-    } else if (verb == "cat") {
-        expect_args(w, 1, 1, line, "cat /proc/NAME");
-        c.verb = Verb::Cat;
-        c.proc = proc_name(w[1], line);
-    } else if (verb == "echo") {
-        c.verb = Verb::Echo;
-        std::string rest = trim(body.substr(4));
-        if (rest.rfind("-n", 0) == 0 && (rest.size() == 2 || rest[2] == ' ' || rest[2] == '\t')) {
-            c.line_end = false;
-            rest = trim(rest.substr(2));
-        }
-        size_t gt = rest.rfind('>');
-        if (gt == std::string::npos)
-            fail(line, "usage: echo [-n] TEXT > /proc/NAME");
-        std::string text = trim(rest.substr(0, gt));
-        if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-            text = text.substr(1, text.size() - 2);
-        else if (text.find('"') != std::string::npos)
-            fail(line, "unbalanced quotes in echo text");
-        c.text = text;
-        c.proc = proc_name(trim(rest.substr(gt + 1)), line);
-    } else if (verb == "press") {
-        expect_args(w, 1, 2, line, "press KEY [DURATION]");
-        c.verb = Verb::Press;
-        press_key_arg(c, w[1], line);
-        c.duration = w.size() > 2 ? duration(w[2], line) : 100'000'000;
-    } else if (verb == "front-power") {
-        expect_args(w, 0, 0, line, "front-power");
-        c.verb = Verb::FrontPower;
-    } else if (verb == "micom") {
-        if (w.size() == 4 && w[1] == "time") {
-            c.verb = Verb::MicomTime;
-            c.time = date_time(w[2], w[3], line);
-        } else if (w.size() == 2 && w[1] == "show" && !scheduled) {
-            c.verb = Verb::MicomShow;
-        } else if (w.size() == 2 && w[1] == "power-on") {
-            c.verb = Verb::MicomPowerOn;
-        } else {
-            fail(line, scheduled ? "usage: after DURATION micom time YYYY-MM-DD hh:mm:ss | micom power-on"
-                                 : "usage: micom time YYYY-MM-DD hh:mm:ss | micom show | micom power-on");
-        }
-    } else if (verb == "call") {
-        expect_args(w, 0, 2, line, "call [NAME [ARG]]");
-        c.verb = Verb::Call;
-        if (w.size() == 1) {
-            c.line = line;
-            c.source = body;
-            return c;  // the list of exported functions
-        }
-        c.name = w[1];
-        bool found = false;
-        for (auto& e : kExports)
-            if (c.name == e.name) {
-                c.export_kind = e.kind;
-                found = true;
-            }
-        if (!found)
-            fail(line, "unknown exported function '" + c.name + "' (call alone lists them)");
-        bool takes = c.export_kind == ExportKind::VoidString;
-        if (takes && w.size() != 3)
-            fail(line, c.name + " takes one argument");
-        if (!takes && w.size() != 2)
-            fail(line, c.name + " takes no argument");
-        if (takes)
-            c.text = w[2];
-    } else if (verb == "wait") {
-        expect_args(w, 1, 1, line, "wait DURATION");
-        c.verb = Verb::Wait;
-        c.duration = duration(w[1], line);
-    } else if (verb == "after") {
-        c = parse_after(w, body, line);
-        c.line = line;
-    } else if (verb == "date") {
-        expect_args(w, 0, 0, line, "date");
-        c.verb = Verb::Date;
-    } else if (verb == "keys") {
-        expect_args(w, 0, 0, line, "keys");
-        c.verb = Verb::Keys;
-    } else if (verb == "keymap") {
-        expect_args(w, 0, 2, line, "keymap [KEYBYTE [KEY]]");
-        c.verb = Verb::Keymap;
-        c.has_byte = w.size() > 1;
-        auto b = c.has_byte ? number(w[1], 0, 255) : std::optional<long>(0);
-        if (!b)
-            fail(line, "bad key byte '" + w[1] + "' (0x00 to 0xFF)");
-        c.key_byte = uint8_t(*b);
-        if (w.size() == 3) {
-            c.has_value = true;
-            const auto by_name = key_code(w[2]);
-            const auto by_number = number(w[2], 0, 0x2ff);
-            if (by_name)
-                c.key = *by_name;
-            else if (by_number && !is_key_name(w[2]))
-                c.key = unsigned(*by_number);
-            else
-                fail(line, "unknown key '" + w[2] + "' (a name that keys lists, or a code 0 to 767)");
-        }
-    } else if (verb == "poweroff") {
-        expect_args(w, 0, 0, line, "poweroff");
-        c.verb = Verb::Poweroff;
-    } else if (verb == "flash") {
-        expect_args(w, 2, 2, line, "flash a|b IMAGE");
-        c.verb = Verb::Flash;
-        if (w[1] != "a" && w[1] != "b")
-            fail(line, "unknown build '" + w[1] + "' (a or b)");
-        c.build_a = w[1] == "a";
-        c.text = w[2];
-        if (FILE* f = std::fopen(c.text.c_str(), "rb"))
-            std::fclose(f);
-        else
-            fail(line, "cannot open image '" + c.text + "'");
-    } else if (verb == "log") {
-        expect_args(w, 0, 0, line, "log");
-        c.verb = Verb::Log;
-    } else if (verb == "events") {
-        expect_args(w, 0, 0, line, "events");
-        c.verb = Verb::Events;
-    } else if (verb == "wire") {
-        expect_args(w, 0, 1, line, "wire [primary|isp]");
-        c.verb = Verb::Wire;
-        if (w.size() > 1 && w[1] != "primary" && w[1] != "isp")
-            fail(line, "unknown link '" + w[1] + "' (primary or isp)");
-        c.text = w.size() > 1 ? w[1] : "";
-    } else if (verb == "fault") {
-        c.verb = Verb::Fault;
-        c.fault = parse_fault(w, line);
-        if (scheduled && c.fault.what == FaultSpec::What::Help)
-            fail(line, "after cannot schedule fault help");
-    } else if (verb == "expect") {
+    std::vector<const CommandSpec*> group;
+    for (const auto& e : kCommands)
+        if (names(e, verb) && (!scheduled || e.later))
+            group.push_back(&e);
+    if (group.empty()) {
         if (scheduled)
-            fail(line, "after cannot schedule expect");
-        c.verb = Verb::Expect;
-        static const char* usage = "usage: expect ok | expect fail | expect output TEXT | expect error TEXT";
-        if (w.size() < 2)
-            fail(line, usage);
-        if (w[1] == "ok" || w[1] == "fail") {
-            expect_args(w, 1, 1, line, usage + 7);
-            c.expect = w[1] == "ok" ? ExpectKind::Ok : ExpectKind::Fail;
-        } else if (w[1] == "output" || w[1] == "error") {
-            c.expect = w[1] == "output" ? ExpectKind::Output : ExpectKind::Error;
-            c.text = rest_text(body, 2, line);
-            if (c.text.empty())
-                fail(line, "expect " + w[1] + " needs the text to look for");
-        } else {
-            fail(line, usage);
-        }
-    } else if (verb == "help") {
-        expect_args(w, 0, 1, line, "help [COMMAND]");
-        c.verb = Verb::Help;
-        if (w.size() == 2) {
-            c.text = w[1];
-            if (!shell_help(c.text))
-                fail(line, "no command '" + c.text + "' (help lists them)");
-        }
-    } else if (verb == "quit" || verb == "exit") {
-        expect_args(w, 0, 0, line, "quit");
-        c.verb = Verb::Quit;
-    } else {
+            fail(line, "after takes a micom-side command (" + schedulable_list() + "), not '" + verb + "'");
         fail(line, "unknown command '" + verb + "' (try help)");
     }
+    const CommandSpec* spec = group.size() == 1 && !group[0]->sub ? group[0] : nullptr;
+    for (const auto* e : group)
+        if (e->sub && w.size() > 1 && sub_matches(e->sub, w[1]))
+            spec = e;
+    if (!spec) {
+        std::string usage = "usage: ";
+        for (size_t i = 0; i < group.size(); ++i)
+            usage += (i ? " | " : scheduled ? "after DURATION " : "") + std::string(group[i]->syntax);
+        fail(line, usage);
+    }
+    if (w.size() - 1 < spec->min_args || w.size() - 1 > spec->max_args)
+        fail(line, std::string("usage: ") + spec->syntax);
+    Command c;
+    c.spec = spec;
     c.line = line;
     c.source = body;
+    if (spec->parse)
+        spec->parse(c, Parsing{w, body, line, scheduled});
     return c;
 }
 
@@ -485,7 +584,7 @@ std::optional<Command> parse_line(const std::string& raw, int number) {
     return parse_command(body, number, false);
 }
 
-std::vector<Command> parse_script(const std::string& text) {
+std::vector<Command> parse_script(const std::string& text, std::vector<ParseError>& mistakes) {
     std::vector<Command> script;
     int number = 0;
     size_t from = 0;
@@ -494,13 +593,31 @@ std::vector<Command> parse_script(const std::string& text) {
         std::string line = text.substr(from, nl == std::string::npos ? std::string::npos : nl - from);
         from = nl == std::string::npos ? text.size() : nl + 1;
         ++number;
-        if (auto c = parse_line(line, number)) {
-            if (c->verb == Verb::Expect && script.empty())
-                fail(number, "expect has no command before it to check");
-            script.push_back(std::move(*c));
+        try {
+            if (auto c = parse_line(line, number)) {
+                if ((c->spec->flags & kExpect) && script.empty())
+                    fail(number, "expect has no command before it to check");
+                script.push_back(std::move(*c));
+            }
+        } catch (const ParseError& e) {
+            mistakes.push_back(e);  // the next lines are checked too
         }
     }
     return script;
+}
+
+std::string escape_controls(const std::string& s) {
+    std::string out;
+    for (unsigned char ch : s) {
+        if ((ch < 0x20 && ch != '\n') || ch == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", ch);
+            out += buf;
+        } else {
+            out += char(ch);
+        }
+    }
+    return out;
 }
 
 std::string export_list() {
@@ -545,82 +662,41 @@ const char* fault_help() {
 
 namespace {
 
-struct HelpEntry {
-    const char* command;  ///< the word help COMMAND takes
-    const char* usage;    ///< usage and summary, for help
-    const char* details;  ///< more, for help COMMAND
-};
-
-constexpr HelpEntry kHelp[] = {
-    {"boot", "boot                           switch the box on (if off) and load the driver\n", ""},
-    {"unload", "unload                         unload the driver\n", ""},
-    {"ls", "ls /proc                       the /proc entries that exist now\n", ""},
-    {"cat", "cat /proc/NAME                 one read() of up to 4096 bytes from a /proc entry\n", ""},
-    {"echo", "echo [-n] TEXT > /proc/NAME    one write() of TEXT and a line end (none with -n)\n",
-     "TEXT may be in double quotes; it is written as it stands (no escapes).\n"},
-    {"press", "press KEY [DURATION]           the remote sends KEY, held for DURATION (default 100ms)\n",
-     "KEY is a key name (KEY_UP; keys lists them) or a key byte (0x49, 73).  A name is sent as\n"
-     "the remote's key byte for it (the driver's default map; a key the remote lacks: the first\n"
-     "byte the driver's key map now gives it).  While the box is off only KEY_POWER (0x01) does\n"
-     "anything: it switches the box on.\n"},
-    {"front-power", "front-power                    the front panel's power key\n",
-     "With the box on it sends the power-key frame; with the box off it switches the box on.\n"},
-    {"keys", "keys                           every key name with its code (and the remote's byte)\n", ""},
-    {"keymap", "keymap [KEYBYTE [KEY]]         the driver's key map: all of it, one entry, or a change\n",
-     "KEYBYTE is 0x00 to 0xFF; KEY a key name or a code (0 to 767).  The driver takes only\n"
-     "the 43 bytes of the remote's keys as keys; the others are shown apart.\n"},
-    {"micom", "micom time YYYY-MM-DD hh:mm:ss set the micom's clock (years 1900 to 2099)\n"
-              "micom show                     the micom's state\n"
-              "micom power-on                 the micom's supply returns after fault micom power-loss\n",
-     ""},
-    {"call", "call [NAME [ARG]]              call an exported function of the driver (alone: list them)\n",
-     ""},
-    {"wait", "wait DURATION                  let virtual time pass\n", ""},
-    {"after", "after DURATION COMMAND         press, front-power, micom time|power-on or fault, later\n",
-     "The command runs DURATION from now, while the next commands run; a press then lets a key\n"
-     "still held go first.\n"},
-    {"date", "date                           the kernel's wall clock\n", ""},
-    {"poweroff", "poweroff                       the kernel's power-off path\n", ""},
-    {"flash", "flash a|b IMAGE                run micomflash build A or B with IMAGE\n",
-     "Its output, then a verdict line: the exit status, the box time it took, and whether the\n"
-     "micom's flash now equals the image (padded with zeros to 8192 bytes).  It fails when the\n"
-     "status is not 0 or the flash differs.  An empty image or one over 8192 bytes is warned of.\n"},
-    {"log", "log | events                   kernel log, input events since the last look\n", ""},
-    {"wire", "wire [primary|isp]             link frames and their meaning since the last look\n",
-     "Each frame's bytes, then after two spaces what it means (led 6, key 0x49 remote, set time\n"
-     "...); a wrong checksum is marked.  On the ISP link each burst is named (sync, checksum,\n"
-     "erase, block NN programming, ...) with the micom's echo and ACK or NAK.\n"},
-    {"fault", "fault help                     fault injection\n", nullptr},
-    {"expect", "expect ok|fail                 the command before succeeded, or failed\n"
-               "expect output|error TEXT       its output, or its error message, contains TEXT\n",
-     "An expect that does not hold stops a script with status 1.  A failure that expect fail or\n"
-     "expect error accepts does not count against the exit status.\n"},
-    {"help", "help [COMMAND]                 this list, or more on one command\n", ""},
-    {"quit", "quit                           end the shell (so does the end of input)\n", ""},
-};
-
 constexpr const char* kHelpFooter =
     "DURATION: a whole number and a unit: ns, us, ms, s, m, h (10us, 250ms, 2s, 1m), at most 24h.\n"
-    "KEY: a key name (keys lists them) or a key byte (0x49 or 73).  '#' starts a comment.\n"
+    "KEY: a key name (keys lists them) or a key byte (0x49 or 73): a number is a key byte.\n"
+    "KEY of keymap alone takes a number as a key code.  '#' starts a comment.\n"
     "A failed command says so on standard error; a script goes on, and exits with status 1.\n";
+
+/// help's line for @e: its syntax, then its summary from the 32nd column.
+std::string help_line(const CommandSpec& e) {
+    std::string s = e.syntax;
+    s.resize(std::max<size_t>(s.size() + 1, 31), ' ');
+    return s + e.summary + "\n";
+}
 
 }  // namespace
 
 std::string shell_help() {
     std::string out;
-    for (const auto& h : kHelp)
-        out += h.usage;
+    for (const auto& e : kCommands)
+        out += help_line(e);
     return out + kHelpFooter;
 }
 
 std::optional<std::string> shell_help(const std::string& command) {
-    const std::string want = command == "exit" ? "quit"
-                             : command == "events" ? "log"
-                                                                        : command;
-    for (const auto& h : kHelp)
-        if (want == h.command)
-            return std::string(h.usage) + (h.details ? h.details : fault_help());
-    return std::nullopt;
+    // "micom" shows all of its forms, "micom time" that one
+    const auto w = words(command);
+    std::string lines, details;
+    for (const auto& e : kCommands) {
+        if (w.empty() || !names(e, w[0]) || (w.size() > 1 && !(e.sub && sub_matches(e.sub, w[1]))))
+            continue;
+        lines += help_line(e);
+        details += e.details ? e.details : fault_help();
+    }
+    if (lines.empty() || w.size() > 2)
+        return std::nullopt;
+    return lines + details;
 }
 
 }  // namespace fpsim

@@ -15,9 +15,38 @@
 
 namespace fpsim {
 
-enum class Verb {
-    Boot, Unload, Ls, Cat, Echo, Press, FrontPower, MicomTime, MicomShow, MicomPowerOn, Call,
-    Wait, After, Date, Keys, Keymap, Poweroff, Flash, Log, Events, Wire, Fault, Expect, Help, Quit,
+class Shell;
+struct Command;
+
+/// A line being parsed: its words, the whole of it, where it is.
+struct Parsing {
+    const std::vector<std::string>& w;
+    const std::string& body;
+    int line;
+    bool scheduled;  ///< the command of an after
+};
+
+enum : unsigned {
+    kDrains = 1,  ///< the bytes it sent go out before the next command
+    kExpect = 2,  ///< it checks the command before it (and is not itself checked)
+};
+
+/// One command of the shell language, all of it in one place: the parser
+/// picks the entry by its first words and checks the number of arguments,
+/// help prints its syntax, summary and details, the shell calls its run
+/// function (or, scheduled by after, its later function).
+struct CommandSpec {
+    const char* name;     ///< the first word
+    const char* sub;      ///< the second word, '|' between choices ("ok|fail"), or nullptr
+    const char* alias;    ///< another first word (exit for quit), or nullptr
+    const char* syntax;   ///< as help and a usage message show it
+    const char* summary;  ///< help's line for it
+    const char* details;  ///< more, for help COMMAND (nullptr: fault help's text)
+    unsigned min_args, max_args;  ///< the words after the name, the second word included
+    unsigned flags;
+    void (*parse)(Command&, const Parsing&);  ///< the arguments (nullptr: none to read)
+    void (Shell::*run)(const Command&);
+    void (Shell::*later)(const Command&);     ///< run by after (nullptr: after cannot schedule it)
 };
 
 /// What an `expect` command checks about the command before it.
@@ -51,7 +80,7 @@ struct FaultSpec {
 enum class ExportKind { ULongVoid, IntVoid, VoidVoid, StringVoid, VoidString };
 
 struct Command {
-    Verb verb = Verb::Help;
+    const CommandSpec* spec = nullptr;
     int line = 0;
     std::string source;             ///< the command as written (without its comment)
     std::string text;               ///< echo: the text; call: the argument; flash: the image;
@@ -82,8 +111,12 @@ struct ParseError {
 /// Parses one line (without its line end); nullopt for an empty or comment
 /// line.  Throws ParseError.
 std::optional<Command> parse_line(const std::string& line, int number);
-/// Parses a whole script; throws ParseError at the first mistake.
-std::vector<Command> parse_script(const std::string& text);
+/// Parses a whole script; its mistakes, every one, go to @mistakes.
+std::vector<Command> parse_script(const std::string& text, std::vector<ParseError>& mistakes);
+
+/// @s with its control bytes but the line end written \xNN, for a message on a
+/// terminal.
+std::string escape_controls(const std::string& s);
 
 /// The exported functions of the driver the shell can call, with their C
 /// declarations, one a line.
@@ -91,7 +124,8 @@ std::string export_list();
 
 /// The text of `fault help`.
 const char* fault_help();
-/// The text of `help`, or of `help COMMAND` (nullopt: no such command).
+/// The text of `help`, or of `help COMMAND` or `help COMMAND SUBCOMMAND` (nullopt: no such
+/// command).
 std::string shell_help();
 std::optional<std::string> shell_help(const std::string& command);
 

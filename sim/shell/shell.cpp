@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <utility>
 
 #include "key_names.h"
 #include "vcd_writer.h"
@@ -18,15 +19,25 @@
 
 namespace fpsim {
 
-namespace {
-
 sim::BoxConfig box_config(const ToolOptions& o) {
     sim::BoxConfig cfg;
     cfg.seed = o.seed;
     cfg.hz = o.hz;
     cfg.baud = o.baud;
+    if (!o.objects_dir.empty())
+        cfg.module_path = o.objects_dir + "/libfrontpanel_sim.so";
     return cfg;
 }
+
+sim::userland::RunResult run_micomflash(sim::userland::ProgramRunner& runner, const ToolOptions& o,
+                                        bool build_a, const std::vector<std::string>& args) {
+    const auto build = build_a ? sim::userland::Build::A : sim::userland::Build::B;
+    if (o.objects_dir.empty())
+        return runner.run(build, args);
+    return runner.run_object(o.objects_dir + (build_a ? "/libmicomflash_a.so" : "/libmicomflash_b.so"), args);
+}
+
+namespace {
 
 std::string format(const char* fmt, auto... args) {
     char buf[256];
@@ -90,6 +101,39 @@ std::string byte_ranges(const std::vector<unsigned>& bytes) {
     return out;
 }
 
+/// @text with each run of lines that say the same after their time stamp
+/// ("[    0.123456] ") cut to its first line and a count, as syslog does.
+std::string summarise_repeats(const std::string& text) {
+    std::string out, last, run_first;
+    size_t repeats = 0;
+    auto said = [](const std::string& line) {
+        const size_t end = line.rfind("] ", 16);
+        return line.rfind('[', 0) == 0 && end != std::string::npos ? line.substr(end + 2) : line;
+    };
+    auto flush = [&] {
+        if (repeats == 1)
+            out += run_first;
+        else if (repeats > 1)
+            out += format("(the line above %zu more times)\n", repeats);
+        repeats = 0;
+    };
+    for (size_t at = 0; at < text.size();) {
+        const size_t nl = text.find('\n', at);
+        const std::string line = text.substr(at, nl == std::string::npos ? std::string::npos : nl + 1 - at);
+        at = nl == std::string::npos ? text.size() : nl + 1;
+        if (!out.empty() && said(line) == last) {
+            if (repeats++ == 0)
+                run_first = line;
+            continue;
+        }
+        flush();
+        out += line;
+        last = said(line);
+    }
+    flush();
+    return out;
+}
+
 constexpr const char* kNotAKey = "not a key byte: the driver ignores the remote sending it";
 
 }  // namespace
@@ -121,10 +165,26 @@ void Shell::skip_shown() {
     events_from_ = events_dev_ ? events_dev_->received().size() : 0;
 }
 
+void Shell::check_cancel() const {
+    if (cancel_ && *cancel_)
+        throw RunError{0, "interrupted"};
+}
+
+void Shell::advance(sim::Nanos dt) {
+    if (!cancel_)
+        return box_->run_for(dt);
+    constexpr sim::Nanos kStep = 100'000'000;
+    for (sim::Nanos done = 0; done < dt; done += kStep) {
+        check_cancel();
+        box_->run_for(std::min(kStep, dt - done));
+    }
+}
+
 void Shell::settle_key() {
     auto& m = box_->micom();
     sim::Nanos waited = 0;
     while ((m.key_active() || box_->primary().micom_busy()) && waited < kSettleLimit) {
+        check_cancel();
         box_->run_for(1'000'000);
         waited += 1'000'000;
     }
@@ -148,9 +208,10 @@ void Shell::drain() {
 void Shell::say(const Command& c, const std::string& text) {
     std::fflush(out_);
     if (source_.empty())
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, "%s\n", escape_controls(text).c_str());
     else
-        std::fprintf(stderr, "fpsim: %s:%d: %s\n", source_.c_str(), c.line, text.c_str());
+        std::fprintf(stderr, "fpsim: %s:%d: %s\n", escape_controls(source_).c_str(), c.line,
+                     escape_controls(text).c_str());
     std::fflush(stderr);
 }
 
@@ -161,22 +222,16 @@ bool Shell::run(const Command& c) {
     bool ok = true;
     std::string error;
     try {
-        execute(c);
+        (this->*c.spec->run)(c);
     } catch (const RunError& e) {
         ok = false;
         error = e.message;
         say(c, error);
     }
-    switch (c.verb) {  // whether it failed or not
-    case Verb::Boot: case Verb::Unload: case Verb::Cat: case Verb::Echo: case Verb::Call:
-    case Verb::Poweroff: case Verb::Keymap:
+    if (c.spec->flags & kDrains)  // whether it failed or not
         drain();
-        break;
-    default:
-        break;
-    }
     std::fflush(out_);
-    if (c.verb != Verb::Expect) {
+    if (!(c.spec->flags & kExpect)) {
         last_ = Outcome{true, ok, false, c.source, output_, error, c.line};
         if (!ok)
             ++failures_;
@@ -225,138 +280,122 @@ void Shell::check_expect(const Command& c) {
     throw RunError{c.line, what + (c.text.empty() ? "" : " \"" + c.text + "\"") + " does not hold: " + why};
 }
 
-void Shell::execute(const Command& c) {
-    auto& box = *box_;
-    switch (c.verb) {
-    case Verb::Boot: {
-        int r = box.boot();
-        if (r)
-            throw RunError{c.line, "boot: the driver did not start: " + error_name(r) +
-                                       format(" (%d)", r)};
-        break;
-    }
-    case Verb::Unload: {
-        if (!box.module_loaded())
-            throw RunError{c.line, "unload: the driver is not loaded"};
-        int r = box.unload_module();
-        if (r)
-            throw RunError{c.line, "unload: " + error_name(r)};
-        break;
-    }
-    case Verb::Ls: {
-        auto names = box.procfs().names();
-        std::sort(names.begin(), names.end());
-        for (const auto& n : names)
-            print(n + "\n");
-        break;
-    }
-    case Verb::Cat: {
-        auto r = box.proc_read(c.proc);
-        if (r.ret < 0)
-            throw RunError{c.line, "cat /proc/" + c.proc + ": " + error_name(r.ret)};
-        print(r.data);
-        break;
-    }
-    case Verb::Echo: {
-        long r = box.proc_write(c.proc, c.line_end ? c.text + "\n" : c.text);
-        if (r < 0)
-            throw RunError{c.line, "echo > /proc/" + c.proc + ": " + error_name(r)};
-        break;
-    }
-    case Verb::Press:
-        run_press(c);
-        break;
-    case Verb::FrontPower:
-        box.micom().press_front_power();
-        settle_key();
-        break;
-    case Verb::MicomTime:
-        box.micom().set_time(c.time);
-        break;
-    case Verb::MicomShow:
-        show_micom();
-        break;
-    case Verb::MicomPowerOn:
-        box.micom().power_restore();
-        break;
-    case Verb::Call:
-        if (c.name.empty())
-            print(export_list());
-        else
-            run_call(c);
-        break;
-    case Verb::Wait:
-        box.run_for(c.duration);
-        break;
-    case Verb::After: {
-        std::shared_ptr<Command> later = c.then;
-        box.machine().events().at(box.now() + c.duration, [this, later] {
-            switch (later->verb) {
-            case Verb::Press: {
-                std::optional<uint8_t> byte = later->key_byte;
-                if (later->by_name)
-                    byte = remote_byte(later->key);
-                if (byte)  // else the remote has no such key: nothing happens
-                    box_->micom().press_key_now(*byte, later->duration);
-                break;
-            }
-            case Verb::FrontPower: box_->micom().press_front_power(); break;
-            case Verb::MicomTime: box_->micom().set_time(later->time); break;
-            case Verb::MicomPowerOn: box_->micom().power_restore(); break;
-            case Verb::Fault: run_fault(*later); break;
-            default: break;
-            }
-        });
-        break;
-    }
-    case Verb::Date:
-        print(wall_text(box.wall_ns()) + "\n");
-        break;
-    case Verb::Keys:
-        show_keys();
-        break;
-    case Verb::Keymap:
-        run_keymap(c);
-        break;
-    case Verb::Poweroff:
-        box.poweroff();
-        break;
-    case Verb::Flash:
-        if (auto problem = flash_with_verdict(c.build_a, c.text); !problem.empty())
-            throw RunError{c.line, problem};
-        break;
-    case Verb::Log:
-        print(box.log().format(kept_from(log_from_, box.log().dropped())));
-        log_from_ = box.log().total();
-        break;
-    case Verb::Events:
-        show_events();
-        break;
-    case Verb::Wire: {
-        // c.text: "" both links, or "primary" or "isp" alone
-        const bool primary = c.text != "isp", isp = c.text != "primary";
-        print(format_wire(box.primary().log(), kept_from(primary_from_, box.primary().log_dropped()),
-                          box.isp().log(), kept_from(isp_from_, box.isp().log_dropped()), primary, isp));
-        if (primary)
-            primary_from_ = box.primary().log_total();
-        if (isp)
-            isp_from_ = box.isp().log_total();
-        break;
-    }
-    case Verb::Fault:
-        run_fault(c);
-        break;
-    case Verb::Expect:
-        check_expect(c);
-        break;
-    case Verb::Help:
-        print(c.text.empty() ? shell_help() : shell_help(c.text).value_or(""));
-        break;
-    case Verb::Quit:
-        quit_ = true;
-        break;
-    }
+void Shell::do_boot(const Command& c) {
+    const bool loaded = box_->module_loaded();
+    int r = box_->boot();
+    if (r == -17 && loaded)  // EEXIST: from the loader, not from the driver's init
+        throw RunError{c.line, "boot: the driver is already loaded (unload it first to load it afresh)"};
+    if (r)
+        throw RunError{c.line, "boot: the driver did not start: " + error_name(r) + format(" (%d)", r)};
 }
+
+void Shell::do_unload(const Command& c) {
+    if (!box_->module_loaded())
+        throw RunError{c.line, "unload: the driver is not loaded"};
+    int r = box_->unload_module();
+    if (r)
+        throw RunError{c.line, "unload: " + error_name(r)};
+}
+
+void Shell::do_ls(const Command&) {
+    auto names = box_->procfs().names();
+    std::sort(names.begin(), names.end());
+    for (const auto& n : names)
+        print(n + "\n");
+}
+
+void Shell::do_cat(const Command& c) {
+    auto r = box_->proc_read(c.proc);
+    if (r.ret < 0)
+        throw RunError{c.line, "cat /proc/" + c.proc + ": " + error_name(r.ret)};
+    print(r.data);
+}
+
+void Shell::do_echo(const Command& c) {
+    long r = box_->proc_write(c.proc, c.line_end ? c.text + "\n" : c.text);
+    if (r < 0)
+        throw RunError{c.line, "echo > /proc/" + c.proc + ": " + error_name(r)};
+}
+
+void Shell::press_later(const Command& c) {
+    std::optional<uint8_t> byte = c.key_byte;
+    if (c.by_name)
+        byte = remote_byte(c.key);
+    if (byte)  // else the remote has no such key: nothing happens
+        box_->micom().press_key_now(*byte, c.duration);
+}
+
+void Shell::do_front_power(const Command& c) {
+    const bool was_on = box_->powered();
+    box_->micom().press_front_power();
+    settle_key();
+    wait_for_load(c, was_on);
+}
+
+void Shell::wait_for_load(const Command& c, bool was_on) {
+    if (was_on || !box_->powered())
+        return;
+    for (sim::Nanos waited = 0; box_->booting() && waited < kSettleLimit; waited += 1'000'000) {
+        check_cancel();
+        box_->run_for(1'000'000);
+    }
+    if (const int r = box_->last_boot_result(); r != 0 && !box_->module_loaded())
+        throw RunError{c.line, c.spec->name + std::string(": the box switched on, but the driver did not start: ") +
+                                   error_name(r) + format(" (%d)", r)};
+}
+
+void Shell::front_power_later(const Command&) { box_->micom().press_front_power(); }
+
+void Shell::do_micom_time(const Command& c) { box_->micom().set_time(c.time); }
+void Shell::micom_time_later(const Command& c) { box_->micom().set_time(c.time); }
+void Shell::do_micom_power_on(const Command&) { box_->micom().power_restore(); }
+void Shell::micom_power_on_later(const Command&) { box_->micom().power_restore(); }
+void Shell::do_wait(const Command& c) { advance(c.duration); }
+
+void Shell::do_after(const Command& c) {
+    std::shared_ptr<Command> later = c.then;
+    box_->machine().events().at(box_->now() + c.duration,
+                                [this, later] { (this->*later->spec->later)(*later); });
+}
+
+void Shell::do_date(const Command&) { print(wall_text(box_->wall_ns()) + "\n"); }
+void Shell::do_poweroff(const Command&) { box_->poweroff(); }
+
+void Shell::do_flash(const Command& c) {
+    if (auto problem = flash_with_verdict(c.build_a, c.text); !problem.empty())
+        throw RunError{c.line, problem};
+}
+
+void Shell::do_log(const Command&) {
+    print(summarise_repeats(box_->log().format(kept_from(log_from_, box_->log().dropped()))));
+    log_from_ = box_->log().total();
+}
+
+void Shell::do_wire(const Command& c) {
+    auto& box = *box_;
+    // c.text: "" both links, or "primary" or "isp" alone
+    const bool primary = c.text != "isp", isp = c.text != "primary";
+    auto record = [](const sim::SerialLink& link, size_t from) {
+        const size_t dropped = link.log_dropped();
+        return WireRecord{link.log(), kept_from(from, dropped), dropped > from ? dropped - from : 0, dropped > 0};
+    };
+    print(format_wire(record(box.primary(), primary_from_), record(box.isp(), isp_from_), primary, isp));
+    if (primary)
+        primary_from_ = box.primary().log_total();
+    if (isp)
+        isp_from_ = box.isp().log_total();
+}
+
+void Shell::do_sync(const Command& c) {
+    drain();  // what the commands before it sent has arrived
+    print(c.text + "\n");
+}
+
+void Shell::do_help(const Command& c) {
+    print(c.text.empty() ? shell_help() : shell_help(c.text).value_or(""));
+}
+
+void Shell::do_quit(const Command&) { quit_ = true; }
 
 std::optional<uint8_t> Shell::remote_byte(unsigned code) const {
     // the remote's key for it; else a byte the driver's key map now gives it
@@ -382,9 +421,23 @@ void Shell::run_press(const Command& c) {
     }
     if (!box.micom().box_power() && byte != box.config().micom.power_key)
         warn(c, format("the box is off: the micom ignores 0x%02X (only the power key switches it on)", byte));
-    box.micom().press_key(byte, c.duration);
-    box.run_for(c.duration);
+    else if (!accepted_key_byte(byte))
+        warn(c, format("0x%02X is no key byte the driver takes: it ignores the remote sending it (a number "
+                       "is a key byte; press a key by its name, e.g. KEY_UP)", byte));
+    const bool was_on = box.powered();
+    // a key a stopped press left held is let go at once, not at its time
+    if (std::exchange(key_left_held_, false))
+        box.micom().press_key_now(byte, c.duration);
+    else
+        box.micom().press_key(byte, c.duration);
+    try {
+        advance(c.duration);
+    } catch (const RunError&) {
+        key_left_held_ = true;
+        throw;
+    }
     settle_key();
+    wait_for_load(c, was_on);
 }
 
 void Shell::run_keymap(const Command& c) {
@@ -423,15 +476,19 @@ void Shell::show_keymap() {
                                       : kNotAKey));
 }
 
-void Shell::show_keys() {
+void Shell::show_keys(const Command& c) {
+    const bool remote_only = c.text == "remote";
     for (const auto& k : key_names()) {
         auto b = default_key_byte(k.code);
-        print(b ? format("%s %u remote 0x%02X\n", k.name, k.code, *b) : format("%s %u\n", k.name, k.code));
+        if (b)
+            print(format("%s %u remote 0x%02X\n", k.name, k.code, *b));
+        else if (!remote_only)
+            print(format("%s %u\n", k.name, k.code));
     }
 }
 
 sim::userland::RunResult Shell::flash(bool build_a, const std::string& image) {
-    return runner().run(build_a ? sim::userland::Build::A : sim::userland::Build::B, {image});
+    return run_micomflash(runner(), options_, build_a, {image});
 }
 
 namespace {
@@ -512,7 +569,12 @@ std::string Shell::flash_with_verdict(bool build_a, const std::string& image) {
     if (!r.loaded)
         throw RunError{0, "flash: the programmer could not be loaded"};
     last_flash_status_ = r.exit_status;
-    print(r.out);
+    print(summarise_repeats(r.out));
+    if (!r.err.empty()) {  // micomflash's own messages, on standard error as it wrote them
+        std::fflush(out_);
+        std::fwrite(r.err.data(), 1, r.err.size(), stderr);
+        std::fflush(stderr);
+    }
     const auto& flash = box_->micom().flash();
     size_t differ = 0, first = 0;
     for (size_t i = kFlashSize; i-- > 0;)
@@ -532,6 +594,8 @@ std::string Shell::flash_with_verdict(bool build_a, const std::string& image) {
 
 void Shell::run_call(const Command& c) {
     auto& box = *box_;
+    if (c.name.empty())
+        return print(export_list());
     if (!box.module_loaded() || !box.module_symbol(c.name.c_str()))
         throw RunError{c.line, "call: the driver is not loaded"};
     const char* name = c.name.c_str();
@@ -597,7 +661,7 @@ void Shell::run_fault(const Command& c) {
     }
 }
 
-void Shell::show_micom() {
+void Shell::show_micom(const Command&) {
     auto& m = box_->micom();
     print(format("power: %s\n", m.box_power() ? "on" : "off"));
     print(format("mode: %s\n", mode_name(m.mode())));
@@ -617,14 +681,26 @@ void Shell::show_micom() {
     print(format("flash checksum: 0x%04X\n", m.flash_checksum()));
 }
 
-void Shell::show_events() {
-    auto show = [this](const sim::InputDevice* dev, size_t from) {
+void Shell::show_events(const Command& c) {
+    const bool evtest = c.text == "evtest";
+    auto show = [this, evtest](const sim::InputDevice* dev, size_t from) {
         const auto& ev = dev->received();
         for (size_t i = from; i < ev.size(); ++i) {
-            if (ev[i].type != sim::kEvKey)
+            const auto& e = ev[i];
+            const double t = sim::seconds(e.t);
+            if (evtest) {  // every event, as evtest prints them
+                if (e.type == sim::kEvSyn)
+                    print(format("Event: time %.6f, -------------- SYN_REPORT ------------\n", t));
+                else
+                    print(format("Event: time %.6f, type %u (%s), code %u (%s), value %d\n", t, e.type,
+                                 e.type == sim::kEvKey ? "EV_KEY" : e.type == sim::kEvRep ? "EV_REP" : "?",
+                                 e.code, e.type == sim::kEvKey ? key_name(e.code).c_str() : "?", e.value));
                 continue;
-            const char* what = ev[i].value == 0 ? "release" : ev[i].value == 1 ? "press" : "repeat";
-            print(format("%.6f %s %s\n", sim::seconds(ev[i].t), key_name(ev[i].code).c_str(), what));
+            }
+            if (e.type != sim::kEvKey)
+                continue;
+            const char* what = e.value == 0 ? "release" : e.value == 1 ? "press" : "repeat";
+            print(format("%12.6f %-16s %s\n", t, key_name(e.code).c_str(), what));
         }
     };
     auto devs = box_->input().registered();

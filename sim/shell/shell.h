@@ -4,6 +4,7 @@
 // so that each shows only what is new.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -23,7 +24,14 @@ struct ToolOptions {
     uint32_t baud = 115200;
     std::string vcd_path;   ///< trace of the whole run, written at the end
     std::string log_path;   ///< the whole kernel log, written at the end
+    std::string objects_dir;  ///< the driver's and micomflash's objects, installed; empty: the build's
 };
+
+/// The box @o asks for.
+sim::BoxConfig box_config(const ToolOptions& o);
+/// Runs micomflash build A or B (from o.objects_dir when set) on @runner.
+sim::userland::RunResult run_micomflash(sim::userland::ProgramRunner& runner, const ToolOptions& o,
+                                        bool build_a, const std::vector<std::string>& args);
 
 /// A command that could not be carried out.
 struct RunError {
@@ -40,6 +48,9 @@ public:
     /// Messages of failed commands start with "fpsim: SOURCE:LINE: " (none
     /// when empty, as when typed at the shell).
     void set_source(const std::string& name) { source_ = name; }
+    /// While *@flag is set, a command that lets virtual time pass stops and
+    /// fails ("interrupted"): Ctrl-C at a terminal.  nullptr: none stops.
+    void set_cancel_flag(const volatile std::sig_atomic_t* flag) { cancel_ = flag; }
     /// Runs one command; false when it failed (said on stderr).
     bool run(const Command& c);
     /// Whether the run ends here: quit, or an expect that did not hold.
@@ -63,28 +74,58 @@ public:
     /// micomflash's exit status in the last flash, if it ran.
     std::optional<int> last_flash_status() const { return last_flash_status_; }
 
+    // The commands' run functions, as the command table names them.
+    void do_boot(const Command& c);
+    void do_unload(const Command& c);
+    void do_ls(const Command& c);
+    void do_cat(const Command& c);
+    void do_echo(const Command& c);
+    void run_press(const Command& c);
+    void press_later(const Command& c);
+    void do_front_power(const Command& c);
+    void front_power_later(const Command& c);
+    void show_keys(const Command& c);
+    void run_keymap(const Command& c);
+    void do_micom_time(const Command& c);
+    void micom_time_later(const Command& c);
+    void show_micom(const Command& c);
+    void do_micom_power_on(const Command& c);
+    void micom_power_on_later(const Command& c);
+    void run_call(const Command& c);
+    void do_wait(const Command& c);
+    void do_after(const Command& c);
+    void do_date(const Command& c);
+    void do_poweroff(const Command& c);
+    void do_flash(const Command& c);
+    void do_log(const Command& c);
+    void show_events(const Command& c);
+    void do_wire(const Command& c);
+    void run_fault(const Command& c);
+    void check_expect(const Command& c);
+    void do_sync(const Command& c);
+    void do_help(const Command& c);
+    void do_quit(const Command& c);
+
 private:
     void print(const std::string& s);
     /// @text on stderr, with the source and line of @c in a script.
     void say(const Command& c, const std::string& text);
     /// A note on stderr about @c that does not make it fail.
     void warn(const Command& c, const std::string& message);
-    void execute(const Command& c);
-    void check_expect(const Command& c);
-    void run_press(const Command& c);
     /// The key byte the remote sends for input-layer @code: its own key, or
     /// one the driver's key map now gives that code.
     std::optional<uint8_t> remote_byte(unsigned code) const;
-    void run_keymap(const Command& c);
     void show_keymap();
-    void show_keys();
     void settle_key();
+    /// Lets @dt of virtual time pass, in steps that a cancel stops.
+    void advance(sim::Nanos dt);
+    /// Throws RunError when the command was cancelled.
+    void check_cancel() const;
+    /// After a key that switched the box on: waits, as boot does, until the
+    /// driver has loaded; RunError when it did not start.
+    void wait_for_load(const Command& c, bool was_on);
     /// Lets the bytes that are on the wires arrive.
     void drain();
-    void run_call(const Command& c);
-    void run_fault(const Command& c);
-    void show_micom();
-    void show_events();
     sim::userland::ProgramRunner& runner();
 
     ToolOptions options_;
@@ -96,6 +137,8 @@ private:
     const sim::InputDevice* events_dev_ = nullptr;
     size_t events_from_ = 0;
 
+    const volatile std::sig_atomic_t* cancel_ = nullptr;
+    bool key_left_held_ = false;    ///< a press was stopped while its key was held
     std::string source_;
     std::string output_;            ///< what the command now running printed
     struct Outcome {

@@ -2,9 +2,11 @@
 // fpsim soak: hours of simulated use of the box under random faults, with the
 // invariants checked after every step.  A failure prints the seed that
 // reproduces it.
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -31,10 +33,38 @@ using namespace sim;  // the _ms/_s literals
 /// short (about 2.3 ms) is the worst the driver allows itself.
 constexpr Nanos kIrqsOffBound = 5'000'000;
 
-/// Set by Ctrl-C: the soak stops after its current step and gives its summary.
+/// The signal (SIGINT, SIGTERM) that asked the soak to stop: it stops after
+/// its current step and gives its summary.
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void on_interrupt(int) { g_interrupted = 1; }
+/// The runs of soak --jobs, to which the parent passes the signal on.
+pid_t g_runs[1024];
+volatile std::sig_atomic_t g_run_count = 0;
+
+extern "C" void on_interrupt(int signo) {
+    g_interrupted = signo;
+    for (std::sig_atomic_t i = 0; i < g_run_count; ++i)
+        kill(g_runs[i], SIGINT);
+}
+
+/// Catches SIGINT and SIGTERM while it lives.
+class StopSignals {
+public:
+    StopSignals() {
+        struct sigaction sa {};
+        sa.sa_handler = on_interrupt;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &old_[0]);
+        sigaction(SIGTERM, &sa, &old_[1]);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &old_[0], nullptr);
+        sigaction(SIGTERM, &old_[1], nullptr);
+    }
+
+private:
+    struct sigaction old_[2];
+};
 
 /// How much the simulator's own memory may grow from the middle of the run to
 /// its end: the box's records reach their bounds within the first hundred
@@ -49,17 +79,14 @@ struct SoakTotals {
     double hours = 0, wall = 0;
     uint64_t events = 0, faults = 0, taps = 0;
     unsigned failures = 0;
-    bool interrupted = false;
+    int interrupted = 0;  ///< the signal that stopped it, 0 none
 };
 
 class Soak {
 public:
     Soak(const ToolOptions& o, double hours)
         : options_(o), end_(Nanos(hours * 3600.0 * 1e9)), rng_(o.seed ^ 0x50a4ull) {
-        sim::BoxConfig cfg;
-        cfg.seed = o.seed;
-        cfg.hz = o.hz;
-        cfg.baud = o.baud;
+        sim::BoxConfig cfg = box_config(o);
         cfg.restore_module_image = true;  // thousands of starts, one mapping
         box_ = std::make_unique<sim::Box>(cfg);
         runner_ = std::make_unique<sim::userland::ProgramRunner>(*box_);
@@ -74,8 +101,7 @@ public:
         // progress on a terminal, about twice a second of wall time
         const bool progress = progress_wanted && isatty(2) != 0;
         auto shown = wall0;
-        g_interrupted = 0;
-        auto previous = std::signal(SIGINT, on_interrupt);
+        StopSignals stop;
         while (failures_ == 0 && box_->now() < end_ && !g_interrupted) {
             step();
             box_->run_for(20_ms);  // what is on the wires arrives before the next step looks
@@ -91,7 +117,6 @@ public:
                 early_hours_ = seconds(box_->now()) / 3600.0;
             }
         }
-        std::signal(SIGINT, previous);
         if (progress)
             std::fputs("\r\033[K", stderr);
         check_memory();
@@ -103,11 +128,14 @@ public:
                     (unsigned long long)events_, (unsigned long long)faults, (unsigned long long)taps_,
                     failures_, g_interrupted ? " (interrupted)" : "");
         return SoakTotals{seconds(box_->now()) / 3600.0, wall, events_, faults, taps_, failures_,
-                          g_interrupted != 0};
+                          int(g_interrupted)};
     }
 
 private:
     unsigned pick(unsigned n) { return unsigned(rng_() % n); }
+    /// The run's time still to go: the long waits end with it, so that every
+    /// run of soak --jobs ends at the hours asked for.
+    Nanos left() const { return box_->now() < end_ ? end_ - box_->now() : 0; }
     bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
 
     void fail(const std::string& what) {
@@ -206,8 +234,9 @@ private:
             const micom::DateTime m = box_->micom().time();
             unsigned minutes = 2 + pick(30);
             unsigned min = unsigned(m.min) + minutes, hour = unsigned(m.hour) + min / 60;
-            if (hour >= 24) {
-                box_->run_for(Nanos(minutes) * 60_s);  // not across midnight: just wait
+            if (hour >= 24 || Nanos(minutes) * 60_s + 30_s > left()) {
+                // not across midnight, nor past the run's end: just wait
+                box_->run_for(std::min(Nanos(minutes) * 60_s, left()));
                 break;
             }
             char digits[16];
@@ -244,7 +273,7 @@ private:
                 break;
             }
             close(fd);
-            auto r = runner_->run(chance(0.5) ? sim::userland::Build::A : sim::userland::Build::B, {path});
+            auto r = run_micomflash(*runner_, options_, chance(0.5), {path});
             unlink(path);
             if (r.exit_status != 0)
                 fail("a flash failed (exit " + std::to_string(r.exit_status) + ")");
@@ -252,8 +281,8 @@ private:
                 fail("the micom's flash differs from the image after a good flash");
             break;
         }
-        default:  // the box sits there
-            box_->run_for(Nanos(30 + pick(600)) * 1_s);
+        default:  // the box sits there (not past the run's end)
+            box_->run_for(std::min(Nanos(30 + pick(600)) * 1_s, left()));
             break;
         }
     }
@@ -344,9 +373,10 @@ private:
     uint64_t taps_ = 0;  ///< clean taps checked
 };
 
-/// The shells' exit status for a run: 1 a check failed, 130 ended by SIGINT.
+/// The shells' exit status for a run: 1 a check failed, 128 and the signal
+/// when one ended it (130 SIGINT, 143 SIGTERM).
 int soak_status(const SoakTotals& t) {
-    return t.failures ? 1 : t.interrupted ? 130 : 0;
+    return t.failures ? 1 : t.interrupted ? 128 + t.interrupted : 0;
 }
 
 /// Runs seeds seed .. seed+jobs-1 side by side, each in a process of its own
@@ -361,7 +391,10 @@ int run_soak_jobs(const ToolOptions& options, double hours, unsigned jobs) {
     std::fflush(stdout);
     const auto wall0 = std::chrono::steady_clock::now();
     std::vector<Job> running;
-    for (unsigned i = 0; i < jobs; ++i) {
+    // SIGINT or SIGTERM, to the whole group (Ctrl-C) or to this process
+    // alone, ends every run: each stops after its step and gives its totals
+    StopSignals stop;
+    for (unsigned i = 0; i < jobs && !g_interrupted; ++i) {
         int text[2], totals[2];
         if (pipe(text) != 0 || pipe(totals) != 0) {
             std::perror("fpsim: soak");
@@ -373,6 +406,10 @@ int run_soak_jobs(const ToolOptions& options, double hours, unsigned jobs) {
             return 1;
         }
         if (pid == 0) {
+            g_run_count = 0;  // a run passes nothing on
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // a parent killed outright takes its runs along
+            if (getppid() == 1)
+                _exit(1);
             for (const Job& j : running) {
                 close(j.text);
                 close(j.totals);
@@ -391,10 +428,11 @@ int run_soak_jobs(const ToolOptions& options, double hours, unsigned jobs) {
         close(text[1]);
         close(totals[1]);
         running.push_back(Job{pid, text[0], totals[0]});
+        g_runs[i] = pid;
+        g_run_count = std::sig_atomic_t(i + 1);
+        if (g_interrupted)  // it came before this run could be told
+            kill(pid, SIGINT);
     }
-    // Ctrl-C reaches every run (one process group); each stops after its step
-    g_interrupted = 0;
-    auto previous = std::signal(SIGINT, on_interrupt);
     SoakTotals sum;
     unsigned lost = 0;
     for (const Job& j : running) {
@@ -426,15 +464,19 @@ int run_soak_jobs(const ToolOptions& options, double hours, unsigned jobs) {
         sum.faults += t.faults;
         sum.taps += t.taps;
         sum.failures += t.failures;
-        sum.interrupted = sum.interrupted || t.interrupted;
+        if (!sum.interrupted)
+            sum.interrupted = t.interrupted;
     }
-    std::signal(SIGINT, previous);
+    g_run_count = 0;
+    if (g_interrupted)  // the parent's own signal decides the status
+        sum.interrupted = int(g_interrupted);
     sum.failures += lost;
     sum.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     std::printf("soak: %u runs, seeds %llu to %llu, %.1f simulated hours in %.1f wall seconds "
                 "(%.0f simulated hours a wall minute), %llu events, %llu faults injected, %llu clean taps, %u "
                 "failures%s\n",
-                jobs, (unsigned long long)options.seed, (unsigned long long)(options.seed + jobs - 1), sum.hours,
+                unsigned(running.size()), (unsigned long long)options.seed,
+                (unsigned long long)(options.seed + running.size() - 1), sum.hours,
                 sum.wall, sum.wall > 0 ? sum.hours * 60.0 / sum.wall : 0.0, (unsigned long long)sum.events,
                 (unsigned long long)sum.faults, (unsigned long long)sum.taps, sum.failures, sum.interrupted ? " (interrupted)" : "");
     return soak_status(sum);

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "tool.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csetjmp>
+#include <csignal>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -21,13 +24,13 @@ namespace {
 constexpr const char* kUsage =
     "usage: fpsim [OPTIONS] shell [SCRIPT]     commands from SCRIPT, a pipe or the terminal\n"
     "       fpsim [OPTIONS] flash [--build a|b] IMAGE   boot, then run micomflash (build a by default)\n"
-    "       fpsim [OPTIONS] demo               the guided tour\n"
+    "       fpsim [OPTIONS] demo [--out DIR]   the guided tour; its image and VCD go to DIR (.)\n"
     "       fpsim [OPTIONS] soak [--hours H] [--jobs N]   H simulated hours (default 1) of random use\n"
     "                    under faults; with --jobs, N seeds from --seed on side by side, summed up\n"
     "options:\n"
     "  --seed N     seed of every random choice (default 1)\n"
     "  --hz N       kernel tick rate, 1 to 10000 (default 100)\n"
-    "  --baud N     speed of both serial lines in bit/s, 300 to 4000000 (default 115200)\n"
+    "  --baud N     speed of both serial lines in bit/s, 4800 to 4000000 (default 115200)\n"
     "  --vcd FILE   write a VCD trace of the whole run to FILE at its end (not with soak)\n"
     "  --log FILE   write the whole kernel log to FILE at its end (not with soak)\n"
     "  -h, --help   this text          --version   fpsim's version\n"
@@ -42,35 +45,86 @@ constexpr const char* kUsage =
 
 int usage_error(const std::string& message) {
     std::fflush(stdout);
-    std::fprintf(stderr, "fpsim: %s\n(fpsim --help shows the usage)\n", message.c_str());
+    std::fprintf(stderr, "fpsim: %s\n(fpsim --help shows the usage)\n", escape_controls(message).c_str());
     return 2;
 }
 
 int script_error(const std::string& file, int line, const std::string& message) {
     std::fflush(stdout);
-    std::fprintf(stderr, "fpsim: %s:%d: %s\n", file.c_str(), line, message.c_str());
+    std::fprintf(stderr, "fpsim: %s:%d: %s\n", escape_controls(file).c_str(), line,
+                 escape_controls(message).c_str());
     return 2;
 }
 
 bool whole_number(const std::string& s, uint64_t lo, uint64_t hi, uint64_t& v) {
-    if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos || s.size() > 19)
+    if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos)
         return false;
+    errno = 0;
     v = std::strtoull(s.c_str(), nullptr, 10);
-    return v >= lo && v <= hi;
+    return errno == 0 && v >= lo && v <= hi;
 }
 
 /// The trace files are written at the end of a run: a path that cannot be
-/// written is found before the run starts (the file is created empty).
+/// written is found before the run starts.  An existing file is left as it
+/// is until then (a script refused for its mistakes keeps an earlier trace).
 bool output_file_writable(const std::string& option, const std::string& path, std::string& why) {
     if (path.empty())
         return true;
-    FILE* f = std::fopen(path.c_str(), "w");
+    struct stat st {};
+    const bool existed = stat(path.c_str(), &st) == 0;
+    FILE* f = existed && S_ISDIR(st.st_mode) ? (errno = EISDIR, nullptr) : std::fopen(path.c_str(), "a");
     if (!f) {
         why = "cannot write " + option + " file '" + path + "': " + std::strerror(errno);
         return false;
     }
     std::fclose(f);
+    if (!existed)
+        std::remove(path.c_str());
     return true;
+}
+
+// Ctrl-C at a terminal: at the prompt it drops the line typed so far; while
+// a command runs it stops the command, as a shell's would.  The session and
+// its box go on.
+volatile std::sig_atomic_t g_cancel = 0;
+volatile std::sig_atomic_t g_at_prompt = 0;
+sigjmp_buf g_prompt;
+
+extern "C" void on_ctrl_c(int) {
+    if (g_at_prompt) {
+        g_at_prompt = 0;
+        siglongjmp(g_prompt, 1);
+    }
+    g_cancel = 1;
+}
+
+/// A line typed at the prompt; false at the end of input.
+bool read_line(std::string& line) {
+    if (sigsetjmp(g_prompt, 1) != 0) {
+        std::fputs("^C\n", stdout);  // what was typed is dropped: a fresh prompt
+        std::fflush(stdout);
+#ifndef FPSIM_HAVE_EDITLINE
+        std::cin.clear();
+#endif
+    }
+    g_at_prompt = 1;
+#ifdef FPSIM_HAVE_EDITLINE
+    char* text = readline("fpsim> ");
+    g_at_prompt = 0;
+    if (!text)
+        return false;
+    line = text;
+    if (!line.empty())
+        add_history(text);
+    std::free(text);
+    return true;
+#else
+    std::fputs("fpsim> ", stdout);
+    std::fflush(stdout);
+    const bool got = bool(std::getline(std::cin, line));
+    g_at_prompt = 0;
+    return got;
+#endif
 }
 
 /// Reads commands one line at a time from a terminal; a mistake is reported
@@ -81,35 +135,35 @@ int interactive(Shell& shell) {
                          "(apt-get install libedit-dev, then configure and build again)\n");
 #endif
     std::fprintf(stderr, "fpsim %s: the simulated box; help lists the commands, quit ends\n", FPSIM_VERSION);
+    struct sigaction sa {}, previous {};
+    sa.sa_handler = on_ctrl_c;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &previous);
+    shell.set_cancel_flag(&g_cancel);
     int number = 0;
-    while (!shell.quit_requested()) {  // an expect that does not hold only says so
-        std::string line;
-#ifdef FPSIM_HAVE_EDITLINE
-        char* text = readline("fpsim> ");
-        if (!text)
-            break;
-        line = text;
-        if (!line.empty())
-            add_history(text);
-        std::free(text);
-#else
-        std::fputs("fpsim> ", stdout);
-        std::fflush(stdout);
-        if (!std::getline(std::cin, line))
-            break;
-#endif
+    bool mistakes = false;
+    std::string line;
+    while (!shell.quit_requested() && read_line(line)) {  // an expect that does not hold only says so
         ++number;
+        g_cancel = 0;
         try {
             if (auto c = parse_line(line, number))
                 shell.run(*c);
         } catch (const ParseError& e) {
             std::fflush(stdout);
-            std::fprintf(stderr, "%s\n", e.message.c_str());
+            std::fprintf(stderr, "%s\n", escape_controls(e.message).c_str());
+            mistakes = true;
         }
     }
+    shell.set_cancel_flag(nullptr);
+    sigaction(SIGINT, &previous, nullptr);
     if (!shell.quit_requested())
         std::fputs("\n", stdout);
-    return shell.write_traces() ? 0 : 1;
+    // as a script's: 1 when a command failed, an expect did not hold, or a
+    // line was a mistake (which ran nothing, and the session went on)
+    if (!shell.write_traces())
+        return 1;
+    return mistakes ? 1 : shell.status();
 }
 
 /// Runs commands as they come from a pipe, each line as soon as it is there:
@@ -140,14 +194,19 @@ int run_shell(const ToolOptions& options, const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return usage_error("cannot read script '" + file + "': " + std::strerror(errno));
+    struct stat st {};
+    if (stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode))  // it opens, but no read gives anything
+        return usage_error("cannot read script '" + file + "': " + std::strerror(EISDIR));
     std::ostringstream text;
     text << in.rdbuf();
-    std::vector<Command> script;
-    try {
-        script = parse_script(text.str());
-    } catch (const ParseError& e) {
-        return script_error(file, e.line, e.message);
-    }
+    if (in.bad())
+        return usage_error("cannot read script '" + file + "': " + std::strerror(errno));
+    std::vector<ParseError> mistakes;
+    const std::vector<Command> script = parse_script(text.str(), mistakes);
+    for (const auto& e : mistakes)
+        script_error(file, e.line, e.message);
+    if (!mistakes.empty())
+        return 2;
     Shell shell(options);
     shell.set_source(file);
     for (const auto& c : script) {
@@ -189,9 +248,33 @@ int run_flash(const ToolOptions& options, bool build_a, const std::string& image
     return status && *status != 0 ? *status : 1;
 }
 
+#ifndef FPSIM_OBJECTS_FROM_BIN
+#define FPSIM_OBJECTS_FROM_BIN "../lib/fpsim"
+#endif
+
+/// The directory fpsim runs from.
+std::string own_directory() {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return ".";
+    std::string path(buf, size_t(n));
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+/// Where an installed fpsim finds the driver's and micomflash's objects
+/// (beside its binary: ../lib/fpsim); empty when it runs from its build tree
+/// and takes the objects built there.
+std::string installed_objects() {
+    const std::string dir = own_directory() + "/" + FPSIM_OBJECTS_FROM_BIN;
+    return access((dir + "/libfrontpanel_sim.so").c_str(), R_OK) == 0 ? dir : "";
+}
+
 }  // namespace
 
-int tool_main(int argc, char** argv) {
+/// Parses the command line and runs the command; its exit status.
+static int run_tool(int argc, char** argv) {
     ToolOptions options;
     std::vector<std::string> positional;
     std::string build = "a";
@@ -200,10 +283,21 @@ int tool_main(int argc, char** argv) {
     bool hours_given = false;
     unsigned jobs = 1;
     bool jobs_given = false;
+    std::string out_dir = ".";
+    bool out_given = false;
+    bool options_end = false;  // after "--" every word is an argument
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
         bool has_value = false;
+        if (options_end) {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options_end = true;
+            continue;
+        }
         if (arg == "-h" || arg == "--help")
             return std::fputs(kUsage, stdout), 0;
         if (arg == "--version")
@@ -217,11 +311,13 @@ int tool_main(int argc, char** argv) {
             }
             if (arg != "--seed" && arg != "--vcd" && arg != "--log" && arg != "--hz" &&
                 arg != "--baud" && arg != "--build" && arg != "--hours" &&
-                arg != "--jobs")
+                arg != "--jobs" && arg != "--out")
                 return usage_error("unknown option '" + arg + "'");
             if (!has_value) {
                 // the next word is the value, unless it is another option
-                const bool next_is_option = i + 1 < argc && argv[i + 1][0] == '-' && argv[i + 1][1] != 0;
+                // (a negative number is a value, refused with its range)
+                const bool next_is_option = i + 1 < argc && argv[i + 1][0] == '-' && argv[i + 1][1] != 0 &&
+                                            !(argv[i + 1][1] >= '0' && argv[i + 1][1] <= '9');
                 if (i + 1 >= argc || next_is_option)
                     return usage_error("option " + arg + " needs a value");
                 value = argv[++i];
@@ -229,15 +325,16 @@ int tool_main(int argc, char** argv) {
             uint64_t n = 0;
             if (arg == "--seed") {
                 if (!whole_number(value, 0, UINT64_MAX, n))
-                    return usage_error("bad seed '" + value + "'");
+                    return usage_error("bad seed '" + value + "' (0 to 18446744073709551615)");
                 options.seed = n;
             } else if (arg == "--hz") {
                 if (!whole_number(value, 1, 10000, n))
                     return usage_error("bad tick rate '" + value + "' (1 to 10000)");
                 options.hz = unsigned(n);
             } else if (arg == "--baud") {
-                if (!whole_number(value, 300, 4000000, n))
-                    return usage_error("bad line speed '" + value + "' (300 to 4000000)");
+                // below 4800 bit/s the driver's frames outlast its waits: nothing works
+                if (!whole_number(value, 4800, 4000000, n))
+                    return usage_error("bad line speed '" + value + "' (4800 to 4000000)");
                 options.baud = uint32_t(n);
             } else if (arg == "--vcd" || arg == "--log") {
                 if (value.empty())
@@ -247,8 +344,13 @@ int tool_main(int argc, char** argv) {
                 char* end = nullptr;
                 hours = std::strtod(value.c_str(), &end);
                 if (value.empty() || *end || !(hours > 0) || hours > 1e6)
-                    return usage_error("bad number of hours '" + value + "'");
+                    return usage_error("bad number of hours '" + value + "' (more than 0, at most 1000000)");
                 hours_given = true;
+            } else if (arg == "--out") {
+                if (value.empty())
+                    return usage_error("option --out needs a directory");
+                out_dir = value;
+                out_given = true;
             } else if (arg == "--jobs") {
                 if (!whole_number(value, 1, 1024, n))
                     return usage_error("bad number of jobs '" + value + "' (1 to 1024)");
@@ -275,6 +377,8 @@ int tool_main(int argc, char** argv) {
         return usage_error("--hours belongs to soak");
     if (jobs_given && cmd != "soak")
         return usage_error("--jobs belongs to soak");
+    if (out_given && cmd != "demo")
+        return usage_error("--out belongs to demo");
     if (cmd == "soak" && (!options.vcd_path.empty() || !options.log_path.empty()))
         return usage_error("soak writes no --vcd or --log (hours of them); to trace a failure, replay "
                            "its seed in the shell");
@@ -283,6 +387,7 @@ int tool_main(int argc, char** argv) {
         return usage_error(cmd == "shell"   ? "shell takes at most one script file"
                            : cmd == "flash" ? "flash takes one image file"
                                             : cmd + " takes no argument");
+    options.objects_dir = installed_objects();
     std::string why;
     if (!output_file_writable("--vcd", options.vcd_path, why) ||
         !output_file_writable("--log", options.log_path, why))
@@ -293,7 +398,18 @@ int tool_main(int argc, char** argv) {
         return run_shell(options, positional.size() == 2 ? positional[1] : "");
     if (cmd == "flash")
         return run_flash(options, build == "a", positional[1]);
-    return run_demo(options, ".");  // an installed fpsim's folder is not the user's
+    return run_demo(options, out_dir);
+}
+
+int tool_main(int argc, char** argv) {
+    const int status = run_tool(argc, argv);
+    // what could not be written to standard output (a full disk, > /dev/full)
+    // fails the run
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "fpsim: cannot write standard output: %s\n", std::strerror(errno ? errno : EIO));
+        return status > 1 ? status : 1;
+    }
+    return status;
 }
 
 }  // namespace fpsim

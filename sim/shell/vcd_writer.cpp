@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "frame_decoder.h"
+
 namespace fpsim {
 
 namespace {
@@ -21,9 +23,11 @@ struct Signal {
     std::vector<Edge> edges;  ///< in time order
 };
 
-/// The levels a UART sender drives for each byte of @log in direction @dir.
-void serial_edges(const std::vector<sim::WireByte>& log, sim::Direction dir, Signal& s) {
-    for (const auto& w : log) {
+/// The levels a UART sender drives for each byte of @log in direction @dir,
+/// from byte @start of the log on.
+void serial_edges(const std::vector<sim::WireByte>& log, sim::Direction dir, size_t start, Signal& s) {
+    for (size_t k = start; k < log.size(); ++k) {
+        const auto& w = log[k];
         if (w.dir != dir)
             continue;
         const auto& f = w.format;
@@ -142,7 +146,17 @@ std::string make_vcd(sim::Box& box, sim::Nanos from, sim::Nanos to) {
     char buf[400];
     for (size_t i = 0; i < 4; ++i) {
         const auto& l = lines[i];
-        serial_edges(l.link.log(), l.dir, sig[5 + i]);
+        // a record that lost its start begins at the primary link's first whole frame
+        const bool cut = l.link.log_dropped() > 0;
+        const size_t start = cut && i < 2 ? resync_point(l.link.log(), l.dir) : 0;
+        serial_edges(l.link.log(), l.dir, start, sig[5 + i]);
+        if (cut) {
+            std::snprintf(buf, sizeof buf,
+                          "$comment %s: the first %zu bytes of the link are no longer kept; the line "
+                          "starts at the first whole frame after them $end\n",
+                          sig[5 + i].name, l.link.log_dropped());
+            comments += buf;
+        }
         // a line that carried nothing: the link's format as the micom speaks
         // it (the host's UART is set to it only when the link is used)
         const auto fs = formats(l.link.log(), l.dir, l.link.micom_format);

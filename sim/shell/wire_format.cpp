@@ -23,29 +23,35 @@ void add_lines(std::vector<Line>& out, const std::vector<DecodedLine>& lines, si
         // it (the ISP link's answers belong to what the host sent)
         if (l.last < from)
             continue;
-        std::snprintf(buf, sizeof buf, "%.6f %s %s", sim::seconds(l.t), link,
+        // columns: time, link, direction, the bytes, the meaning (as dmesg and
+        // candump align theirs; a frame longer than 12 bytes pushes its meaning)
+        std::snprintf(buf, sizeof buf, "%12.6f %-7s %s", sim::seconds(l.t), link,
                       l.dir == sim::Direction::HostToMicom ? "host>micom" : "micom>host");
-        std::string s = buf;
+        std::string s = buf, bytes;
         for (uint8_t b : l.bytes) {
             std::snprintf(buf, sizeof buf, " %02X", b);
-            s += buf;
+            bytes += buf;
         }
-        out.push_back(Line{l.t, s + "  " + l.meaning});
+        bytes.resize(std::max<size_t>(bytes.size(), 36), ' ');
+        out.push_back(Line{l.t, s + bytes + "  " + l.meaning});
     }
 }
 
 }  // namespace
 
-std::string format_wire(const std::vector<sim::WireByte>& primary, size_t primary_from,
-                        const std::vector<sim::WireByte>& isp, size_t isp_from, bool show_primary,
+std::string format_wire(const WireRecord& primary, const WireRecord& isp, bool show_primary,
                         bool show_isp) {
     std::vector<Line> lines;
     if (show_primary)
-        add_lines(lines, decode_primary(primary), primary_from, "primary");
+        add_lines(lines, decode_primary(primary.log, primary.cut), primary.from, "primary");
     if (show_isp)
-        add_lines(lines, decode_isp(isp), isp_from, "isp");
+        add_lines(lines, decode_isp(isp.log), isp.from, "isp");
     std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.t < b.t; });
     std::string s;
+    for (const auto* r : {show_primary ? &primary : nullptr, show_isp ? &isp : nullptr})
+        if (r && r->lost)
+            s += std::to_string(r->lost) + " earlier bytes of the " + (r == &primary ? "primary" : "isp") +
+                 " link were dropped from the record unseen; it goes on from the first whole frame\n";
     for (auto& l : lines)
         s += l.text + "\n";
     return s;

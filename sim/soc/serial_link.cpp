@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serial_link.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/bounded_log.h"
@@ -38,18 +39,33 @@ int SerialLink::inject(uint8_t& b) {
     return 1;
 }
 
-void SerialLink::host_send(uint8_t b, const LineFormat& fmt) {
-    const Nanos start = m_.now();
-    const Nanos end = start + fmt.char_time();
-    const bool ok = micom_format.reads(fmt);
-    log_dropped_ += append_bounded(log_, WireByte{start, end, Direction::HostToMicom, b, !ok, fmt}, log_limit_);
+template <typename Arrive>
+Nanos SerialLink::carry(Direction dir, uint8_t b, Nanos start, bool error, const LineFormat& fmt,
+                        Arrive arrive) {
     uint8_t v = b;
-    int copies = inject(v);
-    for (int i = 0; i < copies; ++i)
-        m_.events().at(end + Nanos(i) * fmt.char_time(), [this, v, start, ok] {
+    const int copies = inject(v);
+    const Nanos ct = fmt.char_time();
+    Nanos& free = line_free_[dir == Direction::MicomToHost];
+    // a copy still on the line holds back what follows it
+    Nanos at = std::max(start, free);
+    for (int i = 0; i < copies; ++i, at += ct) {
+        log_dropped_ += append_bounded(log_, WireByte{at, at + ct, dir, v, error, fmt, b}, log_limit_);
+        arrive(v, at, at + ct);
+    }
+    if (copies == 0)
+        return 0;
+    free = at;
+    return at;
+}
+
+void SerialLink::host_send(uint8_t b, const LineFormat& fmt) {
+    const bool ok = micom_format.reads(fmt);
+    carry(Direction::HostToMicom, b, m_.now(), !ok, fmt, [this, ok](uint8_t v, Nanos start, Nanos end) {
+        m_.events().at(end, [this, v, start, ok] {
             if (deliver_to_micom)
                 deliver_to_micom(v, start, ok);
         });
+    });
 }
 
 void SerialLink::micom_send(uint8_t b) {
@@ -70,26 +86,28 @@ void SerialLink::micom_start_next() {
     const Nanos end = start + micom_format.char_time();
     ++micom_sent_;
     const bool stalled = faults.stall_after && micom_sent_ > faults.stall_after;
+    bool next_sent = false;
     if (!stalled) {
         LineFormat rx = host_format ? host_format() : micom_format;
         const bool error = !rx.reads(micom_format);
-        log_dropped_ += append_bounded(log_, WireByte{start, end, Direction::MicomToHost, b, error, micom_format},
-                                       log_limit_);
-        uint8_t v = b;
-        int copies = inject(v);
-        if (copies > 0) {
-            // the byte arrives as its stop bit ends, and the next one starts:
-            // one event (a byte on the line costs the box no second one)
-            m_.events().at(end, [this, v, error] {
-                to_host(v, error);
-                micom_start_next();
-            });
-            for (int i = 1; i < copies; ++i)
-                m_.events().at(end + Nanos(i) * micom_format.char_time(), [this, v, error] { to_host(v, error); });
-            return;
-        }
+        carry(Direction::MicomToHost, b, start, error, micom_format,
+              [this, error, end, &next_sent](uint8_t v, Nanos, Nanos arrives) {
+                  if (arrives == end && !next_sent) {
+                      // the byte arrives as its stop bit ends, and the next one
+                      // starts: one event (a byte on the line costs the box no
+                      // second one)
+                      next_sent = true;
+                      m_.events().at(end, [this, v, error] {
+                          to_host(v, error);
+                          micom_start_next();
+                      });
+                  } else {
+                      m_.events().at(arrives, [this, v, error] { to_host(v, error); });
+                  }
+              });
     }
-    m_.events().at(end, [this] { micom_start_next(); });
+    if (!next_sent)
+        m_.events().at(end, [this] { micom_start_next(); });
 }
 
 void SerialLink::flush_micom() {

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // A serial line between a SoC UART and the micom: bytes travel with their
 // wire time (start, data, parity and stop bits at the sender's bit rate).
-// Every byte is logged; faults can be injected, seeded.
+// Faults can be injected, seeded; they sit in the line itself, between the
+// sender and the receiver's pin.  The log records each byte as the receiver's
+// pin sees it: a dropped byte is absent, a corrupted one corrupted, a
+// duplicated one twice (the copy right after it, later bytes after that).
 #pragma once
 
 #include <cstdint>
@@ -39,6 +42,7 @@ struct WireByte {
     uint8_t byte;
     bool error;  ///< the receiver saw a parity or framing error
     LineFormat format;  ///< the sender's framing and speed (for bit-level traces)
+    uint8_t sent = 0;   ///< the byte as its sender sent it (byte: as it arrived)
 };
 
 /// Seeded faults of a line.
@@ -88,6 +92,11 @@ private:
     void micom_start_next();
     /// Applies the faults; returns how many copies arrive (0, 1 or 2) and may flip a bit.
     int inject(uint8_t& b);
+    /// Puts the byte @b the sender starts at @start through the line's
+    /// faults: logs each copy as it arrives and calls @arrive at its end.
+    /// Returns when the last copy ends (0: none arrives).
+    template <typename Arrive>
+    Nanos carry(Direction dir, uint8_t b, Nanos start, bool error, const LineFormat& fmt, Arrive arrive);
 
     Machine& m_;
     std::string name_;
@@ -105,6 +114,7 @@ private:
             deliver_to_host(b, error);
     }
     uint64_t faults_injected_ = 0;
+    Nanos line_free_[2] = {0, 0};  ///< per direction: when the last copy on it ends
 };
 
 }  // namespace sim

@@ -37,6 +37,36 @@ check 2 "" "soak writes no --vcd or --log" -- --log "$dir/soak.log" soak --hours
 check 2 "" "unknown option '-x'" -- -x shell
 check 2 "" "--jobs belongs to soak" -- --jobs 2 demo
 
+# the whole range of --seed, "--" before the command, ranges in the messages
+check 0 "" "" -- --seed 18446744073709551615 -- shell "$dir/boot.fpsim"
+check 2 "" "bad number of hours '-1' (more than 0, at most 1000000)" -- soak --hours -1
+check 2 "" "bad line speed '2400' (4800 to 4000000)" -- --baud 2400 shell "$dir/boot.fpsim"
+# a script refused for its mistakes leaves an earlier trace as it was
+check 0 "" "" -- --vcd "$dir/t.vcd" shell "$dir/boot.fpsim"
+cp "$dir/t.vcd" "$dir/t0.vcd"
+printf 'boot\nnope\n' >"$dir/bad.fpsim"
+check 2 "" "unknown command 'nope'" -- --vcd "$dir/t.vcd" shell "$dir/bad.fpsim"
+cmp -s "$dir/t.vcd" "$dir/t0.vcd" || { echo "a refused script changed the earlier --vcd file"; failed=1; }
+# a directory as the script cannot be read: nothing runs
+check 2 "" "cannot read script '$dir': Is a directory" -- shell "$dir"
+# what cannot be written to standard output fails the run
+printf 'keys\n' >"$dir/keys.fpsim"
+"$fpsim" shell "$dir/keys.fpsim" >/dev/full 2>"$dir/err"
+status=$?
+if [ $status != 1 ] || ! grep -q "cannot write standard output: No space left on device" "$dir/err"; then
+    echo "shell > /dev/full: status $status (expected 1)"; cat "$dir/err"; failed=1
+fi
+# at a terminal: a failed command makes the status 1, a session without one 0
+if command -v script >/dev/null 2>&1; then
+    for session in "cat /proc/nosuch:1" "help quit:0"; do
+        printf '%s\nquit\n' "${session%:*}" | script -qec "$fpsim shell" /dev/null >"$dir/tty" 2>&1
+        status=$?
+        if [ $status != "${session##*:}" ]; then
+            echo "interactive '${session%:*}': status $status (expected ${session##*:})"; cat "$dir/tty"; failed=1
+        fi
+    done
+fi
+
 # soak --jobs: one run per seed from --seed on, each as run alone, summed up
 for s in 3 4; do "$fpsim" --seed $s soak --hours 5 | sed 's/ in [0-9.]* wall seconds//' >>"$dir/alone"; done
 check 0 "^soak: 2 runs, seeds 3 to 4, " "" -- --seed 3 soak --hours 5 --jobs 2

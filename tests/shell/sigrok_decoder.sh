@@ -35,7 +35,7 @@ for link in primary isp; do
         -A fpmicom=host-frame:micom-frame:host-meaning:micom-meaning:warning 2>"$work/$link.err" |
         sigrok_lines "$work/$link.warnings" > "$work/$link.got"
     for dir in "host>micom" "micom>host"; do
-        awk -v link="$link" '$2 == link { sub(/^[^ ]+ [^ ]+ /, ""); print }' "$work/out.txt" |
+        awk -v link="$link" '$2 == link { sub(/^ *[^ ]+ +[^ ]+ +/, ""); gsub(/  +/, "  "); print }' "$work/out.txt" |
             grep "^$dir " > "$work/want" || true
         grep "^$dir " "$work/$link.got" > "$work/got" || true
         lines=$(wc -l < "$work/want")

@@ -17,7 +17,7 @@ for line in "primary_host_to_micom primary host>micom" "primary_micom_to_host pr
     # the wire log's bytes of this line (before the two spaces and the
     # meaning), one per line
     awk -v link="$2" -v dir="$3" '$2 == link && $3 == dir {
-            sub(/  .*/, ""); for (i = 4; i <= NF; i++) print $i }' \
+            sub(/^ *[^ ]+ +[^ ]+ +[^ ]+ /, ""); sub(/  .*/, ""); for (i = 1; i <= NF; i++) print $i }' \
         "$work/wire.txt" > "$work/$1.want"
     format=$(line_format "$work/t.vcd" "$1")
     if [ -z "$format" ]; then

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frame_decoder.h"
+#include "wire_format.h"
 
 using namespace sim;
 using fpsim::DecodedLine;
@@ -77,4 +78,20 @@ TEST(FrameDecoder, IspNamesWrongEchoesRefusalsAndUnaskedBytes) {
                                         "checksum echo, ACK, value low byte 0x34",
                                         "checksum value high byte 0x12",
                                         "standard reset, wrong checksum"}));
+}
+
+TEST(FrameDecoder, ARecordThatLostItsStartGoesOnFromTheFirstWholeFrame) {
+    LogBuilder b;
+    b.send(M, {0x5F, 0xB6, 0x49, 0x9B}, 0);                          // the end of a release
+    b.send(M, {0xAA, 0xDF, 0xE5, 0x01, 0x00, 0x5F, 0xB6, 0x49, 0x9B});  // a release of a lost press
+    b.send(M, {0xAA, 0xDF, 0xE5, 0x01, 0x00, 0x5F, 0x4A, 0xB5, 0x9B});
+    b.send(M, {0xAA, 0xDF, 0xE5, 0x01, 0x00, 0x5F, 0xB5, 0x4A, 0x9B});
+    EXPECT_EQ(meanings(fpsim::decode_primary(b.log, true)),
+              (std::vector<std::string>{"key 0x4A remote", "key 0x4A remote release"}));
+    const std::vector<WireByte> none;
+    const std::string shown = fpsim::format_wire({b.log, 0, 1200, true}, {none, 0});
+    EXPECT_EQ(shown.substr(0, shown.find('\n')),
+              "1200 earlier bytes of the primary link were dropped from the record unseen; it goes on "
+              "from the first whole frame");
+    EXPECT_NE(shown.find("key 0x4A remote release\n"), std::string::npos);
 }
