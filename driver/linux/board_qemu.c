@@ -57,6 +57,7 @@
 #include <linux/io.h>
 #include <linux/ioport.h>
 #include <linux/kernel.h>
+#include <linux/ratelimit.h>
 #include <linux/serial_reg.h>
 #include <linux/spinlock.h>
 

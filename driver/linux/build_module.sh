@@ -19,7 +19,9 @@
 # native builds for the machine it runs on (DKMS, with --kdir);
 # x86_64 uses the installed amd64 headers of the newest 6.1 kernel;
 # mipsel uses the 4kc-malta headers unpacked by tests/qemu/setup_env.sh
-# (into build/qemu-cache unless FP_QEMU_CACHE says otherwise).  The board
+# (into build/qemu-cache unless FP_QEMU_CACHE says otherwise), or with
+# --kdir any mipsel tree: the box's 3.9 (the vendor's, or the one of
+# tests/kernel/build_linux39.sh).  The board
 # box builds the box's variant: the SoC support it calls is the box
 # kernel's, so its unresolved symbols are only warnings here.
 # Prints "build-seconds N" and "text-bytes N" at the end.
@@ -49,7 +51,7 @@ mipsel) make_args+=(ARCH=mips CROSS_COMPILE=mipsel-linux-gnu-) ;;
 *) echo "build_module.sh: unknown arch $arch" >&2; exit 2 ;;
 esac
 [ -n "$kdir" ] || [ "$arch" = native ] || kdir=$(fp_kdir "$arch")
-[ -n "$kdir" ] && [ -f "$kdir/Makefile" ] || { echo "build_module.sh: no 6.1 kernel headers for $arch (run tests/qemu/setup_env.sh)" >&2; exit 3; }
+[ -n "$kdir" ] && [ -f "$kdir/Makefile" ] || { echo "build_module.sh: no kernel headers for $arch (run tests/qemu/setup_env.sh, or give --kdir)" >&2; exit 3; }
 [ "$board" = box ] && make_args+=(KBUILD_MODPOST_WARN=1)
 [ -n "$werror" ] && make_args+=(KCFLAGS=-Werror)
 grep -q '^CONFIG_DEBUG_INFO_BTF_MODULES=y' "$kdir/include/config/auto.conf" 2>/dev/null &&

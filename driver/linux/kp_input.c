@@ -3,6 +3,7 @@
 #include <linux/input.h>
 
 #include "kernel/kp_input.h"
+#include "kp_compat.h"
 
 static_assert(KP_EV_KEY == EV_KEY && KP_EV_REP == EV_REP &&
 	      KP_EV_SYN == EV_SYN && KP_SYN_REPORT == SYN_REPORT &&

@@ -4,14 +4,13 @@
  * queues.  The core keeps them in opaque storage of its own; the kernel
  * objects live inside it.
  */
-#include <linux/build_bug.h>
 #include <linux/sched.h>
-#include <linux/sched/signal.h>
 #include <linux/spinlock.h>
 #include <linux/wait.h>
 
 #include "kernel/kp_lock.h"
 #include "kernel/kp_wait.h"
+#include "kp_compat.h"
 
 #define FP_FITS(kernel_type, storage)                                        \
 	static_assert(sizeof(kernel_type) <= sizeof(((storage *)0)->opaque), \
@@ -21,7 +20,7 @@
 
 FP_FITS(spinlock_t, kp_spinlock);
 FP_FITS(wait_queue_head_t, kp_wait_queue_head);
-FP_FITS(struct wait_queue_entry, kp_wait_entry);
+FP_FITS(fp_wait_entry, kp_wait_entry);
 
 static inline spinlock_t *fp_lock(kp_spinlock *lock)
 {
@@ -33,9 +32,9 @@ static inline wait_queue_head_t *fp_queue(kp_wait_queue_head *q)
 	return (wait_queue_head_t *)q->opaque;
 }
 
-static inline struct wait_queue_entry *fp_entry(kp_wait_entry *w)
+static inline fp_wait_entry *fp_entry(kp_wait_entry *w)
 {
-	return (struct wait_queue_entry *)w->opaque;
+	return (fp_wait_entry *)w->opaque;
 }
 
 void kp_spin_lock_init(kp_spinlock *lock)
@@ -64,7 +63,7 @@ void kp_init_waitqueue_head(kp_wait_queue_head *q)
 /* DEFINE_WAIT: a waiter of the current task, woken and dequeued by a wake-up. */
 void kp_init_wait_entry(kp_wait_entry *w)
 {
-	init_wait_entry(fp_entry(w), 0);
+	fp_init_wait_entry(fp_entry(w));
 }
 
 void kp_prepare_to_wait(kp_wait_queue_head *q, kp_wait_entry *w)

@@ -18,6 +18,7 @@
 #include "kernel/kp_thread.h"
 #include "kernel/kp_uaccess.h"
 #include "fp_glue.h"
+#include "kp_compat.h"
 
 static_assert(KP_DUMP_PREFIX_NONE == DUMP_PREFIX_NONE, "hex dump prefix");
 

@@ -15,13 +15,12 @@
 #include <linux/ktime.h>
 #include <linux/sched.h>
 #include <linux/spinlock.h>
-#include <linux/time64.h>
-#include <linux/timekeeping.h>
 #include <linux/workqueue.h>
 
 #include "kernel/kp_mktime.h"
 #include "kernel/kp_time.h"
 #include "fp_glue.h"
+#include "kp_compat.h"
 
 unsigned long kp_jiffies(void)
 {
@@ -50,13 +49,13 @@ unsigned long kp_mktime(unsigned int year, unsigned int mon, unsigned int day,
 }
 
 static DEFINE_SPINLOCK(fp_clock_lock);
-static struct timespec64 fp_clock_value; /* what the core asked for */
-static ktime_t fp_clock_stamp;           /* when it asked */
+static fp_timespec fp_clock_value; /* what the core asked for */
+static ktime_t fp_clock_stamp;     /* when it asked */
 static bool fp_clock_pending;
 
 static void fp_clock_apply(struct work_struct *work)
 {
-	struct timespec64 ts;
+	fp_timespec ts;
 	unsigned long flags;
 	s64 late;
 	bool pending;
@@ -71,8 +70,8 @@ static void fp_clock_apply(struct work_struct *work)
 	if (!pending)
 		return;
 	if (late > 0)
-		timespec64_add_ns(&ts, late);
-	if (do_settimeofday64(&ts))
+		fp_timespec_add_ns(&ts, late);
+	if (fp_settimeofday(&ts))
 		pr_info("fp_micom: clock %lld.%09ld refused\n",
 			(long long)ts.tv_sec, ts.tv_nsec);
 }
@@ -81,10 +80,10 @@ static DECLARE_WORK(fp_clock_work, fp_clock_apply);
 
 int kp_settimeofday(long sec, long nsec)
 {
-	struct timespec64 ts = { .tv_sec = sec, .tv_nsec = nsec };
+	fp_timespec ts = { .tv_sec = sec, .tv_nsec = nsec };
 	unsigned long flags;
 
-	if (!timespec64_valid_settod(&ts))
+	if (!fp_timespec_valid(&ts))
 		return -EINVAL;
 
 	spin_lock_irqsave(&fp_clock_lock, flags);

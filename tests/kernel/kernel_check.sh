@@ -17,6 +17,9 @@
 #   matrix   the full guest test on Debian's 6.1, 6.1 PREEMPT_RT, 6.12 and
 #            6.12 PREEMPT_RT (x86-64) and on 6.1 Malta (mipsel), the module
 #            built with warnings as errors
+#   linux39  the box's kernel generation: Linux 3.9 for Malta (MIPS32r2,
+#            uniprocessor, PREEMPT) built by build_linux39.sh from the tree
+#            of $FP_LINUX39_SRC or the cache; the full guest test on it
 #   dkms     dkms_test.sh: dkms add, build, install and remove
 #
 # BUILD_DIR is the project's CMake build folder (for micom_host); the runs'
@@ -29,10 +32,10 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$here/lib.sh"
-build=$(cd "${1:?usage: kernel_check.sh BUILD_DIR [debug|matrix|dkms...]}" && pwd)
+build=$(cd "${1:?usage: kernel_check.sh BUILD_DIR [debug|matrix|linux39|dkms...]}" && pwd)
 shift
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(debug matrix dkms)
+[ ${#parts[@]} -gt 0 ] || parts=(debug matrix linux39 dkms)
 work="$build/kernel-check"
 mkdir -p "$work"
 micom_host="$build/micom_host"
@@ -67,24 +70,32 @@ run_guest() {
 	esac
 }
 
+# kernel_ready NAME SCRIPT KEY: runs a kernel's build script, shows its
+# output and reports it; sets tree to the value of its line KEY.  False
+# when the kernel is not there (skipped or failed).
+kernel_ready() {
+	local name=$1 script=$2 key=$3 start out rc
+	start=$(date +%s.%N)
+	out=$("$here/$script")
+	rc=$?
+	echo "$out" | sed 's/^/  /'
+	if [ $rc -eq 77 ]; then
+		result skip "$name: $(grep -m1 '^SKIPPED' <<<"$out" | cut -d' ' -f2-)"
+		return 1
+	elif [ $rc -ne 0 ]; then
+		result fail "$name build"
+		return 1
+	fi
+	tree=$(awk -v k="$key" '$1 == k {print $2}' <<<"$out")
+	result pass "$name ready ($(seconds_since "$start") s)"
+}
+
 [ -x "$micom_host" ] || { echo "kernel_check.sh: no $micom_host (make build first)" >&2; exit 2; }
 
 for part in "${parts[@]}"; do
 	case "$part" in
 	debug)
-		start=$(date +%s.%N)
-		out=$("$here/build_debug_kernel.sh")
-		rc=$?
-		echo "$out" | sed 's/^/  /'
-		if [ $rc -eq 77 ]; then
-			result skip "debug kernel: $(grep -m1 '^SKIPPED' <<<"$out" | cut -d' ' -f2-)"
-			continue
-		elif [ $rc -ne 0 ]; then
-			result fail "debug kernel build"
-			continue
-		fi
-		tree=$(awk '$1 == "debug-kernel-dir" {print $2}' <<<"$out")
-		result pass "debug kernel ready ($(seconds_since "$start") s)"
+		kernel_ready "debug kernel" build_debug_kernel.sh debug-kernel-dir || continue
 
 		# the post-build check under KASAN: the sanitizer's constructors
 		# pass (the module's own objects have them), a C++ dynamic
@@ -144,6 +155,10 @@ for part in "${parts[@]}"; do
 				FP_MODULE_DIR="/lib/modules/$r"
 		done
 		run_guest 6.1-malta mipsel
+		;;
+	linux39)
+		kernel_ready "Linux 3.9 kernel" build_linux39.sh linux39-dir || continue
+		run_guest 3.9-malta mipsel FP_KDIR="$tree" FP_KERNEL_IMAGE="$tree/vmlinux" FP_MODULE_DIR="$tree"
 		;;
 	dkms)
 		start=$(date +%s.%N)
