@@ -8,7 +8,8 @@
 #                   [--werror (or FP_WERROR=1)]
 #
 # --werror: every compiler warning is an error, and so is any warning of
-# the module's final link (modpost).
+# the module's final link (modpost), except, for the board box, modpost's
+# note that the four SoC calls are undefined (the box's kernel has them).
 #
 # On kernels that generate BTF type information for modules (6.12), this
 # module gets none: pahole cannot encode the C++ core's debug information
@@ -77,7 +78,9 @@ fi
 start=$(date +%s.%N)
 make -C "$kdir" M="$out" "${make_args[@]}" -j2 modules 2>&1 | tee "$out/make.log"
 end=$(date +%s.%N)
-if [ -n "$werror" ] && grep -Eiq '(^|[^a-z])warning:' "$out/make.log"; then
+soc_undefined='"(gbus_read_uint32|gbus_write_uint32|tangox_chip_id|tangox_udelay)" \[.*\] undefined!$'
+[ "$board" = box ] || soc_undefined='^$.'
+if [ -n "$werror" ] && grep -Ei '(^|[^a-z])warning:' "$out/make.log" | grep -Evq "$soc_undefined"; then
 	echo "build_module.sh: warnings in the build (--werror)" >&2
 	exit 1
 fi

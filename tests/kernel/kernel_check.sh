@@ -19,7 +19,10 @@
 #            built with warnings as errors
 #   linux39  the box's kernel generation: Linux 3.9 for Malta (MIPS32r2,
 #            uniprocessor, PREEMPT) built by build_linux39.sh from the tree
-#            of $FP_LINUX39_SRC or the cache; the full guest test on it
+#            of $FP_LINUX39_SRC or the cache; the full guest test on it; the
+#            box variant built against it with warnings as errors and its
+#            undefined symbols checked (check_box_symbols.sh, which must
+#            also refuse that .ko against 6.1 Malta's exports)
 #   dkms     dkms_test.sh: dkms add, build, install and remove
 #
 # BUILD_DIR is the project's CMake build folder (for micom_host); the runs'
@@ -159,6 +162,31 @@ for part in "${parts[@]}"; do
 	linux39)
 		kernel_ready "Linux 3.9 kernel" build_linux39.sh linux39-dir || continue
 		run_guest 3.9-malta mipsel FP_KDIR="$tree" FP_KERNEL_IMAGE="$tree/vmlinux" FP_MODULE_DIR="$tree"
+
+		# the box variant: builds with warnings as errors and needs only
+		# the SoC calls and what the kernel exports
+		"$top/driver/linux/build_module.sh" --arch mipsel --board box --kdir "$tree" --werror \
+			--out "$work/ko-box-3.9" >"$work/box-3.9.log" 2>&1
+		rc=$?
+		check=$top/driver/linux/check_box_symbols.sh
+		ko="$work/ko-box-3.9/frontpanel.ko"
+		if [ $rc -eq 0 ] && "$check" --tool-prefix mipsel-linux-gnu- "$ko" "$tree" >>"$work/box-3.9.log" 2>&1; then
+			grep -E '^(text-bytes|box-symbols)' "$work/box-3.9.log" | sed 's/^/  box: /'
+			result pass "box variant on 3.9: warnings as errors, undefined symbols"
+		else
+			tail -20 "$work/box-3.9.log"
+			result fail "box variant on 3.9 (log: $work/box-3.9.log)"
+		fi
+		malta61=$(fp_kdir mipsel)
+		if [ -z "$malta61" ]; then
+			result skip "the symbol check against 6.1 Malta: no 6.1 Malta headers (tests/qemu/setup_env.sh mipsel)"
+		elif [ -f "$ko" ] && ! "$check" --tool-prefix mipsel-linux-gnu- "$ko" "$malta61" >"$work/box-6.1.log" 2>&1 &&
+			grep -q 'create_proc_entry is neither' "$work/box-6.1.log"; then
+			result pass "the symbol check refuses the 3.9 box module against 6.1's exports"
+		else
+			cat "$work/box-6.1.log" 2>/dev/null
+			result fail "the symbol check let the 3.9 box module pass against 6.1's exports"
+		fi
 		;;
 	dkms)
 		start=$(date +%s.%N)
