@@ -17,7 +17,9 @@
  *                                                    before 5.17)
  *   wall clock           struct timespec,            struct timespec64,
  *                        do_settimeofday(),          do_settimeofday64(),
- *                        timespec_valid_strict()     timespec64_valid_settod()
+ *                        timespec_valid_strict(),    timespec64_valid_settod(),
+ *                        limit KTIME_SEC_MAX         limit TIME_SETTOD_SEC_MAX
+ *                        (2038 with 32-bit longs)
  *   wait entry           wait_queue_t, init_wait()   struct wait_queue_entry,
  *                                                    init_wait_entry()
  *   READ_ONCE/           ACCESS_ONCE()               the kernel's own
@@ -57,6 +59,7 @@ typedef wait_queue_t fp_wait_entry;
 #define fp_init_wait_entry(w) init_wait(w)
 
 typedef struct timespec fp_timespec;
+#define FP_CLOCK_SEC_LIMIT ((s64)KTIME_SEC_MAX)
 #define fp_timespec_valid(ts) timespec_valid_strict(ts)
 #define fp_timespec_add_ns(ts, ns) timespec_add_ns(ts, ns)
 #define fp_settimeofday(ts) do_settimeofday(ts)
@@ -92,6 +95,7 @@ typedef struct wait_queue_entry fp_wait_entry;
 #define fp_init_wait_entry(w) init_wait_entry(w, 0)
 
 typedef struct timespec64 fp_timespec;
+#define FP_CLOCK_SEC_LIMIT ((s64)TIME_SETTOD_SEC_MAX)
 #define fp_timespec_valid(ts) timespec64_valid_settod(ts)
 #define fp_timespec_add_ns(ts, ns) timespec64_add_ns(ts, ns)
 #define fp_settimeofday(ts) do_settimeofday64(ts)
