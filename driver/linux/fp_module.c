@@ -38,10 +38,15 @@ static void __exit fp_module_exit(void)
 	fp_board_exit();
 }
 
-FP_MODULE_ALIASES_BEGIN
+#if FP_MODULE_ALIASES_WARN
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-attributes"
+#endif
 module_init(fp_module_init);
 module_exit(fp_module_exit);
-FP_MODULE_ALIASES_END
+#if FP_MODULE_ALIASES_WARN
+#pragma GCC diagnostic pop
+#endif
 
 MODULE_DESCRIPTION(FP_MODULE_DESCRIPTION);
 MODULE_LICENSE("Dual MIT/GPL");

@@ -37,7 +37,7 @@
 #if LINUX_VERSION_CODE < KERNEL_VERSION(3, 9, 0) || \
 	(LINUX_VERSION_CODE >= KERNEL_VERSION(3, 10, 0) && \
 	 LINUX_VERSION_CODE < KERNEL_VERSION(5, 6, 0))
-#error "frontpanel builds for Linux 3.9 and for 5.6 or later (tested: 3.9, 6.1, 6.12); 3.10 to 5.5 are not supported"
+#error "frontpanel: Linux 3.9 or 5.6 and later (tested: 3.9, 6.1, 6.12)"
 #endif
 
 #if LINUX_VERSION_CODE < KERNEL_VERSION(3, 10, 0)
@@ -55,10 +55,10 @@
 #define READ_ONCE(x) ACCESS_ONCE(x)
 #define WRITE_ONCE(x, val) (ACCESS_ONCE(x) = (val))
 
-typedef wait_queue_t fp_wait_entry;
+#define fp_wait_entry __wait_queue /* wait_queue_t */
 #define fp_init_wait_entry(w) init_wait(w)
 
-typedef struct timespec fp_timespec;
+#define fp_timespec timespec
 #define FP_CLOCK_SEC_LIMIT ((s64)KTIME_SEC_MAX)
 #define fp_timespec_valid(ts) timespec_valid_strict(ts)
 #define fp_timespec_add_ns(ts, ns) timespec_add_ns(ts, ns)
@@ -70,10 +70,7 @@ typedef struct timespec fp_timespec;
  * (cold, the init and exit sections); gcc 9 and later warn about that.
  */
 #if defined(__GNUC__) && __GNUC__ >= 9
-#define FP_MODULE_ALIASES_BEGIN                        \
-	_Pragma("GCC diagnostic push")                 \
-	_Pragma("GCC diagnostic ignored \"-Wmissing-attributes\"")
-#define FP_MODULE_ALIASES_END _Pragma("GCC diagnostic pop")
+#define FP_MODULE_ALIASES_WARN 1
 #endif
 
 #else /* 5.6 and later */
@@ -91,10 +88,10 @@ typedef struct timespec fp_timespec;
 #define pde_data(inode) PDE_DATA(inode)
 #endif
 
-typedef struct wait_queue_entry fp_wait_entry;
+#define fp_wait_entry wait_queue_entry
 #define fp_init_wait_entry(w) init_wait_entry(w, 0)
 
-typedef struct timespec64 fp_timespec;
+#define fp_timespec timespec64
 #define FP_CLOCK_SEC_LIMIT ((s64)TIME_SETTOD_SEC_MAX)
 #define fp_timespec_valid(ts) timespec64_valid_settod(ts)
 #define fp_timespec_add_ns(ts, ns) timespec64_add_ns(ts, ns)
@@ -102,9 +99,8 @@ typedef struct timespec64 fp_timespec;
 
 #endif
 
-#ifndef FP_MODULE_ALIASES_BEGIN
-#define FP_MODULE_ALIASES_BEGIN
-#define FP_MODULE_ALIASES_END
+#ifndef FP_MODULE_ALIASES_WARN
+#define FP_MODULE_ALIASES_WARN 0
 #endif
 
 #endif

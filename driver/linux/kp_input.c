@@ -40,8 +40,8 @@ void kp_input_set_name(kp_input_dev *dev, const char *name)
 	fp_input(dev)->name = name;
 }
 
-void kp_input_set_id(kp_input_dev *dev, uint16_t bustype, uint16_t vendor,
-		     uint16_t product, uint16_t version)
+void kp_input_set_id(kp_input_dev *dev, u16 bustype, u16 vendor,
+		     u16 product, u16 version)
 {
 	struct input_id *id = &fp_input(dev)->id;
 

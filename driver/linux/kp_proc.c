@@ -27,7 +27,6 @@
 #include "kernel/kp_proc.h"
 #include "kp_compat.h"
 
-
 struct kp_proc_entry {
 	struct list_head node;
 	struct proc_dir_entry *pde;
@@ -196,7 +195,6 @@ static struct proc_dir_entry *fp_proc_create(const char *name, umode_t mode,
 }
 
 #endif
-
 
 kp_proc_entry *kp_create_proc_entry(const char *name, unsigned short mode)
 {

@@ -59,13 +59,13 @@ unsigned long kp_mktime(unsigned int year, unsigned int mon, unsigned int day,
 }
 
 static DEFINE_SPINLOCK(fp_clock_lock);
-static fp_timespec fp_clock_value; /* what the core asked for */
+static struct fp_timespec fp_clock_value; /* what the core asked for */
 static ktime_t fp_clock_stamp;     /* when it asked */
 static bool fp_clock_pending;
 
 static void fp_clock_apply(struct work_struct *work)
 {
-	fp_timespec ts;
+	struct fp_timespec ts;
 	unsigned long flags;
 	s64 late;
 	bool pending;
@@ -115,7 +115,7 @@ int kp_set_wall_clock(unsigned int year, unsigned int mon, unsigned int day,
 		      long nsec)
 {
 	s64 seconds = fp_date_seconds(year, mon, day, hour, min, sec);
-	fp_timespec ts;
+	struct fp_timespec ts;
 	unsigned long flags;
 
 	if (seconds < 0)

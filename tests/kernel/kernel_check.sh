@@ -23,6 +23,8 @@
 #            box variant built against it with warnings as errors and its
 #            undefined symbols checked (check_box_symbols.sh, which must
 #            also refuse that .ko against 6.1 Malta's exports)
+#   style    kernel_style.sh: checkpatch --strict and sparse (C=2) on the C
+#            glue, every message one that tests/kernel/README.md accepts
 #   dkms     dkms_test.sh: dkms add, build, install and remove
 #
 # BUILD_DIR is the project's CMake build folder (for micom_host); the runs'
@@ -35,10 +37,10 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$here/lib.sh"
-build=$(cd "${1:?usage: kernel_check.sh BUILD_DIR [debug|matrix|linux39|dkms...]}" && pwd)
+build=$(cd "${1:?usage: kernel_check.sh BUILD_DIR [debug|matrix|linux39|style|dkms...]}" && pwd)
 shift
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(debug matrix linux39 dkms)
+[ ${#parts[@]} -gt 0 ] || parts=(debug matrix linux39 style dkms)
 work="$build/kernel-check"
 mkdir -p "$work"
 micom_host="$build/micom_host"
@@ -187,6 +189,16 @@ for part in "${parts[@]}"; do
 			cat "$work/box-6.1.log" 2>/dev/null
 			result fail "the symbol check let the 3.9 box module pass against 6.1's exports"
 		fi
+		;;
+	style)
+		"$here/kernel_style.sh" "$work/style" >"$work/style.log" 2>&1
+		rc=$?
+		sed 's/^/  /' "$work/style.log" | tail -20
+		case $rc in
+		0) result pass "checkpatch and sparse on the glue" ;;
+		77) result skip "style: $(grep -m1 '^SKIPPED' "$work/style.log" | cut -d' ' -f2-)" ;;
+		*) result fail "checkpatch or sparse on the glue (log: $work/style.log)" ;;
+		esac
 		;;
 	dkms)
 		start=$(date +%s.%N)
