@@ -22,7 +22,9 @@
 # mipsel uses the 4kc-malta headers unpacked by tests/qemu/setup_env.sh
 # (into build/qemu-cache unless FP_QEMU_CACHE says otherwise), or with
 # --kdir any mipsel tree: the box's 3.9 (the vendor's, or the one of
-# tests/kernel/build_linux39.sh).  The board
+# tests/kernel/build_linux39.sh), with $CROSS_COMPILE as the cross
+# compiler's prefix (default mipsel-linux-gnu-; its g++ must know C++20,
+# gcc 10 or later).  The board
 # box builds the box's variant: the SoC support it calls is the box
 # kernel's, so its unresolved symbols are only warnings here.
 # Prints "build-seconds N" and "text-bytes N" at the end.
@@ -48,7 +50,7 @@ done
 make_args=()
 case "$arch" in
 x86_64 | native) ;;
-mipsel) make_args+=(ARCH=mips CROSS_COMPILE=mipsel-linux-gnu-) ;;
+mipsel) make_args+=(ARCH=mips CROSS_COMPILE="${CROSS_COMPILE:-mipsel-linux-gnu-}") ;;
 *) echo "build_module.sh: unknown arch $arch" >&2; exit 2 ;;
 esac
 [ -n "$kdir" ] || [ "$arch" = native ] || kdir=$(fp_kdir "$arch")
@@ -87,7 +89,7 @@ fi
 
 ko="$out/frontpanel.ko"
 case "$arch" in
-mipsel) tool=mipsel-linux-gnu- ;;
+mipsel) tool=${CROSS_COMPILE:-mipsel-linux-gnu-} ;;
 *) tool="" ;;
 esac
 shopt -s nullglob
