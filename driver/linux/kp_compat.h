@@ -13,8 +13,8 @@
  *   /proc entries        create_proc_entry() with    proc_create_data() with
  *                        read_proc/write_proc        proc_ops and the glue's
  *                        (the kernel's read loop)    copy of the legacy loop
- *   entry data           PDE(inode)->data            pde_data() (PDE_DATA()
- *                                                    before 5.17)
+ *   entry data           the handlers' data          pde_data() (PDE_DATA()
+ *                        argument                    before 5.17)
  *   wall clock           struct timespec,            struct timespec64,
  *                        do_settimeofday(),          do_settimeofday64(),
  *                        timespec_valid_strict(),    timespec64_valid_settod(),
