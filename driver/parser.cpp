@@ -138,7 +138,8 @@ static void got_time(fp_priv_t *priv, const uint8_t p[9])
 	priv->rtc_min = c.min;
 	priv->rtc_sec = c.sec;
 	priv->time_flags = p[7];
-	kp_settimeofday((long)clock_seconds(c), 500000000L);
+	kp_set_wall_clock((unsigned int)c.year, (unsigned int)c.mon, (unsigned int)c.day,
+			  (unsigned int)c.hour, (unsigned int)c.min, (unsigned int)c.sec, 500000000L);
 	priv->time_ready = 1;
 	kp_wake_up_interruptible(&priv->time_queue);
 }

@@ -21,8 +21,17 @@ long kp_schedule_timeout_interruptible(long ticks);
  */
 unsigned long kp_mktime(unsigned int year, unsigned int mon, unsigned int day,
 			unsigned int hour, unsigned int min, unsigned int sec);
-/* Sets the kernel's wall clock; may be called from interrupt context. */
-int kp_settimeofday(long sec, long nsec);
+/*
+ * Sets the kernel's wall clock to a date and time of the micom's clock (no
+ * time zone) plus @nsec; may be called from interrupt context.  Returns 0,
+ * or non-zero when the clock was left as it is: a date before 1970, or one
+ * the running kernel's clock cannot hold.  The date itself, not its
+ * kp_mktime() seconds, comes here: on a 32-bit kernel those wrap past 2038
+ * and cannot be told from a date before 1970.
+ */
+int kp_set_wall_clock(unsigned int year, unsigned int mon, unsigned int day,
+		      unsigned int hour, unsigned int min, unsigned int sec,
+		      long nsec);
 
 KP_EXTERN_C_END
 

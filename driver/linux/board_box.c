@@ -18,14 +18,14 @@
 #error "the box's board layer is for the MIPS SoC only"
 #endif
 
-uint32_t kp_reg_read32(uint32_t kseg1_addr)
+u32 kp_reg_read32(u32 kseg1_addr)
 {
-	return __raw_readl((const volatile void __iomem *)(unsigned long)kseg1_addr);
+	return __raw_readl((void __iomem *)(unsigned long)kseg1_addr);
 }
 
-void kp_reg_write32(uint32_t kseg1_addr, uint32_t value)
+void kp_reg_write32(u32 kseg1_addr, u32 value)
 {
-	__raw_writel(value, (volatile void __iomem *)(unsigned long)kseg1_addr);
+	__raw_writel(value, (void __iomem *)(unsigned long)kseg1_addr);
 }
 
 void kp_sync(void)

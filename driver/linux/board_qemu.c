@@ -57,6 +57,7 @@
 #include <linux/io.h>
 #include <linux/ioport.h>
 #include <linux/kernel.h>
+#include <linux/ratelimit.h>
 #include <linux/serial_reg.h>
 #include <linux/spinlock.h>
 
@@ -69,7 +70,7 @@
 #define FP_BUS_MASK 0x1FFFFFFFu
 
 struct fp_port {
-	uint32_t bus_base;   /* the SoC block's bus address */
+	u32 bus_base;   /* the SoC block's bus address */
 	unsigned int soc_irq;
 	unsigned long io;    /* the 16550's I/O base */
 	int irq;             /* its ISA interrupt */
@@ -90,7 +91,7 @@ static struct fp_port fp_ports[] = {
 /* Guards the divisor-latch sequence against a concurrent line-control write. */
 static DEFINE_SPINLOCK(fp_port_lock);
 
-static struct fp_port *fp_port_of(uint32_t bus, uint32_t *offset)
+static struct fp_port *fp_port_of(u32 bus, u32 *offset)
 {
 	size_t i;
 
@@ -105,13 +106,13 @@ static struct fp_port *fp_port_of(uint32_t bus, uint32_t *offset)
 	return NULL;
 }
 
-static void fp_warn_address(const char *what, uint32_t addr)
+static void fp_warn_address(const char *what, u32 addr)
 {
 	pr_warn_ratelimited("fp_micom: %s of unknown register 0x%08x\n", what,
 			    addr);
 }
 
-static uint32_t fp_read_lsr(struct fp_port *p)
+static u32 fp_read_lsr(struct fp_port *p)
 {
 	u8 lsr = inb(p->io + UART_LSR);
 
@@ -127,7 +128,7 @@ static uint32_t fp_read_lsr(struct fp_port *p)
 	return inb(p->io + UART_LSR);
 }
 
-static uint32_t fp_port_read(struct fp_port *p, uint32_t offset)
+static u32 fp_port_read(struct fp_port *p, u32 offset)
 {
 	if (offset == 0x1C)
 		return fp_read_lsr(p);
@@ -145,24 +146,34 @@ static uint32_t fp_port_read(struct fp_port *p, uint32_t offset)
 	}
 }
 
-static void fp_port_write(struct fp_port *p, uint32_t offset, uint32_t value)
+static void fp_port_write(struct fp_port *p, u32 offset, u32 value)
 {
 	unsigned long flags;
 	unsigned int div;
 
 	p->last_lsr_empty = false;
 	switch (offset) {
-	case 0x04: outb(value, p->io + UART_TX); break;
-	case 0x08: outb(value & 0x0F, p->io + UART_IER); break;
-	case 0x10: outb(value, p->io + UART_FCR); break;
+	case 0x04:
+		outb(value, p->io + UART_TX);
+		break;
+	case 0x08:
+		outb(value & 0x0F, p->io + UART_IER);
+		break;
+	case 0x10:
+		outb(value, p->io + UART_FCR);
+		break;
 	case 0x14:
 		spin_lock_irqsave(&fp_port_lock, flags);
 		p->lcr = value & ~UART_LCR_DLAB;
 		outb(p->lcr, p->io + UART_LCR);
 		spin_unlock_irqrestore(&fp_port_lock, flags);
 		break;
-	case 0x18: outb((value & 0x1F) | UART_MCR_OUT2, p->io + UART_MCR); break;
-	case 0x24: outb(value, p->io + UART_SCR); break;
+	case 0x18:
+		outb((value & 0x1F) | UART_MCR_OUT2, p->io + UART_MCR);
+		break;
+	case 0x24:
+		outb(value, p->io + UART_SCR);
+		break;
 	case 0x28:
 		div = max(1u, (unsigned int)value / 4);
 		spin_lock_irqsave(&fp_port_lock, flags);
@@ -173,13 +184,14 @@ static void fp_port_write(struct fp_port *p, uint32_t offset, uint32_t value)
 		outb(p->lcr, p->io + UART_LCR);
 		spin_unlock_irqrestore(&fp_port_lock, flags);
 		break;
-	default: break; /* 0x2C, 0x38: the SoC's own configuration */
+	default: /* 0x2C, 0x38: the SoC's own configuration */
+		break;
 	}
 }
 
-uint32_t kp_reg_read32(uint32_t kseg1_addr)
+u32 kp_reg_read32(u32 kseg1_addr)
 {
-	uint32_t offset;
+	u32 offset;
 	struct fp_port *p = fp_port_of(kseg1_addr & FP_BUS_MASK, &offset);
 
 	if (!p || (kseg1_addr & ~FP_BUS_MASK) != FP_KSEG1) {
@@ -189,9 +201,9 @@ uint32_t kp_reg_read32(uint32_t kseg1_addr)
 	return fp_port_read(p, offset);
 }
 
-void kp_reg_write32(uint32_t kseg1_addr, uint32_t value)
+void kp_reg_write32(u32 kseg1_addr, u32 value)
 {
-	uint32_t offset;
+	u32 offset;
 	struct fp_port *p = fp_port_of(kseg1_addr & FP_BUS_MASK, &offset);
 
 	if (!p || (kseg1_addr & ~FP_BUS_MASK) != FP_KSEG1) {
@@ -203,13 +215,13 @@ void kp_reg_write32(uint32_t kseg1_addr, uint32_t value)
 
 void kp_sync(void)
 {
-	mb();
+	mb(); /* the SoC's sync: every register access before it is done */
 }
 
 /* The receive buffer and transmit holding registers, by bus address. */
-uint32_t gbus_read_uint32(struct gbus *bus, uint32_t addr)
+u32 gbus_read_uint32(struct gbus *bus, u32 addr)
 {
-	uint32_t offset;
+	u32 offset;
 	struct fp_port *p = fp_port_of(addr, &offset);
 
 	if (!p || offset != 0x00) {
@@ -220,9 +232,9 @@ uint32_t gbus_read_uint32(struct gbus *bus, uint32_t addr)
 	return inb(p->io + UART_RX);
 }
 
-void gbus_write_uint32(struct gbus *bus, uint32_t addr, uint32_t data)
+void gbus_write_uint32(struct gbus *bus, u32 addr, u32 data)
 {
-	uint32_t offset;
+	u32 offset;
 	struct fp_port *p = fp_port_of(addr, &offset);
 
 	if (!p || offset != 0x04) {
@@ -234,7 +246,7 @@ void gbus_write_uint32(struct gbus *bus, uint32_t addr, uint32_t data)
 }
 
 /* A chip number for the log, as the box reports it. */
-uint32_t tangox_chip_id(void)
+u32 tangox_chip_id(void)
 {
 	return 0x86520000u;
 }

@@ -10,6 +10,7 @@
 #include "fp_exports.h"
 #include "module_info.h"
 #include "fp_glue.h"
+#include "kp_compat.h"
 
 #define FP_EXPORT(name, kind) EXPORT_SYMBOL(name);
 FP_MODULE_EXPORTS(FP_EXPORT)
@@ -37,8 +38,15 @@ static void __exit fp_module_exit(void)
 	fp_board_exit();
 }
 
+#if FP_MODULE_ALIASES_WARN
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-attributes"
+#endif
 module_init(fp_module_init);
 module_exit(fp_module_exit);
+#if FP_MODULE_ALIASES_WARN
+#pragma GCC diagnostic pop
+#endif
 
 MODULE_DESCRIPTION(FP_MODULE_DESCRIPTION);
 MODULE_LICENSE("Dual MIT/GPL");

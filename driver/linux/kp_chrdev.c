@@ -67,7 +67,7 @@ static ssize_t fp_chrdev_write(struct file *file, const char __user *buf,
 
 	if (!ops || !ops->write)
 		return -EINVAL;
-	return ops->write((kp_file *)file, (const char *)buf, count,
+	return ops->write((kp_file *)file, (const char __force *)buf, count,
 			  (long long *)ppos);
 }
 

@@ -3,6 +3,7 @@
 #include <linux/input.h>
 
 #include "kernel/kp_input.h"
+#include "kp_compat.h"
 
 static_assert(KP_EV_KEY == EV_KEY && KP_EV_REP == EV_REP &&
 	      KP_EV_SYN == EV_SYN && KP_SYN_REPORT == SYN_REPORT &&
@@ -39,8 +40,8 @@ void kp_input_set_name(kp_input_dev *dev, const char *name)
 	fp_input(dev)->name = name;
 }
 
-void kp_input_set_id(kp_input_dev *dev, uint16_t bustype, uint16_t vendor,
-		     uint16_t product, uint16_t version)
+void kp_input_set_id(kp_input_dev *dev, u16 bustype, u16 vendor,
+		     u16 product, u16 version)
 {
 	struct input_id *id = &fp_input(dev)->id;
 

@@ -4,24 +4,22 @@
  * queues.  The core keeps them in opaque storage of its own; the kernel
  * objects live inside it.
  */
-#include <linux/build_bug.h>
 #include <linux/sched.h>
-#include <linux/sched/signal.h>
 #include <linux/spinlock.h>
 #include <linux/wait.h>
 
 #include "kernel/kp_lock.h"
 #include "kernel/kp_wait.h"
+#include "kp_compat.h"
 
-#define FP_FITS(kernel_type, storage)                                        \
-	static_assert(sizeof(kernel_type) <= sizeof(((storage *)0)->opaque), \
-		      #kernel_type " does not fit in " #storage);           \
-	static_assert(__alignof__(kernel_type) <= __alignof__(storage),    \
-		      #kernel_type " is more aligned than " #storage)
+#define FP_FITS(kernel_type, storage)                                       \
+	static_assert(sizeof(kernel_type) <= sizeof(((storage *)0)->opaque) && \
+		      __alignof__(kernel_type) <= __alignof__(storage),       \
+		      #kernel_type " does not fit in " #storage)
 
 FP_FITS(spinlock_t, kp_spinlock);
 FP_FITS(wait_queue_head_t, kp_wait_queue_head);
-FP_FITS(struct wait_queue_entry, kp_wait_entry);
+FP_FITS(struct fp_wait_entry, kp_wait_entry);
 
 static inline spinlock_t *fp_lock(kp_spinlock *lock)
 {
@@ -33,9 +31,9 @@ static inline wait_queue_head_t *fp_queue(kp_wait_queue_head *q)
 	return (wait_queue_head_t *)q->opaque;
 }
 
-static inline struct wait_queue_entry *fp_entry(kp_wait_entry *w)
+static inline struct fp_wait_entry *fp_entry(kp_wait_entry *w)
 {
-	return (struct wait_queue_entry *)w->opaque;
+	return (struct fp_wait_entry *)w->opaque;
 }
 
 void kp_spin_lock_init(kp_spinlock *lock)
@@ -44,6 +42,7 @@ void kp_spin_lock_init(kp_spinlock *lock)
 }
 
 unsigned long kp_spin_lock_irqsave(kp_spinlock *lock)
+	__acquires(lock)
 {
 	unsigned long flags;
 
@@ -52,6 +51,7 @@ unsigned long kp_spin_lock_irqsave(kp_spinlock *lock)
 }
 
 void kp_spin_unlock_irqrestore(kp_spinlock *lock, unsigned long flags)
+	__releases(lock)
 {
 	spin_unlock_irqrestore(fp_lock(lock), flags);
 }
@@ -64,7 +64,7 @@ void kp_init_waitqueue_head(kp_wait_queue_head *q)
 /* DEFINE_WAIT: a waiter of the current task, woken and dequeued by a wake-up. */
 void kp_init_wait_entry(kp_wait_entry *w)
 {
-	init_wait_entry(fp_entry(w), 0);
+	fp_init_wait_entry(fp_entry(w));
 }
 
 void kp_prepare_to_wait(kp_wait_queue_head *q, kp_wait_entry *w)

@@ -18,6 +18,7 @@
 #include "kernel/kp_thread.h"
 #include "kernel/kp_uaccess.h"
 #include "fp_glue.h"
+#include "kp_compat.h"
 
 static_assert(KP_DUMP_PREFIX_NONE == DUMP_PREFIX_NONE, "hex dump prefix");
 
@@ -111,12 +112,12 @@ int kp_kthread_stop(kp_task *task)
  * still goes off.
  */
 static kp_power_off_t fp_core_hook;     /* the core's hook, NULL when none */
-static void (*fp_previous_hook)(void);  /* the kernel's hook before ours */
+static typeof(pm_power_off) fp_previous_hook; /* the kernel's hook before ours */
 
 static void fp_power_off(void)
 {
 	kp_power_off_t core = READ_ONCE(fp_core_hook);
-	void (*previous)(void) = READ_ONCE(fp_previous_hook);
+	typeof(fp_previous_hook) previous = READ_ONCE(fp_previous_hook);
 
 	if (core)
 		core();
@@ -166,7 +167,7 @@ void fp_power_withdraw(void)
  * for them with interrupts off, so this is a plain bounded busy loop, one
  * read and one microsecond a round, on the board's register accessors.
  */
-int kp_reg_poll32(uint32_t kseg1_addr, uint32_t bits, unsigned int limit_us)
+int kp_reg_poll32(u32 kseg1_addr, u32 bits, unsigned int limit_us)
 {
 	unsigned int us;
 

@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: MIT
 /*
- * /proc entries with the legacy read_proc/write_proc callbacks, on 6.1's
- * proc_ops.
+ * /proc entries with the legacy read_proc/write_proc callbacks.
  *
- * The read side is the old procfs read loop: within one read() the handler
- * is called with a fresh page, the current offset and the room left (at
- * most one block), and called again at the advanced offset until it sets
- * *eof, produces nothing, or produces nothing beyond the offset.  The three
- * ways a handler may place its output (start left NULL, start as a small
- * offset "below" the page, start inside the page) behave as they always
- * did, so what cat shows is what it showed on the box.  An entry without a
- * read handler reads as empty; one without a write handler refuses writes
- * with -EIO.
+ * On 3.9 they are the kernel's own: create_proc_entry() gives the entry
+ * this file's two trampolines, and the kernel's read loop calls them.  On
+ * later kernels, which dropped that interface, the entries get proc_ops
+ * whose read side is the old procfs read loop: within one read() the
+ * handler is called with a fresh page, the current offset and the room
+ * left (at most one block), and called again at the advanced offset until
+ * it sets *eof, produces nothing, or produces nothing beyond the offset.
+ * The three ways a handler may place its output (start left NULL, start as
+ * a small offset "below" the page, start inside the page) behave as they
+ * always did, so what cat shows is what it showed on the box.  On every
+ * kernel, an entry without a read handler reads as empty; one without a
+ * write handler refuses writes with -EIO.
  */
 #include <linux/fs.h>
 #include <linux/gfp.h>
@@ -23,9 +25,7 @@
 #include <linux/uaccess.h>
 
 #include "kernel/kp_proc.h"
-
-#define FP_PROC_BLOCK_SIZE (PAGE_SIZE - 1024)
-#define FP_MAX_NON_LFS ((1UL << 31) - 1)
+#include "kp_compat.h"
 
 struct kp_proc_entry {
 	struct list_head node;
@@ -38,6 +38,52 @@ struct kp_proc_entry {
 
 static LIST_HEAD(fp_proc_entries);
 static DEFINE_MUTEX(fp_proc_mutex);
+
+#if FP_PROC_LEGACY
+
+static int fp_legacy_read(char *page, char **start, off_t off, int count,
+			  int *eof, void *data)
+{
+	struct kp_proc_entry *e = data;
+	kp_read_proc_t read_proc = READ_ONCE(e->read_proc);
+
+	if (!read_proc) {
+		*eof = 1;
+		return 0;
+	}
+	return read_proc(page, start, off, count, eof, READ_ONCE(e->data));
+}
+
+static int fp_legacy_write(struct file *file, const char __user *buf,
+			   unsigned long count, void *data)
+{
+	struct kp_proc_entry *e = data;
+	kp_write_proc_t write_proc = READ_ONCE(e->write_proc);
+
+	if (!write_proc)
+		return -EIO;
+	return write_proc((kp_file *)file, (const char __force *)buf, count,
+			  READ_ONCE(e->data));
+}
+
+static struct proc_dir_entry *fp_proc_create(const char *name, umode_t mode,
+					     struct kp_proc_entry *e)
+{
+	struct proc_dir_entry *pde = create_proc_entry(name, mode, NULL);
+
+	if (pde) {
+		pde->data = e;
+		smp_wmb(); /* the data before the handlers that use it */
+		pde->read_proc = fp_legacy_read;
+		pde->write_proc = fp_legacy_write;
+	}
+	return pde;
+}
+
+#else
+
+#define FP_PROC_BLOCK_SIZE (PAGE_SIZE - 1024)
+#define FP_MAX_NON_LFS ((1UL << 31) - 1)
 
 static ssize_t fp_proc_read(struct file *file, char __user *buf, size_t nbytes,
 			    loff_t *ppos)
@@ -132,7 +178,7 @@ static ssize_t fp_proc_write(struct file *file, const char __user *buf,
 
 	if (!write_proc)
 		return -EIO;
-	return write_proc((kp_file *)file, (const char *)buf, count,
+	return write_proc((kp_file *)file, (const char __force *)buf, count,
 			  READ_ONCE(e->data));
 }
 
@@ -142,6 +188,14 @@ static const struct proc_ops fp_proc_ops = {
 	.proc_lseek = default_llseek,
 };
 
+static struct proc_dir_entry *fp_proc_create(const char *name, umode_t mode,
+					     struct kp_proc_entry *e)
+{
+	return proc_create_data(name, mode, NULL, &fp_proc_ops, e);
+}
+
+#endif
+
 kp_proc_entry *kp_create_proc_entry(const char *name, unsigned short mode)
 {
 	size_t len = strlen(name) + 1;
@@ -150,7 +204,7 @@ kp_proc_entry *kp_create_proc_entry(const char *name, unsigned short mode)
 	if (!e)
 		return NULL;
 	memcpy(e->name, name, len);
-	e->pde = proc_create_data(name, mode, NULL, &fp_proc_ops, e);
+	e->pde = fp_proc_create(name, mode, e);
 	if (!e->pde) {
 		kfree(e);
 		return NULL;

@@ -226,9 +226,11 @@ unsigned long kp_mktime(unsigned int year, unsigned int mon, unsigned int day, u
     return kp_mktime_box(year, mon, day, hour, min, sec);
 }
 
-int kp_settimeofday(long sec, long nsec) {
+int kp_set_wall_clock(unsigned int year, unsigned int mon, unsigned int day, unsigned int hour,
+                      unsigned int min, unsigned int sec, long nsec) {
     Box& b = kbox();
-    b.set_wall_ns(int64_t(sec) * 1'000'000'000 + nsec);
+    long seconds = long(kp_mktime_box(year, mon, day, hour, min, sec));
+    b.set_wall_ns(int64_t(seconds) * 1'000'000'000 + nsec);
     return 0;
 }
 

@@ -22,7 +22,7 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-top=$(cd "$here/../.." && pwd)
+. "$here/lib.sh"
 fragment="$here/debug.config"
 # bump when the way the tree is built changes
 recipe=1
@@ -53,13 +53,7 @@ tarball=/usr/src/linux-source-6.1.tar.xz
 version=$(dpkg-query -W -f='${Version}' linux-source-6.1)
 key="$version-$(sha256sum <"$fragment" | cut -c1-12)-r$recipe"
 
-cache_root() {
-	local d
-	for d in "${FP_KERNEL_CACHE:-}" "${HOME:+$HOME/.cache/frontpanel/debug-kernel}" "$top/build/kernel-cache"; do
-		[ -n "$d" ] && mkdir -p "$d" 2>/dev/null && [ -w "$d" ] && { echo "$d"; return; }
-	done
-}
-root=$(cache_root)
+root=$(fp_kernel_cache_root "${FP_KERNEL_CACHE:-}" debug-kernel kernel-cache)
 [ -n "$root" ] || skip "no writable cache folder (\$FP_KERNEL_CACHE, ~/.cache, build/)"
 dir="$root/$key"
 tree="$dir/linux-source-6.1"

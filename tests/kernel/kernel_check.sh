@@ -17,6 +17,14 @@
 #   matrix   the full guest test on Debian's 6.1, 6.1 PREEMPT_RT, 6.12 and
 #            6.12 PREEMPT_RT (x86-64) and on 6.1 Malta (mipsel), the module
 #            built with warnings as errors
+#   linux39  the box's kernel generation: Linux 3.9 for Malta (MIPS32r2,
+#            uniprocessor, PREEMPT) built by build_linux39.sh from the tree
+#            of $FP_LINUX39_SRC or the cache; the full guest test on it; the
+#            box variant built against it with warnings as errors and its
+#            undefined symbols checked (check_box_symbols.sh, which must
+#            also refuse that .ko against 6.1 Malta's exports)
+#   style    kernel_style.sh: checkpatch --strict and sparse (C=2) on the C
+#            glue, every message one that tests/kernel/README.md accepts
 #   dkms     dkms_test.sh: dkms add, build, install and remove
 #
 # BUILD_DIR is the project's CMake build folder (for micom_host); the runs'
@@ -29,10 +37,10 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$here/lib.sh"
-build=$(cd "${1:?usage: kernel_check.sh BUILD_DIR [debug|matrix|dkms...]}" && pwd)
+build=$(cd "${1:?usage: kernel_check.sh BUILD_DIR [debug|matrix|linux39|style|dkms...]}" && pwd)
 shift
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(debug matrix dkms)
+[ ${#parts[@]} -gt 0 ] || parts=(debug matrix linux39 style dkms)
 work="$build/kernel-check"
 mkdir -p "$work"
 micom_host="$build/micom_host"
@@ -67,24 +75,32 @@ run_guest() {
 	esac
 }
 
+# kernel_ready NAME SCRIPT KEY: runs a kernel's build script, shows its
+# output and reports it; sets tree to the value of its line KEY.  False
+# when the kernel is not there (skipped or failed).
+kernel_ready() {
+	local name=$1 script=$2 key=$3 start out rc
+	start=$(date +%s.%N)
+	out=$("$here/$script")
+	rc=$?
+	echo "$out" | sed 's/^/  /'
+	if [ $rc -eq 77 ]; then
+		result skip "$name: $(grep -m1 '^SKIPPED' <<<"$out" | cut -d' ' -f2-)"
+		return 1
+	elif [ $rc -ne 0 ]; then
+		result fail "$name build"
+		return 1
+	fi
+	tree=$(awk -v k="$key" '$1 == k {print $2}' <<<"$out")
+	result pass "$name ready ($(seconds_since "$start") s)"
+}
+
 [ -x "$micom_host" ] || { echo "kernel_check.sh: no $micom_host (make build first)" >&2; exit 2; }
 
 for part in "${parts[@]}"; do
 	case "$part" in
 	debug)
-		start=$(date +%s.%N)
-		out=$("$here/build_debug_kernel.sh")
-		rc=$?
-		echo "$out" | sed 's/^/  /'
-		if [ $rc -eq 77 ]; then
-			result skip "debug kernel: $(grep -m1 '^SKIPPED' <<<"$out" | cut -d' ' -f2-)"
-			continue
-		elif [ $rc -ne 0 ]; then
-			result fail "debug kernel build"
-			continue
-		fi
-		tree=$(awk '$1 == "debug-kernel-dir" {print $2}' <<<"$out")
-		result pass "debug kernel ready ($(seconds_since "$start") s)"
+		kernel_ready "debug kernel" build_debug_kernel.sh debug-kernel-dir || continue
 
 		# the post-build check under KASAN: the sanitizer's constructors
 		# pass (the module's own objects have them), a C++ dynamic
@@ -144,6 +160,45 @@ for part in "${parts[@]}"; do
 				FP_MODULE_DIR="/lib/modules/$r"
 		done
 		run_guest 6.1-malta mipsel
+		;;
+	linux39)
+		kernel_ready "Linux 3.9 kernel" build_linux39.sh linux39-dir || continue
+		run_guest 3.9-malta mipsel FP_KDIR="$tree" FP_KERNEL_IMAGE="$tree/vmlinux" FP_MODULE_DIR="$tree"
+
+		# the box variant: builds with warnings as errors and needs only
+		# the SoC calls and what the kernel exports
+		"$top/driver/linux/build_module.sh" --arch mipsel --board box --kdir "$tree" --werror \
+			--out "$work/ko-box-3.9" >"$work/box-3.9.log" 2>&1
+		rc=$?
+		check=$top/driver/linux/check_box_symbols.sh
+		ko="$work/ko-box-3.9/frontpanel.ko"
+		if [ $rc -eq 0 ] && "$check" --tool-prefix mipsel-linux-gnu- "$ko" "$tree" >>"$work/box-3.9.log" 2>&1; then
+			grep -E '^(text-bytes|box-symbols)' "$work/box-3.9.log" | sed 's/^/  box: /'
+			result pass "box variant on 3.9: warnings as errors, undefined symbols"
+		else
+			tail -20 "$work/box-3.9.log"
+			result fail "box variant on 3.9 (log: $work/box-3.9.log)"
+		fi
+		malta61=$(fp_kdir mipsel)
+		if [ -z "$malta61" ]; then
+			result skip "the symbol check against 6.1 Malta: no 6.1 Malta headers (tests/qemu/setup_env.sh mipsel)"
+		elif [ -f "$ko" ] && ! "$check" --tool-prefix mipsel-linux-gnu- "$ko" "$malta61" >"$work/box-6.1.log" 2>&1 &&
+			grep -q 'create_proc_entry is neither' "$work/box-6.1.log"; then
+			result pass "the symbol check refuses the 3.9 box module against 6.1's exports"
+		else
+			cat "$work/box-6.1.log" 2>/dev/null
+			result fail "the symbol check let the 3.9 box module pass against 6.1's exports"
+		fi
+		;;
+	style)
+		"$here/kernel_style.sh" "$work/style" >"$work/style.log" 2>&1
+		rc=$?
+		sed 's/^/  /' "$work/style.log" | tail -20
+		case $rc in
+		0) result pass "checkpatch and sparse on the glue" ;;
+		77) result skip "style: $(grep -m1 '^SKIPPED' "$work/style.log" | cut -d' ' -f2-)" ;;
+		*) result fail "checkpatch or sparse on the glue (log: $work/style.log)" ;;
+		esac
 		;;
 	dkms)
 		start=$(date +%s.%N)

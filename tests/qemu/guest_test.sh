@@ -116,7 +116,7 @@ check "/proc/model after the failed start" model_is_lumeta
 # struct input_event records from the remote's event device: a press, the
 # micom's repeats while the key is held (every 110 ms, held 300 ms), the
 # release; the key byte goes through the key map (0x25: KEY_5, 0x47: KEY_MENU).
-time_is() { [ "$(date +%Y-%m-%dT%H:%M)" = "$1" ]; }
+time_is() { [ "$(guest_tool date)" = "$1" ]; }
 wait_for() { # wait_for SECONDS COMMAND...: polls until COMMAND succeeds
 	n=$(($1 * 5))
 	shift
@@ -135,6 +135,23 @@ if [ "$micom" = model ]; then
 	echo "fp-host: time 2034-03-04T05:06:07"
 	check "clock follows the micom's time answer" wait_for 20 time_is 2034-03-04T05:06
 	echo "fp-guest: date now $(date)"
+	# Past 2038 (the micom's clock goes to 2099): a kernel with 64-bit time
+	# follows; 3.9 on this 32-bit machine, whose clock ends in January 2038,
+	# is left as it is and says so, at most once a minute.
+	case $(uname -r) in 3.*) clock_ends_2038=1 ;; *) clock_ends_2038= ;; esac
+	echo "fp-host: time 2040-02-29T10:20:30"
+	if [ -n "$clock_ends_2038" ]; then
+		check "past 2038: clock not set, and said so" wait_for 20 log_has "fp_micom: time 2040-02-29 beyond this kernel's clock, not set"
+		check "past 2038: clock left as it was" eval 'guest_tool date | grep -q ^2034-03-04T'
+	else
+		check "clock follows a time past 2038" wait_for 20 time_is 2040-02-29T10:20
+	fi
+	echo "fp-host: time 2099-12-31T23:58:00"
+	[ -n "$clock_ends_2038" ] || check "clock follows the micom's last year" wait_for 20 time_is 2099-12-31T23:58
+	echo "fp-host: time 2034-03-04T05:06:07"
+	check "clock follows a time answer after those past 2038" wait_for 20 time_is 2034-03-04T05:06
+	[ -z "$clock_ends_2038" ] ||
+		check "past 2038 twice in a minute: one message" [ "$(log_count "beyond this kernel's clock")" = 1 ]
 fi
 
 # ---- LEDs, set clock -------------------------------------------------------

@@ -20,9 +20,17 @@
  *       of BLOCK with the test pattern, one byte per write() each followed by
  *       its byte status, block verify.  Every status must read 6.
  *
+ *   guest_tool date
+ *       Prints the wall clock as YYYY-MM-DDTHH:MM (UTC) from a 64-bit
+ *       time_t, which the 32-bit userland's busybox date lacks past 2038.
+ *       (On a kernel without the 64-bit time calls the C library falls
+ *       back to the 32-bit ones.)
+ *
  * Output goes to stdout, one line per write (the guest's stdout is
  * /dev/kmsg, where one write is one log record).  Exit status 0 on pass.
  */
+#define _FILE_OFFSET_BITS 64
+#define _TIME_BITS 64
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -217,6 +225,19 @@ static int run_isp(int block)
 	return failed ? 1 : 0;
 }
 
+static int run_date(void)
+{
+	struct timespec ts;
+	struct tm tm;
+	char text[32];
+
+	if (clock_gettime(CLOCK_REALTIME, &ts) != 0 || !gmtime_r(&ts.tv_sec, &tm) ||
+	    !strftime(text, sizeof text, "%Y-%m-%dT%H:%M", &tm))
+		return 1;
+	printf("%s\n", text);
+	return 0;
+}
+
 int main(int argc, char **argv)
 {
 	setvbuf(stdout, NULL, _IOLBF, 0);
@@ -224,6 +245,8 @@ int main(int argc, char **argv)
 		return run_key(atoi(argv[2]), atof(argv[3]), argv[4]);
 	if (argc == 3 && strcmp(argv[1], "isp") == 0)
 		return run_isp(atoi(argv[2]));
-	fprintf(stderr, "usage: guest_tool key CODE SECONDS HOST-REQUEST | guest_tool isp BLOCK\n");
+	if (argc == 2 && strcmp(argv[1], "date") == 0)
+		return run_date();
+	fprintf(stderr, "usage: guest_tool key CODE SECONDS HOST-REQUEST | guest_tool isp BLOCK | guest_tool date\n");
 	return 2;
 }

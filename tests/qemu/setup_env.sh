@@ -9,7 +9,9 @@
 # mipsel kernel, its headers and a mipsel busybox cannot be installed on an
 # amd64 machine: they are downloaded with a private apt configuration into
 # the cache folder (build/qemu-cache, or $FP_QEMU_CACHE) and unpacked there;
-# the headers are then pointed at the amd64 kbuild tools.
+# the headers are then pointed at the amd64 kbuild tools.  With FP_KDIR and
+# FP_KERNEL_IMAGE both given (another mipsel kernel, e.g. 3.9), only busybox
+# is fetched.
 #
 # Exit status: 0 ready; 77 cannot be set up here (the reason on stdout);
 # anything else a real failure.
@@ -58,7 +60,9 @@ fi
 
 # ---- mipsel: kernel, headers and busybox unpacked into the cache ----------
 root="$FP_QEMU_CACHE/mipsel-root"
-if [ -f "$root/.ready" ] && [ -n "$(fp_kdir mipsel)" ] && [ -x "$root/bin/busybox" ]; then
+own_kernel=
+[ -n "${FP_KDIR:-}" ] && [ -n "${FP_KERNEL_IMAGE:-}" ] && own_kernel=1
+if [ -x "$root/bin/busybox" ] && { [ -n "$own_kernel" ] || { [ -f "$root/.ready" ] && [ -n "$(fp_kdir mipsel)" ]; }; }; then
 	exit 0
 fi
 
@@ -69,6 +73,14 @@ apt_opts=(-o APT::Architecture=mipsel -o APT::Architectures::=mipsel
 	-o Dir::State::status=/dev/null -o Debug::NoLocking=1)
 apt-get "${apt_opts[@]}" update -q >"$FP_QEMU_CACHE/apt-mipsel.log" 2>&1 ||
 	skip "cannot read Debian's mipsel package lists (see $FP_QEMU_CACHE/apt-mipsel.log)"
+if [ -n "$own_kernel" ]; then
+	(cd "$FP_QEMU_CACHE/debs" && rm -f ./*.deb && apt-get "${apt_opts[@]}" download busybox-static) \
+		>>"$FP_QEMU_CACHE/apt-mipsel.log" 2>&1 ||
+		skip "cannot download busybox-static for mipsel (see $FP_QEMU_CACHE/apt-mipsel.log)"
+	mkdir -p "$root"
+	dpkg-deb -x "$FP_QEMU_CACHE"/debs/busybox-static_*.deb "$root" || { echo "setup_env.sh: cannot unpack busybox-static" >&2; exit 1; }
+	exit 0
+fi
 image=$(apt-cache "${apt_opts[@]}" depends linux-image-4kc-malta 2>/dev/null |
 	awk '/Depends: linux-image-/ {print $2; exit}')
 [ -n "$image" ] || skip "no linux-image-4kc-malta in Debian's mipsel lists"
