@@ -131,7 +131,7 @@ int init_fp(void)
 	kp_printk("\x01" "6MICOM FP starting %04hX...\n", (unsigned short)(tangox_chip_id() >> 16));
 
 	/* the parser runs from here on */
-	uart_reg_write(priv->uart_base, UART_IER, UART_IER_RDI);
+	uart_reg_write(priv->uart_base, SOC_UART_IER, SOC_UART_IER_RDI);
 
 	kp_msleep(10);
 	send_cmd(CMD_BOOTINFO, bootinfo_payload, 2, priv);

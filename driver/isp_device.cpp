@@ -52,19 +52,19 @@ static int micom_open(kp_inode *inode, kp_file *file)
 	 * primary one would keep its line up, and the handler would run again
 	 * and again before this process ever got to the register write.
 	 */
-	uart_reg_write(priv->uart_base, UART_IER, 0);
+	uart_reg_write(priv->uart_base, SOC_UART_IER, 0);
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 
-	uart_reg_write(priv->uart_alt_base, UART_LCR, UART_LCR_8E1);
-	uart_reg_write(priv->uart_alt_base, UART_FCR, UART_FCR_CLEAR);
-	uart_reg_write(priv->uart_alt_base, UART_FCR, UART_FCR_ON);
+	uart_reg_write(priv->uart_alt_base, SOC_UART_LCR, SOC_UART_LCR_8E1);
+	uart_reg_write(priv->uart_alt_base, SOC_UART_FCR, SOC_UART_FCR_CLEAR);
+	uart_reg_write(priv->uart_alt_base, SOC_UART_FCR, SOC_UART_FCR_ON);
 
 	if (kp_request_irq(FP_ISP_IRQ, fp_isr_lumeta, KP_IRQF_DISABLED, "FP_ISR_LUMETA", priv)) {
 		kp_printk("\x01" "6fp_micom: cannot register IRQ 11\n");
 		return 0;
 	}
 	fp_local.isp_irq_owned = 1;
-	uart_reg_write(priv->uart_alt_base, UART_IER, UART_IER_RDI);
+	uart_reg_write(priv->uart_alt_base, SOC_UART_IER, SOC_UART_IER_RDI);
 	return 0;
 }
 
@@ -78,14 +78,14 @@ static int micom_release(kp_inode *inode, kp_file *file)
 	priv->isp_mode = 0;
 	/* with isp_mode 0 nothing reads the alternate UART any more: its
 	 * receive interrupt goes off in the same locked section (see open) */
-	uart_reg_write(priv->uart_alt_base, UART_IER, 0);
+	uart_reg_write(priv->uart_alt_base, SOC_UART_IER, 0);
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 
 	if (fp_local.isp_irq_owned) {
 		kp_free_irq(FP_ISP_IRQ, priv);
 		fp_local.isp_irq_owned = 0;
 	}
-	uart_reg_write(priv->uart_base, UART_IER, UART_IER_RDI);
+	uart_reg_write(priv->uart_base, SOC_UART_IER, SOC_UART_IER_RDI);
 	return 0;
 }
 
@@ -209,7 +209,7 @@ static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 	case MICOM_ISP_STD_RESET_STATUS:
 		return put_word(arg, isp_await(priv, &priv->isp_std_reset_state, ISP_WAIT_TICKS));
 	case MICOM_ISP_UART_CLKDIV:
-		uart_reg_write(priv->uart_base, UART_CLKDIV, UART_CLKDIV_START);
+		uart_reg_write(priv->uart_base, SOC_UART_CLKDIV, SOC_UART_CLKDIV_START);
 		return 0;
 	case MICOM_ISP_STD_FREQ_SET:
 		isp_send_frame(priv, &priv->isp_std_freq_state, std_freq_set.bytes, std_freq_set.len);

@@ -11,12 +11,12 @@
 
 static uint8_t read_byte(uint32_t base)
 {
-	return (uint8_t)(gbus_read_uint32(FP_GBUS, base + UART_RBR) & 0xFF);
+	return (uint8_t)(gbus_read_uint32(FP_GBUS, base + SOC_UART_RBR) & 0xFF);
 }
 
 static int data_ready(uint32_t base)
 {
-	return (uart_reg_read(base, UART_LSR) & UART_LSR_DR) != 0;
+	return (uart_reg_read(base, SOC_UART_LSR) & SOC_UART_LSR_DR) != 0;
 }
 
 static void warn_cut(int got)
@@ -58,7 +58,7 @@ static int checksum_ok(uint8_t code, const uint8_t *rest, int n)
  */
 static int frame_byte(uint32_t base, int got, uint8_t *b)
 {
-	if (!uart_wait_lsr(base, UART_LSR_DR)) {
+	if (!uart_wait_lsr(base, SOC_UART_LSR_DR)) {
 		warn_cut(got);
 		return 0;
 	}
@@ -227,11 +227,11 @@ void fp_read_device(fp_priv_t *priv)
 static int isr_common(uint32_t base, void *cookie)
 {
 	fp_priv_t *priv = (fp_priv_t *)cookie;
-	uint32_t lsr = uart_reg_read(base, UART_LSR);
+	uint32_t lsr = uart_reg_read(base, SOC_UART_LSR);
 
 	if (lsr == 0)
 		return KP_IRQ_NONE;
-	if (lsr & UART_LSR_DR)
+	if (lsr & SOC_UART_LSR_DR)
 		fp_read_device(priv);
 	return KP_IRQ_HANDLED;
 }

@@ -22,25 +22,29 @@
 #define FP_KSEG1_MASK  0x1FFFFFFFu      /* the bus address within it */
 
 /* register offsets */
-#define UART_RBR  0x00 /* receive buffer: low 8 bits are the oldest byte */
-#define UART_THR  0x04 /* transmit holding */
-#define UART_IER  0x08 /* interrupt enable */
-#define UART_FCR  0x10 /* FIFO control */
-#define UART_LCR  0x14 /* line control */
-#define UART_LSR  0x1C /* line status */
-#define UART_CLKDIV 0x28 /* clock divisor */
-#define UART_SOC_CFG 0x2C /* SoC-specific configuration */
-#define UART_SOC_CFG2 0x38 /* SoC-specific configuration */
+#define SOC_UART_RBR    0x00 /* receive buffer (read): low 8 bits are the oldest byte */
+#define SOC_UART_THR    0x04 /* transmit holding (write) */
+#define SOC_UART_IER    0x08 /* interrupt enable */
+#define SOC_UART_IIR    0x0C /* interrupt identification (read) */
+#define SOC_UART_FCR    0x10 /* FIFO control (write) */
+#define SOC_UART_LCR    0x14 /* line control */
+#define SOC_UART_MCR    0x18 /* modem control */
+#define SOC_UART_LSR    0x1C /* line status (read) */
+#define SOC_UART_MSR    0x20 /* modem status (read) */
+#define SOC_UART_SCR    0x24 /* scratch */
+#define SOC_UART_CLKDIV 0x28 /* clock divisor */
+#define SOC_UART_CFG    0x2C /* SoC-specific configuration */
+#define SOC_UART_CFG2   0x38 /* SoC-specific configuration */
 
-#define UART_IER_RDI   0x01 /* received-data interrupt */
-#define UART_LSR_DR    0x01 /* data ready */
-#define UART_LSR_THRE  0x20 /* transmit holding register empty */
+#define SOC_UART_IER_RDI   0x01 /* received-data interrupt */
+#define SOC_UART_LSR_DR    0x01 /* data ready */
+#define SOC_UART_LSR_THRE  0x20 /* transmit holding register empty */
 
-#define UART_LCR_8N1   0x03
-#define UART_LCR_8E1   0x1B
-#define UART_FCR_START 0x47 /* FIFOs on and cleared, receive trigger 4 bytes */
-#define UART_FCR_CLEAR 0x06 /* both FIFOs cleared */
-#define UART_FCR_ON    0x01 /* FIFOs on, receive trigger 1 byte */
-#define UART_CLKDIV_START 4
+#define SOC_UART_LCR_8N1   0x03
+#define SOC_UART_LCR_8E1   0x1B
+#define SOC_UART_FCR_START 0x47 /* FIFOs on and cleared, receive trigger 4 bytes */
+#define SOC_UART_FCR_CLEAR 0x06 /* both FIFOs cleared */
+#define SOC_UART_FCR_ON    0x01 /* FIFOs on, receive trigger 1 byte */
+#define SOC_UART_CLKDIV_START 4
 
 #endif

@@ -26,24 +26,24 @@ uint32_t uart_selected_base(const fp_priv_t *priv)
 
 void uart_configure(uint32_t base)
 {
-	uart_reg_write(base, UART_IER, 0x00);
-	uart_reg_write(base, UART_SOC_CFG2, 0xEE);
-	uart_reg_write(base, UART_FCR, UART_FCR_START);
-	uart_reg_write(base, UART_LCR, UART_LCR_8N1);
-	uart_reg_write(base, UART_SOC_CFG, 0x01);
-	uart_reg_write(base, UART_CLKDIV, UART_CLKDIV_START);
+	uart_reg_write(base, SOC_UART_IER, 0x00);
+	uart_reg_write(base, SOC_UART_CFG2, 0xEE);
+	uart_reg_write(base, SOC_UART_FCR, SOC_UART_FCR_START);
+	uart_reg_write(base, SOC_UART_LCR, SOC_UART_LCR_8N1);
+	uart_reg_write(base, SOC_UART_CFG, 0x01);
+	uart_reg_write(base, SOC_UART_CLKDIV, SOC_UART_CLKDIV_START);
 }
 
 int uart_wait_lsr(uint32_t base, uint32_t bits)
 {
-	return kp_reg_poll32(kseg1(base + UART_LSR), bits, UART_POLL_LIMIT_US);
+	return kp_reg_poll32(kseg1(base + SOC_UART_LSR), bits, UART_POLL_LIMIT_US);
 }
 
 void UARTputchar(int c, fp_priv_t *priv)
 {
 	uint32_t base = uart_selected_base(priv);
 
-	if (!uart_wait_lsr(base, UART_LSR_THRE)) {
+	if (!uart_wait_lsr(base, SOC_UART_LSR_THRE)) {
 		/* The transmitter never drained: drop the byte rather than hold
 		 * the CPU with interrupts off forever. */
 		if (fp_ratelimit_ok(&fp_local.tx_stuck_warning))
@@ -51,5 +51,5 @@ void UARTputchar(int c, fp_priv_t *priv)
 				  (unsigned int)base, (unsigned int)(c & 0xFF));
 		return;
 	}
-	gbus_write_uint32(FP_GBUS, base + UART_THR, (uint32_t)(c & 0xFF));
+	gbus_write_uint32(FP_GBUS, base + SOC_UART_THR, (uint32_t)(c & 0xFF));
 }

@@ -12,6 +12,7 @@
 #include <linux/types.h>
 
 #include "kernel/kp_soc.h"
+#include "soc_map.h"
 #include "fp_glue.h"
 
 #ifndef CONFIG_MIPS
@@ -35,7 +36,7 @@ void kp_sync(void)
 
 int fp_board_irq(unsigned int soc_irq)
 {
-	return soc_irq == 10 || soc_irq == 71 ? (int)soc_irq : -1;
+	return soc_irq == FP_IRQ || soc_irq == FP_ISP_IRQ ? (int)soc_irq : -1;
 }
 
 int fp_board_init(void)

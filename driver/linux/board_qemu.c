@@ -62,12 +62,10 @@
 #include <linux/spinlock.h>
 
 #include "kernel/kp_soc.h"
+#include "soc_map.h"
 #include "fp_glue.h"
 
-#define FP_SOC_BLOCK_SIZE 0x40
 #define FP_QEMU_POLL_PAUSE_US 10
-#define FP_KSEG1 0xA0000000u
-#define FP_BUS_MASK 0x1FFFFFFFu
 
 struct fp_port {
 	u32 bus_base;   /* the SoC block's bus address */
@@ -82,10 +80,10 @@ struct fp_port {
 };
 
 static struct fp_port fp_ports[] = {
-	{ .bus_base = 0x6C200, .soc_irq = 10, .io = 0x2F8, .irq = 3,
+	{ .bus_base = FP_UART_BASE, .soc_irq = FP_IRQ, .io = 0x2F8, .irq = 3,
 	  .name = "frontpanel micom" },
-	{ .bus_base = 0x6CD00, .soc_irq = 71, .io = 0x3E8, .irq = 5,
-	  .name = "frontpanel isp" },
+	{ .bus_base = FP_UART_ALT_BASE, .soc_irq = FP_ISP_IRQ, .io = 0x3E8,
+	  .irq = 5, .name = "frontpanel isp" },
 };
 
 /* Guards the divisor-latch sequence against a concurrent line-control write. */
@@ -98,7 +96,7 @@ static struct fp_port *fp_port_of(u32 bus, u32 *offset)
 	for (i = 0; i < ARRAY_SIZE(fp_ports); i++) {
 		struct fp_port *p = &fp_ports[i];
 
-		if (bus >= p->bus_base && bus < p->bus_base + FP_SOC_BLOCK_SIZE) {
+		if (bus >= p->bus_base && bus < p->bus_base + FP_UART_BLOCK_SIZE) {
 			*offset = bus - p->bus_base;
 			return p;
 		}
@@ -130,18 +128,18 @@ static u32 fp_read_lsr(struct fp_port *p)
 
 static u32 fp_port_read(struct fp_port *p, u32 offset)
 {
-	if (offset == 0x1C)
+	if (offset == SOC_UART_LSR)
 		return fp_read_lsr(p);
 	p->last_lsr_empty = false;
 	switch (offset) {
-	case 0x00: return inb(p->io + UART_RX);
-	case 0x08: return inb(p->io + UART_IER);
-	case 0x0C: return inb(p->io + UART_IIR);
-	case 0x14: return p->lcr;
-	case 0x18: return inb(p->io + UART_MCR);
-	case 0x20: return inb(p->io + UART_MSR);
-	case 0x24: return inb(p->io + UART_SCR);
-	case 0x28: return p->divisor;
+	case SOC_UART_RBR: return inb(p->io + UART_RX);
+	case SOC_UART_IER: return inb(p->io + UART_IER);
+	case SOC_UART_IIR: return inb(p->io + UART_IIR);
+	case SOC_UART_LCR: return p->lcr;
+	case SOC_UART_MCR: return inb(p->io + UART_MCR);
+	case SOC_UART_MSR: return inb(p->io + UART_MSR);
+	case SOC_UART_SCR: return inb(p->io + UART_SCR);
+	case SOC_UART_CLKDIV: return p->divisor;
 	default: return 0;
 	}
 }
@@ -153,28 +151,28 @@ static void fp_port_write(struct fp_port *p, u32 offset, u32 value)
 
 	p->last_lsr_empty = false;
 	switch (offset) {
-	case 0x04:
+	case SOC_UART_THR:
 		outb(value, p->io + UART_TX);
 		break;
-	case 0x08:
+	case SOC_UART_IER:
 		outb(value & 0x0F, p->io + UART_IER);
 		break;
-	case 0x10:
+	case SOC_UART_FCR:
 		outb(value, p->io + UART_FCR);
 		break;
-	case 0x14:
+	case SOC_UART_LCR:
 		spin_lock_irqsave(&fp_port_lock, flags);
 		p->lcr = value & ~UART_LCR_DLAB;
 		outb(p->lcr, p->io + UART_LCR);
 		spin_unlock_irqrestore(&fp_port_lock, flags);
 		break;
-	case 0x18:
+	case SOC_UART_MCR:
 		outb((value & 0x1F) | UART_MCR_OUT2, p->io + UART_MCR);
 		break;
-	case 0x24:
+	case SOC_UART_SCR:
 		outb(value, p->io + UART_SCR);
 		break;
-	case 0x28:
+	case SOC_UART_CLKDIV:
 		div = max(1u, (unsigned int)value / 4);
 		spin_lock_irqsave(&fp_port_lock, flags);
 		p->divisor = value;
@@ -184,7 +182,7 @@ static void fp_port_write(struct fp_port *p, u32 offset, u32 value)
 		outb(p->lcr, p->io + UART_LCR);
 		spin_unlock_irqrestore(&fp_port_lock, flags);
 		break;
-	default: /* 0x2C, 0x38: the SoC's own configuration */
+	default: /* SOC_UART_CFG, _CFG2: the SoC's own configuration */
 		break;
 	}
 }
@@ -192,9 +190,9 @@ static void fp_port_write(struct fp_port *p, u32 offset, u32 value)
 u32 kp_reg_read32(u32 kseg1_addr)
 {
 	u32 offset;
-	struct fp_port *p = fp_port_of(kseg1_addr & FP_BUS_MASK, &offset);
+	struct fp_port *p = fp_port_of(kseg1_addr & FP_KSEG1_MASK, &offset);
 
-	if (!p || (kseg1_addr & ~FP_BUS_MASK) != FP_KSEG1) {
+	if (!p || (kseg1_addr & ~FP_KSEG1_MASK) != FP_KSEG1) {
 		fp_warn_address("read", kseg1_addr);
 		return 0;
 	}
@@ -204,9 +202,9 @@ u32 kp_reg_read32(u32 kseg1_addr)
 void kp_reg_write32(u32 kseg1_addr, u32 value)
 {
 	u32 offset;
-	struct fp_port *p = fp_port_of(kseg1_addr & FP_BUS_MASK, &offset);
+	struct fp_port *p = fp_port_of(kseg1_addr & FP_KSEG1_MASK, &offset);
 
-	if (!p || (kseg1_addr & ~FP_BUS_MASK) != FP_KSEG1) {
+	if (!p || (kseg1_addr & ~FP_KSEG1_MASK) != FP_KSEG1) {
 		fp_warn_address("write", kseg1_addr);
 		return;
 	}

@@ -16,7 +16,7 @@ void Uart::attach(SerialLink* link) {
 
 void Uart::reset() {
     ier_ = fcr_ = 0;
-    lcr_ = UART_LCR_8N1;
+    lcr_ = SOC_UART_LCR_8N1;
     cfg2c_ = cfg38_ = 0;
     div_ = 4;
     reformat();
@@ -49,7 +49,7 @@ size_t Uart::trigger() const {
 }
 
 void Uart::update_irq() {
-    bool rx_irq = (ier_ & UART_IER_RDI) && !rx_.empty() && (rx_.size() >= trigger() || timeout_pending_);
+    bool rx_irq = (ier_ & SOC_UART_IER_RDI) && !rx_.empty() && (rx_.size() >= trigger() || timeout_pending_);
     m_.set_irq_line(irq_line_, rx_irq);
 }
 
@@ -102,13 +102,13 @@ uint32_t Uart::read(uint32_t off) {
     case LSR: {
         uint32_t v = 0;
         if (!rx_.empty())
-            v |= UART_LSR_DR;
+            v |= SOC_UART_LSR_DR;
         if (overrun_flag_)
             v |= 0x02;
         if (error_flag_)
             v |= 0x04;
         if (!thr_full_)
-            v |= UART_LSR_THRE;
+            v |= SOC_UART_LSR_THRE;
         if (!thr_full_ && !shifting_)
             v |= 0x40;
         overrun_flag_ = error_flag_ = false;  // reading the status clears the error bits

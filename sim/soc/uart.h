@@ -17,9 +17,9 @@ namespace sim {
 
 class Uart {
 public:
-    static constexpr uint32_t RBR = UART_RBR, THR = UART_THR, IER = UART_IER, FCR = UART_FCR,
-                              LCR = UART_LCR, LSR = UART_LSR, CLKDIV = UART_CLKDIV,
-                              CFG2C = UART_SOC_CFG, CFG38 = UART_SOC_CFG2;
+    static constexpr uint32_t RBR = SOC_UART_RBR, THR = SOC_UART_THR, IER = SOC_UART_IER, FCR = SOC_UART_FCR,
+                              LCR = SOC_UART_LCR, LSR = SOC_UART_LSR, CLKDIV = SOC_UART_CLKDIV,
+                              CFG2C = SOC_UART_CFG, CFG38 = SOC_UART_CFG2;
     static constexpr uint32_t kBlockSize = FP_UART_BLOCK_SIZE;
 
     Uart(Machine& m, uint32_t base, unsigned irq_line, uint64_t uart_clock_hz);
@@ -56,7 +56,7 @@ private:
     uint64_t clock_hz_;
     SerialLink* link_ = nullptr;
 
-    uint8_t ier_ = 0, fcr_ = 0, lcr_ = UART_LCR_8N1, cfg2c_ = 0, cfg38_ = 0;
+    uint8_t ier_ = 0, fcr_ = 0, lcr_ = SOC_UART_LCR_8N1, cfg2c_ = 0, cfg38_ = 0;
     uint32_t div_ = 4;
     LineFormat format_;  ///< what lcr_ and div_ give
     Nanos char_time_ = 0;
