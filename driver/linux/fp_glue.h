@@ -18,7 +18,5 @@ int fp_board_irq(unsigned int soc_irq);
 
 /* Applies a wall-clock setting still waiting for process context, then returns. */
 void fp_time_flush(void);
-/* Withdraws the power-off hook if the core left it installed. */
-void fp_power_withdraw(void);
 
 #endif

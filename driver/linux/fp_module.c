@@ -24,7 +24,6 @@ static int __init fp_module_init(void)
 	ret = init_fp();
 	if (ret) {
 		fp_time_flush();
-		fp_power_withdraw();
 		fp_board_exit();
 	}
 	return ret;
@@ -32,9 +31,8 @@ static int __init fp_module_init(void)
 
 static void __exit fp_module_exit(void)
 {
-	cleanup_fp();
+	cleanup_fp();	/* gives the power-off hook back, as a failed start does */
 	fp_time_flush();
-	fp_power_withdraw();
 	fp_board_exit();
 }
 

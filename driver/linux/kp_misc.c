@@ -150,16 +150,6 @@ void kp_set_pm_power_off(kp_power_off_t fn)
 	WRITE_ONCE(fp_core_hook, fn);
 }
 
-/* A hook of the core must not outlive the module, whatever path it took. */
-void fp_power_withdraw(void)
-{
-	if (pm_power_off == fp_power_off) {
-		pm_power_off = fp_previous_hook;
-		WRITE_ONCE(fp_core_hook, NULL);
-		fp_previous_hook = NULL;
-	}
-}
-
 /* ---- register polling --------------------------------------------------- */
 
 /*
