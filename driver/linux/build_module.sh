@@ -93,6 +93,7 @@ mipsel) tool=${CROSS_COMPILE:-mipsel-linux-gnu-} ;;
 *) tool="" ;;
 esac
 shopt -s nullglob
-"$here/check_module.sh" --tool-prefix "$tool" "$ko" "$out"/core/*.o
+# the post-build check (tools/ of the tree; a DKMS tree carries it too)
+"$top/tools/check_module.sh" --tool-prefix "$tool" "$ko" "$out"/core/*.o
 awk -v a="$start" -v b="$end" 'BEGIN { printf "build-seconds %.1f\n", b - a }'
 echo "text-bytes $(${tool}size -A "$ko" | awk '$1 ~ /^\.text/ {s += $2} END {print s+0}')"

@@ -25,9 +25,9 @@ version=${2:-$release}
 
 mkdir -p "$dest"
 rm -rf "$dest/driver"
-# the sources only: no test fixtures, nothing built
+# the sources only, nothing built, and the post-build check build_module.sh runs
 (cd "$top" && find driver -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' -o -name '*.sh' -o -name Kbuild \) \
-	! -path 'driver/linux/check_fixtures/*' ! -name 'test_*' -print0 |
-	xargs -0 cp --parents -p -t "$dest")
+	-print0 | xargs -0 cp --parents -p -t "$dest")
+(cd "$top" && cp --parents -p tools/check_module.sh "$dest")
 sed "s/#MODULE_VERSION#/$version/" "$here/dkms.conf" >"$dest/dkms.conf"
 echo "$version" >"$dest/VERSION"

@@ -106,13 +106,13 @@ for part in "${parts[@]}"; do
 		# pass (the module's own objects have them), a C++ dynamic
 		# initialiser still does not (its build also fails at modpost:
 		# the kernel has no __asan_before_dynamic_init)
-		fixtures="$top/driver/linux/check_fixtures"
+		fixtures="$top/tests/module/check_fixtures"
 		mkdir -p "$work/dynamic_init"
 		cp "$fixtures/minimal_core.cpp" "$fixtures/dynamic_init.cpp" "$work/dynamic_init/"
 		"$top/driver/linux/build_module.sh" --arch x86_64 --kdir "$tree" --out "$work/ko-dynamic" \
 			--core-dir "$work/dynamic_init" >"$work/dynamic_init.log" 2>&1
 		rc=$?
-		"$top/driver/linux/check_module.sh" "$work/ko-dynamic/core/dynamic_init.o" >>"$work/dynamic_init.log" 2>&1
+		"$top/tools/check_module.sh" "$work/ko-dynamic/core/dynamic_init.o" >>"$work/dynamic_init.log" 2>&1
 		if [ $rc -ne 0 ] && grep -q 'dynamic_init.o: section .init_array (constructors: _GLOBAL__sub_I' "$work/dynamic_init.log"; then
 			result pass "the check refuses a dynamic initialiser on the KASAN kernel"
 		else
@@ -170,7 +170,7 @@ for part in "${parts[@]}"; do
 		"$top/driver/linux/build_module.sh" --arch mipsel --board box --kdir "$tree" --werror \
 			--out "$work/ko-box-3.9" >"$work/box-3.9.log" 2>&1
 		rc=$?
-		check=$top/driver/linux/check_box_symbols.sh
+		check=$top/tools/check_box_symbols.sh
 		ko="$work/ko-box-3.9/frontpanel.ko"
 		if [ $rc -eq 0 ] && "$check" --tool-prefix mipsel-linux-gnu- "$ko" "$tree" >>"$work/box-3.9.log" 2>&1; then
 			grep -E '^(text-bytes|box-symbols)' "$work/box-3.9.log" | sed 's/^/  box: /'

@@ -11,7 +11,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 work=${1:?usage: version_check_test.sh WORK_DIR}
 rm -rf "$work" && mkdir -p "$work/tools" || exit 1
 cp -r "$top/VERSION" "$top/debian" "$top/driver" "$work/" &&
-	cp "$top/tools/check_version.sh" "$work/tools/" || exit 1
+	cp "$top/tools/check_version.sh" "$top/tools/check_module.sh" "$work/tools/" || exit 1
 failed=0
 
 sed -i '1s/(\([^)]*\))/(\1~older)/' "$work/debian/changelog"

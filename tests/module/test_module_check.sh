@@ -27,7 +27,7 @@ mkdir -p "$work/clean" "$work/dynamic_init"
 cp "$here/check_fixtures/minimal_core.cpp" "$work/clean/"
 cp "$here/check_fixtures/minimal_core.cpp" "$here/check_fixtures/dynamic_init.cpp" "$work/dynamic_init/"
 
-if "$here/build_module.sh" --arch "$arch" --out "$work/ko-clean" --core-dir "$work/clean" >"$work/clean.log" 2>&1; then
+if "$top/driver/linux/build_module.sh" --arch "$arch" --out "$work/ko-clean" --core-dir "$work/clean" >"$work/clean.log" 2>&1; then
 	echo "PASS: a clean core builds and passes the check"
 else
 	tail -20 "$work/clean.log"
@@ -35,7 +35,7 @@ else
 	failures=$((failures + 1))
 fi
 
-if "$here/build_module.sh" --arch "$arch" --out "$work/ko-dynamic" --core-dir "$work/dynamic_init" >"$work/dynamic.log" 2>&1; then
+if "$top/driver/linux/build_module.sh" --arch "$arch" --out "$work/ko-dynamic" --core-dir "$work/dynamic_init" >"$work/dynamic.log" 2>&1; then
 	echo "FAIL: a core with a dynamic initialiser passed the check"
 	failures=$((failures + 1))
 elif grep -q 'dynamic_init.o: section .init_array' "$work/dynamic.log" &&
@@ -48,7 +48,7 @@ else
 fi
 
 if [ "$arch" = mipsel ]; then
-	if "$here/build_module.sh" --arch mipsel --board box --out "$work/ko-box" >"$work/box.log" 2>&1; then
+	if "$top/driver/linux/build_module.sh" --arch mipsel --board box --out "$work/ko-box" >"$work/box.log" 2>&1; then
 		echo "PASS: the box's board layer builds for mipsel"
 	else
 		tail -20 "$work/box.log"

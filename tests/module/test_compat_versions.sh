@@ -21,7 +21,7 @@ done
 builds() { # builds A B C: kp_compat.h compiles for kernel A.B.C
 	printf '#define KERNEL_VERSION(a, b, c) (((a) << 16) + ((b) << 8) + (c))\n#define LINUX_VERSION_CODE KERNEL_VERSION(%d, %d, %d)\n' \
 		"$1" "$2" "$3" >"$inc/linux/version.h"
-	gcc -fsyntax-only -nostdinc -I"$inc" -x c "$here/kp_compat.h" 2>"$work/out.txt"
+	gcc -fsyntax-only -nostdinc -I"$inc" -x c "$here/../../driver/linux/kp_compat.h" 2>"$work/out.txt"
 }
 
 for v in "3 9 0" "3 9 11" "5 6 0" "6 1 0" "6 12 0"; do
