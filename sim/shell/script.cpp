@@ -155,9 +155,9 @@ bool on_off(const std::string& s, int line) {
     fail(line, "expected on or off, not '" + s + "'");
 }
 
-FaultSpec parse_fault(const std::vector<std::string>& w, int line) {
-    using W = FaultSpec::What;
-    FaultSpec f;
+FaultSetting parse_fault(const std::vector<std::string>& w, int line) {
+    using W = FaultSetting::What;
+    FaultSetting f;
     auto need = [&](size_t n) {
         if (w.size() != n)
             fail(line, "bad fault command (see fault help)");
@@ -390,7 +390,7 @@ void parse_wire(Command& c, const Parsing& p) {
 
 void parse_fault_command(Command& c, const Parsing& p) {
     c.fault = parse_fault(p.w, p.line);
-    if (p.scheduled && c.fault.what == FaultSpec::What::Help)
+    if (p.scheduled && c.fault.what == FaultSetting::What::Help)
         fail(p.line, "after cannot schedule fault help");
 }
 
@@ -433,7 +433,7 @@ using S = Shell;
 
 /// The shell's commands: the parser, help, and fpsim(1)'s check all read
 /// this table, in this order.
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {"boot", nullptr, nullptr, "boot", "switch the box on (if off) and load the driver", "",
      0, 0, kDrains, nullptr, &S::do_boot, nullptr},
     {"unload", nullptr, nullptr, "unload", "unload the driver", "", 0, 0, kDrains, nullptr, &S::do_unload,
@@ -524,7 +524,7 @@ const CommandSpec kCommands[] = {
      &S::do_quit, nullptr},
 };
 
-bool names(const CommandSpec& e, const std::string& word) {
+bool names(const CommandEntry& e, const std::string& word) {
     return word == e.name || (e.alias && word == e.alias);
 }
 
@@ -545,7 +545,7 @@ std::string schedulable_list() {
 Command parse_command(const std::string& body, int line, bool scheduled) {
     const auto w = words(body);
     const std::string& verb = w[0];
-    std::vector<const CommandSpec*> group;
+    std::vector<const CommandEntry*> group;
     for (const auto& e : kCommands)
         if (names(e, verb) && (!scheduled || e.later))
             group.push_back(&e);
@@ -554,24 +554,24 @@ Command parse_command(const std::string& body, int line, bool scheduled) {
             fail(line, "after takes a micom-side command (" + schedulable_list() + "), not '" + verb + "'");
         fail(line, "unknown command '" + verb + "' (try help)");
     }
-    const CommandSpec* spec = group.size() == 1 && !group[0]->sub ? group[0] : nullptr;
+    const CommandEntry* entry = group.size() == 1 && !group[0]->sub ? group[0] : nullptr;
     for (const auto* e : group)
         if (e->sub && w.size() > 1 && sub_matches(e->sub, w[1]))
-            spec = e;
-    if (!spec) {
+            entry = e;
+    if (!entry) {
         std::string usage = "usage: ";
         for (size_t i = 0; i < group.size(); ++i)
             usage += (i ? " | " : scheduled ? "after DURATION " : "") + std::string(group[i]->syntax);
         fail(line, usage);
     }
-    if (w.size() - 1 < spec->min_args || w.size() - 1 > spec->max_args)
-        fail(line, std::string("usage: ") + spec->syntax);
+    if (w.size() - 1 < entry->min_args || w.size() - 1 > entry->max_args)
+        fail(line, std::string("usage: ") + entry->syntax);
     Command c;
-    c.spec = spec;
+    c.entry = entry;
     c.line = line;
     c.source = body;
-    if (spec->parse)
-        spec->parse(c, Parsing{w, body, line, scheduled});
+    if (entry->parse)
+        entry->parse(c, Parsing{w, body, line, scheduled});
     return c;
 }
 
@@ -595,7 +595,7 @@ std::vector<Command> parse_script(const std::string& text, std::vector<ParseErro
         ++number;
         try {
             if (auto c = parse_line(line, number)) {
-                if ((c->spec->flags & kExpect) && script.empty())
+                if ((c->entry->flags & kExpect) && script.empty())
                     fail(number, "expect has no command before it to check");
                 script.push_back(std::move(*c));
             }
@@ -669,7 +669,7 @@ constexpr const char* kHelpFooter =
     "A failed command says so on standard error; a script goes on, and exits with status 1.\n";
 
 /// help's line for @e: its syntax, then its summary from the 32nd column.
-std::string help_line(const CommandSpec& e) {
+std::string help_line(const CommandEntry& e) {
     std::string s = e.syntax;
     s.resize(std::max<size_t>(s.size() + 1, 31), ' ');
     return s + e.summary + "\n";

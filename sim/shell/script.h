@@ -35,7 +35,7 @@ enum : unsigned {
 /// picks the entry by its first words and checks the number of arguments,
 /// help prints its syntax, summary and details, the shell calls its run
 /// function (or, scheduled by after, its later function).
-struct CommandSpec {
+struct CommandEntry {
     const char* name;     ///< the first word
     const char* sub;      ///< the second word, '|' between choices ("ok|fail"), or nullptr
     const char* alias;    ///< another first word (exit for quit), or nullptr
@@ -58,7 +58,7 @@ enum class ExpectKind {
 };
 
 /// What a `fault` command does.
-struct FaultSpec {
+struct FaultSetting {
     enum class What {
         Help, Clear,
         LinkDrop, LinkCorrupt, LinkDuplicate, LinkStall,       // link: 0 primary, 1 isp
@@ -80,7 +80,7 @@ struct FaultSpec {
 enum class ExportKind { ULongVoid, IntVoid, VoidVoid, StringVoid, VoidString };
 
 struct Command {
-    const CommandSpec* spec = nullptr;
+    const CommandEntry* entry = nullptr;
     int line = 0;
     std::string source;             ///< the command as written (without its comment)
     std::string text;               ///< echo: the text; call: the argument; flash: the image;
@@ -97,7 +97,7 @@ struct Command {
     std::string name;               ///< call: the function (empty: list them)
     ExportKind export_kind = ExportKind::VoidVoid;
     bool build_a = true;            ///< flash
-    FaultSpec fault;
+    FaultSetting fault;
     ExpectKind expect = ExpectKind::Ok;
     std::shared_ptr<Command> then;  ///< after: the command to run later
 };

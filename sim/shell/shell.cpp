@@ -222,16 +222,16 @@ bool Shell::run(const Command& c) {
     bool ok = true;
     std::string error;
     try {
-        (this->*c.spec->run)(c);
+        (this->*c.entry->run)(c);
     } catch (const RunError& e) {
         ok = false;
         error = e.message;
         say(c, error);
     }
-    if (c.spec->flags & kDrains)  // whether it failed or not
+    if (c.entry->flags & kDrains)  // whether it failed or not
         drain();
     std::fflush(out_);
-    if (!(c.spec->flags & kExpect)) {
+    if (!(c.entry->flags & kExpect)) {
         last_ = Outcome{true, ok, false, c.source, output_, error, c.line};
         if (!ok)
             ++failures_;
@@ -340,7 +340,7 @@ void Shell::wait_for_load(const Command& c, bool was_on) {
         box_->run_for(1'000'000);
     }
     if (const int r = box_->last_boot_result(); r != 0 && !box_->module_loaded())
-        throw RunError{c.line, c.spec->name + std::string(": the box switched on, but the driver did not start: ") +
+        throw RunError{c.line, c.entry->name + std::string(": the box switched on, but the driver did not start: ") +
                                    error_name(r) + format(" (%d)", r)};
 }
 
@@ -355,7 +355,7 @@ void Shell::do_wait(const Command& c) { advance(c.duration); }
 void Shell::do_after(const Command& c) {
     std::shared_ptr<Command> later = c.then;
     box_->machine().events().at(box_->now() + c.duration,
-                                [this, later] { (this->*later->spec->later)(*later); });
+                                [this, later] { (this->*later->entry->later)(*later); });
 }
 
 void Shell::do_date(const Command&) { print(wall_text(box_->wall_ns()) + "\n"); }
@@ -620,7 +620,7 @@ void Shell::run_call(const Command& c) {
 }
 
 void Shell::run_fault(const Command& c) {
-    using W = FaultSpec::What;
+    using W = FaultSetting::What;
     const auto& f = c.fault;
     auto& box = *box_;
     sim::SerialLink& link = f.link ? box.isp() : box.primary();
