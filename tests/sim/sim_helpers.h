@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -39,6 +40,16 @@ inline std::string hex(const std::vector<uint8_t>& v) {
 /// The driver state of the loaded module.
 inline fp_priv_t* priv(sim::Box& box) {
     return static_cast<fp_priv_t*>(box.module_symbol("fp_priv"));
+}
+
+/// The register writes of the driver other than over gbus (the UARTs'
+/// configuration), as (bus address, value), in order.
+inline std::vector<std::pair<uint32_t, uint32_t>> config_writes(sim::Box& box) {
+    std::vector<std::pair<uint32_t, uint32_t>> v;
+    for (auto& w : box.reg_writes())
+        if (!w.via_gbus)
+            v.emplace_back(w.bus_addr, w.value);
+    return v;
 }
 
 /// Messages of the kernel log (level prefix dropped), in order.

@@ -24,15 +24,6 @@ namespace {
 constexpr uint32_t kUart0 = FP_UART_BASE, kUart1 = FP_UART_ALT_BASE;
 constexpr uint32_t kIer = 0x08, kFcr = 0x10, kLcr = 0x14;
 
-/// Register writes other than the transmit register, in order.
-std::vector<std::pair<uint32_t, uint32_t>> config_writes(Box& box) {
-    std::vector<std::pair<uint32_t, uint32_t>> v;
-    for (auto& w : box.reg_writes())
-        if (!w.via_gbus)
-            v.emplace_back(w.bus_addr, w.value);
-    return v;
-}
-
 /// A booted box and the driver state of its module.
 struct IspBox {
     Box box;

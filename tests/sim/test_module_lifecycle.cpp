@@ -25,14 +25,6 @@ namespace {
 // register sequence below is checked against them, not against soc_map.h.
 constexpr uint32_t kUart0 = 0x6C200, kUart1 = 0x6CD00;
 
-std::vector<std::pair<uint32_t, uint32_t>> config_writes(Box& box) {
-    std::vector<std::pair<uint32_t, uint32_t>> v;
-    for (auto& w : box.reg_writes())
-        if (!w.via_gbus)
-            v.emplace_back(w.bus_addr, w.value);
-    return v;
-}
-
 }  // namespace
 
 TEST(Start, SilentMicomStartTakesBothTimeoutsAndSendsBothRequests) {
