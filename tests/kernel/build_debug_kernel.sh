@@ -69,15 +69,7 @@ if [ -f "$dir/.ready" ] && [ -f "$image" ]; then
 	exit 0
 fi
 
-rm -rf "$dir"
-mkdir -p "$dir"
-log="$dir/build.log"
-start=$(date +%s.%N)
-fail() {
-	tail -40 "$log"
-	echo "FAIL: debug kernel: $* (log: $log)"
-	exit 1
-}
+fp_fresh_build "$dir" "debug kernel"
 tar -C "$dir" -xf "$tarball" || fail "cannot unpack $tarball"
 (
 	set -e

@@ -109,15 +109,8 @@ if [ -f "$dir/.ready" ] && [ -f "$tree/vmlinux" ]; then
 	exit 0
 fi
 
-rm -rf "$dir"
+fp_fresh_build "$dir" "Linux 3.9 kernel"
 mkdir -p "$tree"
-log="$dir/build.log"
-start=$(date +%s.%N)
-fail() {
-	tail -40 "$log"
-	echo "FAIL: Linux 3.9 kernel: $* (log: $log)"
-	exit 1
-}
 if [ $kind = git ]; then
 	git --git-dir="$src" archive HEAD | tar -x -C "$tree"
 else
