@@ -6,6 +6,9 @@
 #   tools/ci/fuzz.sh                   every harness, FUZZ_SECONDS (20) each
 #   FUZZ_SECONDS=3600 tools/ci/fuzz.sh the long run (an hour per harness)
 #   tools/ci/fuzz.sh fuzz_frame_path   one harness
+#   FUZZ_SECONDS=1200 FUZZ_MIN_RUNS=10000000 tools/ci/fuzz.sh
+#                                      the campaign: twenty minutes a harness,
+#                                      then on until ten million inputs
 #
 # The corpus a run grows stays in build-fuzz/fuzz/corpus/<harness>/ (the seeds
 # in tests/fuzz/corpus/ are only read), so a later run goes on from there.
@@ -15,6 +18,7 @@ cd "$(dirname "$0")/../.."
 BUILD=${BUILD:-build-fuzz}
 JOBS=${JOBS:-2}
 SECONDS_EACH=${FUZZ_SECONDS:-20}
+MIN_RUNS=${FUZZ_MIN_RUNS:-0}
 start=$(date +%s)
 
 cmake -S . -B "$BUILD" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -39,6 +43,7 @@ for h in "${harnesses[@]}"; do
     findings="$BUILD/fuzz/findings/$h"
     mkdir -p "$corpus" "$findings"
     log="$BUILD/fuzz/$h.log"
+    t0=$(date +%s)
     set +e
     "$BUILD/fuzz/$h" -max_total_time="$SECONDS_EACH" -max_len=1024 -timeout=30 \
         -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$findings/" \
@@ -46,10 +51,23 @@ for h in "${harnesses[@]}"; do
     rc=$?
     set -e
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+    # Short of the inputs asked for: on from the grown corpus for the rest.
+    if [ $rc -eq 0 ] && [ "${runs:-0}" -lt "$MIN_RUNS" ]; then
+        set +e
+        "$BUILD/fuzz/$h" -runs=$(( MIN_RUNS - runs )) -max_len=1024 -timeout=30 \
+            -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$findings/" \
+            "$corpus" "tests/fuzz/corpus/$h" >>"$log" 2>&1
+        rc=$?
+        set -e
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | awk '{ s += $1 } END { print s }')
+    fi
+    elapsed=$(( $(date +%s) - t0 ))
+    rate=$(( ${runs:-0} / (elapsed > 0 ? elapsed : 1) ))
     cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1)
+    taps=$(sed -n 's/^clean taps checked: *//p' "$log" | awk '{ s += $1 } END { print s }')
+    [ -n "$taps" ] && cov="$cov, $taps clean taps"
     if [ $rc -eq 0 ]; then
-        echo "fuzz: $h: ${runs:-?} inputs, ${rate:-?}/s, $cov, no finding"
+        echo "fuzz: $h: ${runs:-?} inputs in ${elapsed} s, ${rate}/s, $cov, no finding"
     else
         echo "fuzz: $h: FAILED (exit $rc) after ${runs:-?} inputs; input in $findings/"
         grep -E 'INVARIANT BROKEN|ERROR:|SUMMARY:' "$log" | head -5 || true
