@@ -21,6 +21,7 @@
 #include "box.h"
 #include "ir_vfd.h"
 #include "key_map.h"
+#include "line_inputs.h"
 #include "uart.h"
 
 namespace fuzz {
@@ -29,35 +30,6 @@ using sim::Nanos;
 using sim::operator""_us;
 using sim::operator""_ms;
 using sim::operator""_s;
-
-/// The fuzzer's bytes, read front to back; past the end every read gives 0.
-class Input {
-public:
-    Input(const uint8_t* data, size_t size) : p_(data), n_(size) {}
-    bool empty() const { return i_ >= n_; }
-    size_t left() const { return empty() ? 0 : n_ - i_; }
-    uint8_t byte() { return empty() ? 0 : p_[i_++]; }
-    uint16_t u16() {
-        uint16_t lo = byte();
-        return uint16_t(lo | byte() << 8);
-    }
-    int32_t i32() {
-        uint32_t v = u16();
-        return int32_t(v | uint32_t(u16()) << 16);
-    }
-    /// Up to @n bytes (fewer at the end of the input).
-    std::string take(size_t n) {
-        n = n < left() ? n : left();
-        std::string s(reinterpret_cast<const char*>(p_ + i_), n);
-        i_ += n;
-        return s;
-    }
-
-private:
-    const uint8_t* p_;
-    size_t n_;
-    size_t i_ = 0;
-};
 
 /// Reports a broken invariant and aborts: the fuzzer keeps the input.
 [[noreturn]] inline void fail(const char* fmt, ...) {
@@ -183,23 +155,14 @@ inline void check_syncs(sim::InputDevice& dev) {
             fail("key event %u/%d without its sync", ev[i].code, ev[i].value);
 }
 
-/// A whole key-event frame from the micom: AA DF E5, five payload bytes, the XOR.
+/// A whole key-event frame from the micom (key_event_frame()).
 inline void send_key_event(sim::Box& box, uint8_t k0, uint8_t k1, uint8_t addr, uint8_t k3,
                            uint8_t k4) {
-    const uint8_t payload[5] = {k0, k1, addr, k3, k4};
-    uint8_t x = 0xDF ^ 0xE5;
-    box.primary().micom_send(0xAA);
-    box.primary().micom_send(0xDF);
-    box.primary().micom_send(0xE5);
-    for (uint8_t b : payload) {
+    uint8_t frame[9];
+    key_event_frame(frame, k0, k1, addr, k3, k4);
+    for (uint8_t b : frame)
         box.primary().micom_send(b);
-        x ^= b;
-    }
-    box.primary().micom_send(x);
 }
-
-/// The key byte of entry @i (modulo their number) of the default key map.
-inline uint8_t valid_key(unsigned i) { return fp_default_keys[i % fp_default_key_count].key_byte; }
 
 /// How many clean taps check_clean_tap() saw come through, reported at exit.
 inline unsigned long& clean_taps_checked() {

@@ -3,30 +3,12 @@
 // primary line, with the input device registered or not yet, and with pauses
 // that cut frames short.
 //
-// Input: a flags byte (bit 0: the input device is not registered yet, as
-// during start-up; bit 1: a rescue hand-shake is armed), a seed byte for
-// the pauses, then the bytes the micom sends.  At the end, after a quiet
+// Input: see line_inputs.h (a flags byte, a seed byte for the pauses, the
+// bytes the micom sends).  At the end, after a quiet
 // second, a clean tap of the last valid key byte sent must come through whole.
 #include "fuzz_box.h"
 
 using namespace fuzz;
-
-namespace {
-
-/// Pauses between bytes: mostly none, sometimes one that cuts a frame short.
-struct Pauses {
-    uint32_t s;
-    Nanos next() {
-        s ^= s << 13;
-        s ^= s >> 17;
-        s ^= s << 5;
-        if ((s & 0x0F) != 0)
-            return 0;
-        return Nanos((s >> 4) % 5000) * 1_us;  // up to 5 ms
-    }
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 4096)
@@ -34,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::report_clean_taps_at_exit();
     fuzz::Input in(data, size);
     const uint8_t flags = in.byte();
-    Pauses pauses{0x9E3779B9u ^ in.byte()};
+    LinePauses pauses(in.byte());
 
     fuzz::FreshBox fb;
     sim::Box& box = fb.box();
     fp_priv_t& p = fb.priv();
-    if (flags & 1)
+    if (flags & kFrameFlagNotReady)
         p.input_ready = 0;
-    if (flags & 2)
+    if (flags & kFrameFlagRescue)
         p.rescue_state = 1;
 
     uint8_t tap_key = 0x49;  // the last valid key byte sent
@@ -51,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (b == k.key_byte)
                 tap_key = b;
         box.primary().micom_send(b);
-        if (Nanos pause = pauses.next()) {
+        if (Nanos pause = Nanos(pauses.next_us()) * 1_us) {
             // let the bytes queued so far go out, then keep the line quiet
             while (box.primary().micom_busy())
                 box.run_for(fb.char_time());
@@ -68,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          "the micom's back-to-back bytes and the parser's poll limit");
     fuzz::check_keys(p, fb.input());
     fuzz::check_syncs(fb.input());
-    if ((flags & 1) && !fb.input().received().empty())
+    if ((flags & kFrameFlagNotReady) && !fb.input().received().empty())
         fuzz::fail("an input event was reported before the input device was ready");
     fuzz::check_state_words(p);  // the frame path never touches the ISP words
     if (p.isp_rx_count != 0)
