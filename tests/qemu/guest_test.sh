@@ -154,6 +154,9 @@ if [ "$micom" = model ]; then
 		check "past 2038 twice in a minute: one message" [ "$(log_count "beyond this kernel's clock")" = 1 ]
 fi
 
+# ---- a hostile micom (when the runner asks for it) -------------------------
+if [ "$micom" = model ] && grep -q 'fp_hostile=' /proc/cmdline; then . /bin/guest_hostile.sh; fi
+
 # ---- LEDs, set clock -------------------------------------------------------
 # /proc/led 2: the micom receives LED pattern codes 04 then 05 (the host checks)
 check "/proc/led write 2" eval 'echo 2 >/proc/led'

@@ -20,6 +20,23 @@
  *       of BLOCK with the test pattern, one byte per write() each followed by
  *       its byte status, block verify.  Every status must read 6.
  *
+ *   guest_tool load SECONDS SEED
+ *       Uses the driver as user space does, in a seeded random order, for
+ *       SECONDS: reads /proc/model and /proc/led, writes /proc/led and
+ *       /proc/settime (good text and junk), /proc/vfdclock, /proc/vfd and
+ *       /proc/startrescue, reads /proc/rescue now and then, takes what
+ *       the input device has, and reads the clock through the module's
+ *       exports (loads /lib/modules/clock_reader.ko, which reports and
+ *       refuses to stay).  Fails when a call fails in a way the driver
+ *       does not offer.
+ *
+ *   guest_tool ispnoise SECONDS SEED
+ *       Opens /dev/micom and, for SECONDS, issues seeded random ioctls
+ *       (the device's own, with good and bad pointers, and unknown
+ *       numbers) and writes (1 to 600 bytes), then closes it.  Each call
+ *       must give what the device promises: 0, or EFAULT for a bad pointer
+ *       or more than 512 bytes; status words 0, 1 or 6.
+ *
  *   guest_tool date
  *       Prints the wall clock as YYYY-MM-DDTHH:MM (UTC) from a 64-bit
  *       time_t, which the 32-bit userland's busybox date lacks past 2038.
@@ -41,6 +58,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -225,6 +243,228 @@ static int run_isp(int block)
 	return failed ? 1 : 0;
 }
 
+/* A small seeded generator (xorshift32): the guest's runs repeat. */
+static uint32_t rng_state = 1;
+
+static uint32_t rng(void)
+{
+	rng_state ^= rng_state << 13;
+	rng_state ^= rng_state >> 17;
+	rng_state ^= rng_state << 5;
+	return rng_state;
+}
+
+static void rng_seed(unsigned seed)
+{
+	rng_state = 0x9E3779B9u ^ seed;
+	if (!rng_state)
+		rng_state = 1;
+}
+
+/* Writes @len bytes to the entry; the driver takes any text up to 128 bytes. */
+static int write_entry(const char *path, const char *text, size_t len)
+{
+	int fd = open(path, O_WRONLY);
+
+	if (fd < 0) {
+		printf("fp-guest: load: open %s: %s\n", path, strerror(errno));
+		return 1;
+	}
+	ssize_t n = write(fd, text, len);
+	close(fd);
+	if (n != (ssize_t)len) {
+		printf("fp-guest: load: write of %zu bytes to %s gave %zd (%s)\n", len, path, n,
+		       n < 0 ? strerror(errno) : "short");
+		return 1;
+	}
+	return 0;
+}
+
+static int read_entry(const char *path)
+{
+	char buf[64];
+	int fd = open(path, O_RDONLY);
+
+	if (fd < 0) {
+		printf("fp-guest: load: open %s: %s\n", path, strerror(errno));
+		return 1;
+	}
+	ssize_t n = read(fd, buf, sizeof buf);
+	close(fd);
+	if (n <= 0) {
+		printf("fp-guest: load: read of %s gave %zd\n", path, n);
+		return 1;
+	}
+	return 0;
+}
+
+/* The clock through the exports: clock_reader.ko reports to the kernel log
+ * and refuses to load, so it can be loaded again and again. */
+static int read_clock_by_export(void)
+{
+	int fd = open("/lib/modules/clock_reader.ko", O_RDONLY | O_CLOEXEC);
+
+	if (fd < 0)
+		return 0; /* not in this guest */
+	long rc = syscall(SYS_finit_module, fd, "", 0);
+	int err = errno;
+	close(fd);
+	if (rc == 0 || err != ECANCELED) {
+		printf("fp-guest: load: clock_reader gave %ld (%s)\n", rc, strerror(err));
+		return 1;
+	}
+	return 0;
+}
+
+static int run_load(double seconds, unsigned seed)
+{
+	static const char *const led_texts[] = { "0\n", "1\n", "2\n", "3\n", "7\n", "-1\n", "x\n", "\n", "2" };
+	int input = open_remote();
+	unsigned long ops = 0, events = 0;
+	int failed = 0;
+	char text[160];
+
+	rng_seed(seed);
+	for (double end = now_s() + seconds; now_s() < end && failed < 5; ops++) {
+		switch (rng() % 12) {
+		case 0:
+		case 1:
+			failed += read_entry("/proc/model");
+			break;
+		case 2:
+		case 3:
+			failed += read_entry("/proc/led");
+			break;
+		case 4: {
+			const char *t = led_texts[rng() % (sizeof led_texts / sizeof led_texts[0])];
+			failed += write_entry("/proc/led", t, strlen(t));
+			break;
+		}
+		case 5: /* a good time, or junk of any length up to 128 bytes */
+			if (rng() % 2) {
+				snprintf(text, sizeof text, "20%02u%02u%02u%02u%02u%02u+%u\n", rng() % 100, 1 + rng() % 12,
+					 1 + rng() % 28, rng() % 24, rng() % 60, rng() % 60, rng() % 10);
+				failed += write_entry("/proc/settime", text, strlen(text));
+			} else {
+				size_t n = rng() % 129;
+				for (size_t i = 0; i < n; i++)
+					text[i] = (char)rng();
+				failed += write_entry("/proc/settime", text, n);
+			}
+			break;
+		case 6:
+			failed += write_entry(rng() % 2 ? "/proc/vfdclock" : "/proc/vfd", "1\n", 2);
+			break;
+		case 7:
+			if (rng() % 8 == 0)
+				failed += write_entry("/proc/startrescue", "1\n", 2);
+			break;
+		case 8:
+			if (rng() % 16 == 0)
+				failed += read_entry("/proc/rescue");
+			break;
+		case 9:
+			if (rng() % 4 == 0)
+				failed += read_clock_by_export();
+			break;
+		default:
+			usleep(1000 * (rng() % 20));
+			break;
+		}
+		if (input >= 0) {
+			struct input_event ev[32];
+			ssize_t got;
+			while ((got = read(input, ev, sizeof ev)) > 0)
+				events += (unsigned long)got / sizeof ev[0];
+		}
+	}
+	if (input >= 0)
+		close(input);
+	printf("fp-guest: load: %lu operations, %lu input events read, %d failed\n", ops, events, failed);
+	return failed ? 1 : 0;
+}
+
+/* The device's own ioctl number @n (1 to 27) in its encoding (micom_ioctl.h):
+ * the commands that send, those that take a block, those that give a word. */
+static uint32_t isp_ioctl(unsigned n)
+{
+	switch (n) {
+	case 1: case 3: case 6: case 8: case 15: case 17: case 18: case 19: case 22: case 24:
+		return 0x20006F00u + n;
+	case 10: case 13:
+		return 0x80046F00u + n;
+	default:
+		return 0x40046F00u + n;
+	}
+}
+
+static int run_ispnoise(double seconds, unsigned seed)
+{
+	int fd = open("/dev/micom", O_RDWR);
+	unsigned long ioctls = 0, writes = 0, bad = 0;
+	uint8_t buf[600];
+
+	if (fd < 0) {
+		printf("fp-guest: ispnoise: open /dev/micom: %s\n", strerror(errno));
+		return 1;
+	}
+	rng_seed(seed);
+	for (double end = now_s() + seconds; now_s() < end && bad < 5;) {
+		uint32_t r = rng();
+		if (r % 4 == 0) {
+			size_t n = 1 + rng() % (r % 16 == 0 ? 600 : 8);
+			for (size_t i = 0; i < n; i++)
+				buf[i] = (uint8_t)rng();
+			ssize_t got = write(fd, buf, n);
+			writes++;
+			if (n <= 512 ? got != (ssize_t)n : !(got < 0 && errno == EFAULT)) {
+				printf("fp-guest: ispnoise: write of %zu bytes gave %zd (%s)\n", n, got,
+				       got < 0 ? strerror(errno) : "");
+				bad++;
+			}
+			continue;
+		}
+		const unsigned n = 1 + rng() % 27;
+		uint32_t cmd;
+		switch (rng() % 8) {
+		case 0:
+			cmd = rng(); /* any number: an unknown one does nothing */
+			break;
+		case 1:
+			cmd = 0x40046F00u + n; /* the word-giving encoding for any number */
+			break;
+		default:
+			cmd = isp_ioctl(n);
+			break;
+		}
+		const int known = cmd == isp_ioctl(n);
+		const int copies = known && (cmd >> 28) != 2; /* reads or writes the int */
+		int32_t word = (int32_t)(rng() % 32);         /* a block number for those that take one */
+		const int32_t before = word;
+		const int bad_pointer = rng() % 16 == 0;
+		long rc = ioctl(fd, cmd, bad_pointer ? (void *)8 : (void *)&word);
+		const int err = errno;
+		ioctls++;
+		if (rc != 0 && !(copies && bad_pointer && err == EFAULT)) {
+			printf("fp-guest: ispnoise: ioctl %08X gave %ld (%s)\n", cmd, rc, strerror(err));
+			bad++;
+		} else if (rc == 0 && copies && bad_pointer) {
+			printf("fp-guest: ispnoise: ioctl %08X took a bad pointer\n", cmd);
+			bad++;
+		} else if (rc == 0 && known && (cmd >> 28) == 4 && n != 5 && word != 0 && word != 1 && word != 6) {
+			printf("fp-guest: ispnoise: ioctl %08X gave status %d\n", cmd, word);
+			bad++;
+		} else if (rc == 0 && !known && word != before) {
+			printf("fp-guest: ispnoise: unknown ioctl %08X wrote %d\n", cmd, word);
+			bad++;
+		}
+	}
+	if (close(fd) != 0)
+		bad++;
+	printf("fp-guest: ispnoise: %lu ioctls, %lu writes, %lu unexpected results\n", ioctls, writes, bad);
+	return bad ? 1 : 0;
+}
+
 static int run_date(void)
 {
 	struct timespec ts;
@@ -247,6 +487,10 @@ int main(int argc, char **argv)
 		return run_isp(atoi(argv[2]));
 	if (argc == 2 && strcmp(argv[1], "date") == 0)
 		return run_date();
-	fprintf(stderr, "usage: guest_tool key CODE SECONDS HOST-REQUEST | guest_tool isp BLOCK | guest_tool date\n");
+	if (argc == 4 && strcmp(argv[1], "load") == 0)
+		return run_load(atof(argv[2]), (unsigned)atoi(argv[3]));
+	if (argc == 4 && strcmp(argv[1], "ispnoise") == 0)
+		return run_ispnoise(atof(argv[2]), (unsigned)atoi(argv[3]));
+	fprintf(stderr, "usage: guest_tool key CODE SECONDS HOST-REQUEST | isp BLOCK | date | load SECONDS SEED | ispnoise SECONDS SEED\n");
 	return 2;
 }

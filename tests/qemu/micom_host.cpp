@@ -21,6 +21,19 @@
 //                           press KEY (hex) for HOLD_MS milliseconds
 //   time YYYY-MM-DDTHH:MM:SS  the micom's clock is set to that time and
 //                           the micom sends a time answer of its own accord
+//   storm SEED SECONDS      for SECONDS the micom turns hostile on the
+//                           primary link: it sends every input of the
+//                           corpora of --frame-corpus and --key-corpus
+//                           (the fuzz harnesses' inputs, as byte streams
+//                           with their pauses), then seeded random streams:
+//                           noise, cut frames, wrong check bytes, foreign
+//                           addresses, floods at full line speed, silences
+//                           inside frames, well-formed frames of any
+//                           contents; it logs "storm end: ..." with counts
+//   isp-noise on SEED|off   while on, every byte the micom receives on the
+//                           ISP link is answered with silence, random
+//                           bytes, an echo that differs or a burst, and
+//                           the model hears none of them
 //
 // is carried out as soon as the line is complete, and logged as
 // "<seconds> command <text>".  The guest prints the line only once it is
@@ -59,6 +72,7 @@
 // usage: micom_host --primary SOCKET --isp SOCKET --log FILE
 //                   [--console SOCKET] [--pins SOCKET]
 //                   [--time YYYY-MM-DDTHH:MM:SS] [--connect-timeout SECONDS]
+//                   [--frame-corpus DIR] [--key-corpus DIR]
 //        micom_host --has-model     (exit status 0 when built with the model)
 #include <poll.h>
 #include <signal.h>
@@ -71,6 +85,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <functional>
@@ -79,6 +94,7 @@
 #include <string>
 #include <thread>
 
+#include "hostile_micom.h"
 #include "micom_env.h"
 #include "pin_channel.h"
 #include "soc/clock_generator.h"
@@ -120,12 +136,14 @@ public:
 
     void cancel(uint64_t id) override { timers_.erase(id); }
 
-    void transmit(Link link, uint8_t byte) override {
-        Tx& tx = tx_[idx(link)];
-        Nanos begin = std::max(now(), tx.line_free);
-        tx.line_free = begin + char_time(link);
-        tx.queue.push_back({tx.line_free, byte});
-    }
+    void transmit(Link link, uint8_t byte) override { queue(link, byte, true); }
+
+    /// A byte of the hostile micom's: sent like the model's, but counted
+    /// instead of logged one by one (a storm is megabytes of log).
+    void transmit_unlogged(Link link, uint8_t byte) { queue(link, byte, false); }
+
+    /// When the line is free after the bytes queued so far.
+    Nanos line_free(Link link) const { return std::max(now(), tx_[idx(link)].line_free); }
 
     Nanos char_time(Link link) const override {
         return (link == Link::Primary ? 10 : 11) * kBitNanos;
@@ -152,9 +170,10 @@ public:
         for (Link l : {Link::Primary, Link::Isp}) {
             Tx& tx = tx_[idx(l)];
             while (!tx.queue.empty() && tx.queue.front().due <= now()) {
-                uint8_t b = tx.queue.front().byte;
+                const uint8_t b = tx.queue.front().byte;
+                const bool logged = tx.queue.front().logged;
                 tx.queue.pop_front();
-                log_line("tx %s %02X", link_name(l), b);
+                if (logged) log_line("tx %s %02X", link_name(l), b);
                 if (fd_[idx(l)] >= 0 && write(fd_[idx(l)], &b, 1) != 1)
                     log_line("tx %s failed: %s", link_name(l), std::strerror(errno));
             }
@@ -199,6 +218,7 @@ private:
     struct Pending {
         Nanos due;
         uint8_t byte;
+        bool logged;
     };
     struct Tx {
         std::deque<Pending> queue;
@@ -206,6 +226,13 @@ private:
     };
 
     static size_t idx(Link l) { return l == Link::Primary ? 0 : 1; }
+
+    void queue(Link link, uint8_t byte, bool logged) {
+        Tx& tx = tx_[idx(link)];
+        Nanos begin = std::max(now(), tx.line_free);
+        tx.line_free = begin + char_time(link);
+        tx.queue.push_back({tx.line_free, byte, logged});
+    }
 
     std::map<uint64_t, Timer>::iterator earliest_timer() {
         auto best = timers_.end();
@@ -251,6 +278,7 @@ void usage() {
                  "usage: micom_host --primary SOCKET --isp SOCKET --log FILE\n"
                  "                  [--console SOCKET] [--pins SOCKET]\n"
                  "                  [--time YYYY-MM-DDTHH:MM:SS] [--connect-timeout SECONDS]\n"
+                 "                  [--frame-corpus DIR] [--key-corpus DIR]\n"
                  "       micom_host --has-model\n");
 }
 
@@ -352,6 +380,112 @@ void run_command(HostEnv& env, micom::MicomModel& model, PowerCut& cut, const st
 }
 #endif
 
+// The hostile micom on the primary link: every input of the corpora as the
+// micom's bytes with their pauses, then seeded random streams, until the
+// deadline.  The model goes on answering meanwhile; its frames queue
+// between the storm's.
+class Storm {
+public:
+    explicit Storm(HostEnv& env) : env_(env) {}
+
+    void add_corpus(const std::string& dir, hostile::Stream (*decode)(const std::vector<uint8_t>&)) {
+        for (const auto& input : hostile::read_corpus(dir)) corpus_.push_back(decode(input));
+        env_.log_line("storm corpus %s: %zu inputs", dir.c_str(), hostile::read_corpus(dir).size());
+    }
+
+    void start(uint32_t seed, unsigned seconds) {
+        if (running_) return;
+        random_ = std::make_unique<hostile::RandomStreams>(seed);
+        deadline_ = env_.now() + Nanos{seconds} * 1'000'000'000;
+        started_ = env_.now();
+        input_ = segment_ = 0;
+        bytes_ = streams_ = 0;
+        kinds_.fill(0);
+        running_ = true;
+        pump();
+    }
+
+private:
+    void pump() {
+        if (env_.now() >= deadline_) {
+            finish();
+            return;
+        }
+        hostile::Segment seg;
+        if (input_ < corpus_.size()) {
+            const hostile::Stream& in = corpus_[input_];
+            if (segment_ < in.size()) seg = in[segment_++];
+            if (segment_ >= in.size()) {
+                ++input_;
+                segment_ = 0;
+            }
+        } else {
+            if (pending_.empty()) {
+                hostile::RandomStreams::Kind kind;
+                pending_ = random_->next(&kind);
+                std::reverse(pending_.begin(), pending_.end());
+                ++kinds_[kind];
+                ++streams_;
+            }
+            seg = pending_.back();
+            pending_.pop_back();
+        }
+        for (uint8_t b : seg.bytes) env_.transmit_unlogged(Link::Primary, b);
+        bytes_ += seg.bytes.size();
+        const Nanos next = env_.line_free(Link::Primary) + Nanos{seg.pause_us} * 1000;
+        env_.at(next, [this] { pump(); });
+    }
+
+    void finish() {
+        running_ = false;
+        pending_.clear();
+        std::string kinds;
+        for (int k = 0; k < hostile::RandomStreams::kKinds; ++k)
+            kinds += std::string(" ") + hostile::RandomStreams::name(static_cast<hostile::RandomStreams::Kind>(k)) +
+                     "=" + std::to_string(kinds_[k]);
+        env_.log_line("storm end: %zu of %zu corpus inputs, %lu random streams (%s), %lu bytes in %.1f s",
+                      input_, corpus_.size(), streams_, kinds.c_str() + 1, bytes_,
+                      static_cast<double>(env_.now() - started_) / 1e9);
+    }
+
+    HostEnv& env_;
+    std::vector<hostile::Stream> corpus_;
+    std::unique_ptr<hostile::RandomStreams> random_;
+    hostile::Stream pending_;  // the rest of a random stream, last segment first
+    std::array<unsigned long, hostile::RandomStreams::kKinds> kinds_{};
+    Nanos deadline_ = 0, started_ = 0;
+    size_t input_ = 0, segment_ = 0;
+    unsigned long bytes_ = 0, streams_ = 0;
+    bool running_ = false;
+};
+
+// The ISP link while the micom talks nonsense: the model hears nothing of
+// it, and every byte received gets an answer of hostile::IspNoise.
+struct IspNonsense {
+    std::unique_ptr<hostile::IspNoise> noise;
+    unsigned long received = 0, sent = 0;
+};
+
+// The hostile micom's requests; false when @text is none of them.
+bool run_hostile_command(HostEnv& env, Storm& storm, IspNonsense& isp, const std::string& text) {
+    unsigned seed = 0, seconds = 0;
+    if (std::sscanf(text.c_str(), "storm %u %u", &seed, &seconds) == 2 && seconds > 0 && seconds <= 3600) {
+        env.log_line("command %s", text.c_str());
+        storm.start(seed, seconds);
+    } else if (std::sscanf(text.c_str(), "isp-noise on %u", &seed) == 1) {
+        env.log_line("command %s", text.c_str());
+        isp.noise = std::make_unique<hostile::IspNoise>(seed);
+        isp.received = isp.sent = 0;
+    } else if (text == "isp-noise off") {
+        env.log_line("command %s", text.c_str());
+        env.log_line("isp-noise end: %lu bytes received, %lu sent", isp.received, isp.sent);
+        isp.noise.reset();
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // Collects the console's lines and hands on those that ask the host for something.
 class ConsoleWatch {
 public:
@@ -444,7 +578,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string primary, isp, console, pins, log_path, time_text;
+    std::string primary, isp, console, pins, log_path, time_text, frame_corpus, key_corpus;
     double connect_timeout = 60;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -473,6 +607,10 @@ int main(int argc, char** argv) {
             log_path = value();
         } else if (a == "--time") {
             time_text = value();
+        } else if (a == "--frame-corpus") {
+            frame_corpus = value();
+        } else if (a == "--key-corpus") {
+            key_corpus = value();
         } else if (a == "--connect-timeout") {
             connect_timeout = std::atof(value().c_str());
         } else {
@@ -512,15 +650,23 @@ int main(int argc, char** argv) {
     env.log_line("micom model running");
     log_flash(env, *model, "start");
     PowerCut cut;
-    ConsoleWatch watch([&](const std::string& text) { run_command(env, *model, cut, text); });
 #else
     (void)time_text;
     env.log_line("no micom model: recording only");
+#endif
+    Storm storm(env);
+    if (!frame_corpus.empty()) storm.add_corpus(frame_corpus, hostile::frame_path_stream);
+    if (!key_corpus.empty()) storm.add_corpus(key_corpus, hostile::key_decoder_stream);
+    IspNonsense isp_noise;
     ConsoleWatch watch([&](const std::string& text) {
+        if (run_hostile_command(env, storm, isp_noise, text)) return;
+#ifdef FP_HAVE_MICOM_MODEL
+        run_command(env, *model, cut, text);
+#else
         env.log_line("command %s", text.c_str());
         env.log_line("command not understood");
-    });
 #endif
+    });
 
     Board board(env);
 #ifdef FP_HAVE_MICOM_MODEL
@@ -588,6 +734,14 @@ int main(int argc, char** argv) {
         for (ssize_t k = 0; k < got; k++) {
             Nanos start = env.arrival_start(link, static_cast<size_t>(got - k));
             env.log_line("rx %s %02X", link_name(link), buf[k]);
+            if (link == Link::Isp && isp_noise.noise) {
+                ++isp_noise.received;
+                for (uint8_t b : isp_noise.noise->answer(buf[k])) {
+                    env.transmit_unlogged(Link::Isp, b);
+                    ++isp_noise.sent;
+                }
+                continue;
+            }
 #ifdef FP_HAVE_MICOM_MODEL
             model->receive(link, buf[k], start, true);
             if (link == Link::Isp && cut.after(buf[k])) {

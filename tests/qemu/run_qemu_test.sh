@@ -39,6 +39,11 @@
 #                    loaded (before its last start) and /hook/end.sh before
 #                    its verdict
 #   FP_WERROR=1      build the module with warnings as errors
+#   FP_HOSTILE=N     the micom turns hostile for N seconds after the key
+#                    and clock checks (guest_hostile.sh): the fuzz corpora
+#                    of the primary-line harnesses and seeded random streams
+#                    on the primary link, then nonsense on the ISP link;
+#                    FP_HOSTILE_SEED (1) seeds both sides
 #   FP_KO            a frontpanel.ko built elsewhere (by DKMS, for FP_KDIR's
 #                    kernel; .ko, .ko.xz or .ko.zst): the guest loads it
 #                    and none is built
@@ -49,7 +54,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 arch=${1:?usage: run_qemu_test.sh x86_64|mipsel MICOM_HOST WORK_DIR}
 micom_host=${2:?}
 work=${3:?}
-qemu_timeout=${FP_QEMU_TIMEOUT:-300}
+hostile=${FP_HOSTILE:-}
+hostile_seed=${FP_HOSTILE_SEED:-1}
+qemu_timeout=${FP_QEMU_TIMEOUT:-$((300 + ${hostile:-0} * 2))}
 micom_year=2031
 
 mkdir -p "$work"
@@ -105,6 +112,19 @@ if [ "$arch" = x86_64 ]; then
 	fi
 fi
 
+if [ -n "$hostile" ]; then
+	# reads the clock through the exports: linked against this frontpanel.ko
+	mkdir -p "$work/clock_reader"
+	cp "$here/clock_reader/clock_reader.c" "$here/clock_reader/Kbuild" "$work/clock_reader/"
+	if [ ! -f "$work/ko/Module.symvers" ] ||
+		! make -C "$kdir" M="$work/clock_reader" KBUILD_EXTRA_SYMBOLS="$work/ko/Module.symvers" \
+			"${make_args[@]}" modules >"$work/clock_reader.log" 2>&1; then
+		tail -20 "$work/clock_reader.log" 2>/dev/null
+		echo "FAIL: clock_reader module build for $arch (FP_HOSTILE needs the module built here)"
+		exit 1
+	fi
+fi
+
 case "$arch" in
 x86_64) cc=gcc ;;
 mipsel) cc=mipsel-linux-gnu-gcc ;;
@@ -131,6 +151,10 @@ cp "$here/guest_test.sh" "$root/init"
 chmod +x "$root/init"
 cp "$work/ko/frontpanel.ko" "$work/blocker/major_blocker.ko" "$root/lib/modules/"
 cp "$work/guest_tool" "$root/bin/"
+if [ -n "$hostile" ]; then
+	cp "$here/guest_hostile.sh" "$root/bin/"
+	cp "$work/clock_reader/clock_reader.ko" "$root/lib/modules/"
+fi
 # the input event device of the remote control: evdev is a module in every
 # kernel used here (compressed in some)
 evdev=$(find "${FP_MODULE_DIR:-$(fp_module_dir "$arch")}" -path '*drivers/input/evdev.ko*' 2>/dev/null | head -1)
@@ -151,6 +175,12 @@ fi
 # ---- boot ------------------------------------------------------------------
 if "$micom_host" --has-model; then micom=model; else micom=silent; fi
 cmdline="console=ttyS0 8250.nr_uarts=1 panic=-1 loglevel=7 printk.devkmsg=on fp_arch=$arch fp_micom=$micom fp_micom_year=$micom_year"
+storm_args=()
+if [ -n "$hostile" ]; then
+	cmdline+=" fp_hostile=$hostile fp_seed=$hostile_seed"
+	storm_args=(--frame-corpus "$fp_top/tests/fuzz/corpus/fuzz_frame_path"
+		--key-corpus "$fp_top/tests/fuzz/corpus/fuzz_key_decoder")
+fi
 com2="$work/com2.sock" com3="$work/com3.sock" con="$work/console.sock"
 # QEMU waits for micom_host on each socket in this order
 sockets=(-chardev "socket,id=com2,path=$com2,server=on,wait=on"
@@ -210,7 +240,7 @@ boot_once() {
 	[ -n "${pins:-}" ] && rm -f "$pins"
 	timeout --kill-after=10 "$qemu_timeout" "${qemu[@]}" >"$work/qemu.log" 2>&1 &
 	qemu_pid=$!
-	"$micom_host" --primary "$com2" --isp "$com3" --console "$con" "${pins_args[@]}" --log "$work/micom.log" \
+	"$micom_host" --primary "$com2" --isp "$com3" --console "$con" "${pins_args[@]}" "${storm_args[@]}" --log "$work/micom.log" \
 		--time "$micom_year-05-17T12:34:56" --connect-timeout 60 >"$work/micom_host.log" 2>&1 &
 	host_pid=$!
 	(watch_boot $qemu_pid && touch "$work/boot-stalled") &
@@ -313,6 +343,18 @@ if [ ${#pins_args[@]} -gt 0 ] && [ "$micom" = model ]; then
 	"$here/check_flash.sh" "$work" "$(dirname "$micom_host")/micomflash_expected" || failures=$((failures + 1))
 fi
 
+# The hostile micom: the whole corpora went out, the ISP link's nonsense
+# was heard, and the figures.
+if [ -n "$hostile" ]; then
+	storm=$(grep -a 'storm end:' "$work/micom.log" | sed 's/^[0-9.]* //')
+	echo "hostile: ${storm:-no storm}"
+	grep -a 'storm corpus\|isp-noise end' "$work/micom.log" | sed 's/^[0-9.]* /hostile: /'
+	grep -ao 'fp-guest: \(irqsoff\|load\|ispnoise\).*' "$work/console.log" | sed 's/^fp-guest: /hostile: /'
+	if ! awk '{ for (i = 1; i < NF; i++) if ($(i + 1) == "of" && $i == $(i + 2)) ok = 1 } END { exit !ok }' <<<"$storm"; then
+		fail "the storm did not send every corpus input: ${storm:-no storm}"
+	fi
+	grep -aq 'isp-noise end: [1-9]' "$work/micom.log" || fail "the ISP link heard nothing during the nonsense"
+fi
 echo "frames-cut-short $(grep -ac 'cut short' "$work/console.log")"
 echo "logs: $work/console.log $work/micom.log"
 if [ $failures -ne 0 ]; then
