@@ -13,19 +13,29 @@
 #            dynamic initialiser under KASAN; the full QEMU guest test on it
 #            with the checks of guest/ (kmemleak after the stops, the
 #            failing-allocation sweeps over insmod, open of /dev/micom and
-#            the input device's registration); any checker report fails
+#            the input device's registration) and a hostile micom (below);
+#            any checker report fails
 #   matrix   the full guest test on Debian's 6.1, 6.1 PREEMPT_RT, 6.12 and
 #            6.12 PREEMPT_RT (x86-64) and on 6.1 Malta (mipsel), the module
-#            built with warnings as errors
+#            built with warnings as errors; 6.1 PREEMPT_RT with a hostile
+#            micom
 #   linux39  the box's kernel generation: Linux 3.9 for Malta (MIPS32r2,
 #            uniprocessor, PREEMPT) built by build_linux39.sh from the tree
-#            of $FP_LINUX39_SRC or the cache; the full guest test on it; the
+#            of $FP_LINUX39_SRC or the cache; the full guest test on it,
+#            with a hostile micom; the
 #            box variant built against it with warnings as errors and its
 #            undefined symbols checked (check_box_symbols.sh, which must
 #            also refuse that .ko against 6.1 Malta's exports)
 #   style    kernel_style.sh: checkpatch --strict and sparse (C=2) on the C
 #            glue, every message one that tests/kernel/README.md accepts
 #   dkms     dkms_test.sh: dkms add, build, install and remove
+#
+# A hostile micom (tests/qemu/README.md): for FP_HOSTILE_SECONDS (90) the
+# micom sends the primary-line fuzz corpora and seeded random streams while
+# the guest uses the driver, then talks nonsense on the ISP link while the
+# guest drives /dev/micom at random; afterwards a key press and the clock
+# must come through, and the module must unload.  On the debug kernel the
+# irqsoff tracer gives the longest interrupts-off time, polite and hostile.
 #
 # BUILD_DIR is the project's CMake build folder (for micom_host); the runs'
 # logs go to BUILD_DIR/kernel-check/.  A part that cannot set itself up
@@ -45,6 +55,7 @@ work="$build/kernel-check"
 mkdir -p "$work"
 micom_host="$build/micom_host"
 passed=0 failed=0 skipped=0
+hostile=${FP_HOSTILE_SECONDS:-90}
 
 result() { # result pass|fail|skip WHAT
 	case "$1" in
@@ -64,7 +75,7 @@ run_guest() {
 	env FP_WERROR=1 "$@" "$top/tests/qemu/run_qemu_test.sh" "$arch" "$micom_host" "$work/$name" \
 		>"$work/$name.log" 2>&1
 	rc=$?
-	grep -E '^(build-seconds|text-bytes|qemu-seconds|SKIPPED)|fp-guest: sweep' "$work/$name.log" | sed "s/^/  $name: /"
+	grep -E '^(build-seconds|text-bytes|qemu-seconds|SKIPPED|hostile:)|fp-guest: sweep' "$work/$name.log" | sed "s/^/  $name: /"
 	case $rc in
 	0) result pass "guest test on $name ($(seconds_since "$start") s)" ;;
 	77) result skip "guest test on $name: $(grep -m1 '^SKIPPED' "$work/$name.log" | cut -d' ' -f2-)" ;;
@@ -135,11 +146,18 @@ for part in "${parts[@]}"; do
 		mv "$hook/probe/pm_probe.ko" "$hook/"
 		rm -rf "$hook/probe"
 		# timestamps, room for the sweeps' log; failslab's cache filter then
-		# lets through every cache but kmemleak's and the debug objects' own
-		debug_cmdline="printk.time=1 log_buf_len=4M slub_debug=A;-,kmemleak_object,kmemleak_scan_area,debug_objects_cache"
+		# lets through every cache but kmemleak's and the debug objects' own.
+		# nolapic: the uniprocessor guest takes its tick from the PIT
+		# through the 8259 and runs irq_work from that tick.  With the local
+		# APIC, irq_work is raised by a self-IPI alone: the tick never looks
+		# at it, and no later work raises another while it waits, so a
+		# single lost IPI stops them all.  The boot's RCU-tasks self-test
+		# wakes its grace-period thread that way and would then sleep
+		# forever in an idle guest whose tick goes on.
+		debug_cmdline="printk.time=1 log_buf_len=4M nolapic slub_debug=A;-,kmemleak_object,kmemleak_scan_area,debug_objects_cache"
 		run_guest debug x86_64 FP_KDIR="$tree" FP_KERNEL_IMAGE="$tree/arch/x86/boot/bzImage" \
 			FP_MODULE_DIR="$tree" FP_QEMU_MEM=512 FP_QEMU_APPEND="$debug_cmdline" \
-			FP_GUEST_HOOK="$hook" FP_QEMU_TIMEOUT="${FP_DEBUG_TIMEOUT:-1800}"
+			FP_GUEST_HOOK="$hook" FP_QEMU_TIMEOUT="${FP_DEBUG_TIMEOUT:-1800}" FP_HOSTILE="$hostile"
 		ctors=$(readelf -rW "$work/debug/ko/frontpanel.ko" 2>/dev/null | awk '/^Relocation section/ {on = ($3 == "'"'"'.rela.init_array'"'"'")} on && /R_X86_64_64/' | wc -l)
 		if [ "$ctors" -gt 0 ]; then
 			result pass "the check accepts KASAN's $ctors constructors in frontpanel.ko"
@@ -156,14 +174,17 @@ for part in "${parts[@]}"; do
 				result skip "guest test on $k: $(grep -m1 "^SKIPPED: $k:" <<<"$setup" | cut -d: -f3- || echo "not installed")"
 				continue
 			fi
+			extra=()
+			[ "$k" = 6.1-rt ] && extra=(FP_HOSTILE="$hostile")
 			run_guest "$k" x86_64 FP_KDIR="/usr/src/linux-headers-$r" FP_KERNEL_IMAGE="/boot/vmlinuz-$r" \
-				FP_MODULE_DIR="/lib/modules/$r"
+				FP_MODULE_DIR="/lib/modules/$r" "${extra[@]}"
 		done
 		run_guest 6.1-malta mipsel
 		;;
 	linux39)
 		kernel_ready "Linux 3.9 kernel" build_linux39.sh linux39-dir || continue
-		run_guest 3.9-malta mipsel FP_KDIR="$tree" FP_KERNEL_IMAGE="$tree/vmlinux" FP_MODULE_DIR="$tree"
+		run_guest 3.9-malta mipsel FP_KDIR="$tree" FP_KERNEL_IMAGE="$tree/vmlinux" FP_MODULE_DIR="$tree" \
+			FP_HOSTILE="$hostile"
 
 		# the box variant: builds with warnings as errors and needs only
 		# the SoC calls and what the kernel exports

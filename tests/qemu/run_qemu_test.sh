@@ -144,7 +144,7 @@ root="$work/initramfs"
 rm -rf "$root"
 mkdir -p "$root"/{bin,proc,sys,dev,lib/modules}
 cp "$busybox" "$root/bin/busybox"
-for applet in sh mount cat grep sed dmesg insmod rmmod mknod date sleep dd printf poweroff head echo; do
+for applet in sh mount cat grep sed awk dmesg insmod rmmod mknod date sleep dd printf poweroff head echo; do
 	ln -s busybox "$root/bin/$applet"
 done
 cp "$here/guest_test.sh" "$root/init"
@@ -178,6 +178,8 @@ cmdline="console=ttyS0 8250.nr_uarts=1 panic=-1 loglevel=7 printk.devkmsg=on fp_
 storm_args=()
 if [ -n "$hostile" ]; then
 	cmdline+=" fp_hostile=$hostile fp_seed=$hostile_seed"
+	# the guest's TSC under TCG is the host's: its rate times the guest's traces
+	[ "$arch" = x86_64 ] && cmdline+=" fp_tsc_khz=$(awk '/^cpu MHz/ { printf "%d", $4 * 1000; exit }' /proc/cpuinfo)"
 	storm_args=(--frame-corpus "$fp_top/tests/fuzz/corpus/fuzz_frame_path"
 		--key-corpus "$fp_top/tests/fuzz/corpus/fuzz_key_decoder")
 fi
