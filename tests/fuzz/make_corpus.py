@@ -4,8 +4,9 @@
 Each seed is a small, readable case of what the harness feeds the driver:
 whole frames, frames cut short, key sessions, ISP answers, /proc texts,
 /dev/micom sessions.  Run it again after changing an input format.  Inputs
-kept for a fault they showed (corpus/fuzz_micom_device/byte_while_closing)
-lie beside the seeds and are not written by this script.
+kept for a fault they showed (corpus/fuzz_micom_device/byte_while_closing),
+and those a long fuzzing campaign added (named by their SHA-1, minimised
+onto these seeds), lie beside them and are not written by this script.
 """
 import os
 
