@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "frame.h"
 #include "key_map.h"
 
 namespace fuzz {
@@ -142,16 +143,15 @@ inline uint8_t play_key_ops(Input& in, KeyOpSink& sink) {
 }
 
 /// The bytes of a key-event frame from the micom: AA DF E5, the five event
-/// bytes, the exclusive or of everything after AA.
+/// bytes, the check byte.
 inline void key_event_frame(uint8_t out[9], uint8_t k0, uint8_t k1, uint8_t addr, uint8_t k3, uint8_t k4) {
-    const uint8_t bytes[9] = {0xAA, 0xDF, 0xE5, k0, k1, addr, k3, k4, 0};
-    uint8_t x = 0;
-    for (int i = 0; i < 8; ++i) {
-        out[i] = bytes[i];
-        if (i > 0)
-            x ^= bytes[i];
-    }
-    out[8] = x;
+    const uint8_t event[5] = {k0, k1, addr, k3, k4};
+    out[0] = FRAME_START;
+    out[1] = FRAME_TO_HOST;
+    out[2] = FRAME_KEY;
+    for (int i = 0; i < 5; ++i)
+        out[3 + i] = event[i];
+    out[8] = frame_checksum(FRAME_TO_HOST, FRAME_KEY, event, 5);
 }
 
 }  // namespace fuzz

@@ -384,19 +384,18 @@ static int run_load(double seconds, unsigned seed)
 	return failed ? 1 : 0;
 }
 
-/* The device's own ioctl number @n (1 to 27) in its encoding (micom_ioctl.h):
- * the commands that send, those that take a block, those that give a word. */
-static uint32_t isp_ioctl(unsigned n)
-{
-	switch (n) {
-	case 1: case 3: case 6: case 8: case 15: case 17: case 18: case 19: case 22: case 24:
-		return 0x20006F00u + n;
-	case 10: case 13:
-		return 0x80046F00u + n;
-	default:
-		return 0x40046F00u + n;
-	}
-}
+/* The device's own ioctls, numbers 1 to 27 in order. */
+static const uint32_t isp_ioctls[27] = {
+	MICOM_ISP_SYNC, MICOM_ISP_GET_SYNC, MICOM_ISP_CHECKSUM, MICOM_ISP_CHECKSUM_STATUS,
+	MICOM_ISP_CHECKSUM_VALUE, MICOM_ISP_CHIP_ERASE, MICOM_ISP_CHIP_ERASE_STATUS,
+	MICOM_ISP_ERASE_VERIFY, MICOM_ISP_ERASE_VERIFY_STATUS, MICOM_ISP_BLOCK_PROGRAM,
+	MICOM_ISP_BLOCK_PROGRAM_STATUS, MICOM_ISP_BYTE_STATUS, MICOM_ISP_BLOCK_VERIFY,
+	MICOM_ISP_BLOCK_VERIFY_STATUS, MICOM_ISP_STD_RESET, MICOM_ISP_STD_RESET_STATUS,
+	MICOM_ISP_UART_CLKDIV, MICOM_ISP_STD_FREQ_SET, MICOM_ISP_STD_CHECKSUM,
+	MICOM_ISP_STD_CHECKSUM_STATUS, MICOM_ISP_STD_CHECKSUM_VALUE, MICOM_ISP_STD_CHIP_ERASE,
+	MICOM_ISP_STD_CHIP_ERASE_STATUS, MICOM_ISP_STD_PROGRAM, MICOM_ISP_STD_PROGRAM_STATUS,
+	MICOM_ISP_STD_FREQ_SET_STATUS, MICOM_ISP_STD_REPLY,
+};
 
 static int run_ispnoise(double seconds, unsigned seed)
 {
@@ -434,10 +433,10 @@ static int run_ispnoise(double seconds, unsigned seed)
 			cmd = 0x40046F00u + n; /* the word-giving encoding for any number */
 			break;
 		default:
-			cmd = isp_ioctl(n);
+			cmd = isp_ioctls[n - 1];
 			break;
 		}
-		const int known = cmd == isp_ioctl(n);
+		const int known = cmd == isp_ioctls[n - 1];
 		const int copies = known && (cmd >> 28) != 2; /* reads or writes the int */
 		int32_t word = (int32_t)(rng() % 32);         /* a block number for those that take one */
 		const int32_t before = word;
@@ -451,7 +450,7 @@ static int run_ispnoise(double seconds, unsigned seed)
 		} else if (rc == 0 && copies && bad_pointer) {
 			printf("fp-guest: ispnoise: ioctl %08X took a bad pointer\n", cmd);
 			bad++;
-		} else if (rc == 0 && known && (cmd >> 28) == 4 && n != 5 && word != 0 && word != 1 && word != 6) {
+		} else if (rc == 0 && known && (cmd >> 28) == 4 && cmd != MICOM_ISP_CHECKSUM_VALUE && word != 0 && word != 1 && word != 6) {
 			printf("fp-guest: ispnoise: ioctl %08X gave status %d\n", cmd, word);
 			bad++;
 		} else if (rc == 0 && !known && word != before) {

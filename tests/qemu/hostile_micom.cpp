@@ -13,17 +13,17 @@ namespace hostile {
 
 namespace {
 
-constexpr uint8_t kStart = 0xAA, kToHost = 0xDF, kToMicom = 0x20;
-constexpr uint8_t kBootInfo = 0xA8, kTime = 0xD8, kKey = 0xE5;
+/// Sets the last byte of the frame @f (AA DIR CODE PAYLOAD CHECK) to its check byte.
+void set_check_byte(std::vector<uint8_t>& f) {
+    f.back() = frame_checksum(f[1], f[2], f.data() + 3, static_cast<int>(f.size()) - 4);
+}
 
-/// AA DF CODE PAYLOAD CHECK: the check byte makes the exclusive or of
-/// everything after AA zero.
+/// AA DF CODE PAYLOAD CHECK.
 std::vector<uint8_t> to_host(uint8_t code, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> f{kStart, kToHost, code};
+    std::vector<uint8_t> f{FRAME_START, FRAME_TO_HOST, code};
     f.insert(f.end(), payload.begin(), payload.end());
-    uint8_t x = 0;
-    for (size_t i = 1; i < f.size(); ++i) x ^= f[i];
-    f.push_back(x);
+    f.push_back(0);
+    set_check_byte(f);
     return f;
 }
 
@@ -103,12 +103,12 @@ std::vector<uint8_t> RandomStreams::frame() {
         const uint8_t addr = below(2) ? 0x5F : 0x12;
         payload = below(2) ? std::vector<uint8_t>{0x01, 0x00, addr, k, uint8_t(~k)}
                            : std::vector<uint8_t>{0x01, 0x00, addr, uint8_t(~k), k};
-        return to_host(kKey, payload);
+        return to_host(FRAME_KEY, payload);
     }
     case 1:  // a clock answer: eight bytes of anything, BCD or not
     case 2:  // the boot information likewise
         for (int i = 0; i < 8; ++i) payload.push_back(byte());
-        return to_host(below(2) ? kTime : kBootInfo, payload);
+        return to_host(below(2) ? FRAME_TIME : FRAME_BOOTINFO, payload);
     }
     return {};
 }
@@ -139,21 +139,19 @@ Stream RandomStreams::next(Kind* kind) {
     case kForeign: {
         auto f = frame();
         if (below(2)) {
-            f[1] = below(2) ? kToMicom : byte();  // another direction
-            if (f[1] == kToHost) f[1] = kToMicom;
+            f[1] = below(2) ? FRAME_TO_MICOM : byte();  // another direction
+            if (f[1] == FRAME_TO_HOST) f[1] = FRAME_TO_MICOM;
         } else {
             f[2] = byte();  // a frame type the driver does not know, or a key from elsewhere
-            if (f[2] == kKey) f[5] = 0x34;
-            uint8_t x = 0;
-            for (size_t i = 1; i + 1 < f.size(); ++i) x ^= f[i];
-            f.back() = x;
+            if (f[2] == FRAME_KEY) f[5] = 0x34;
+            set_check_byte(f);
         }
         append(s, f);
         break;
     }
     case kFlood: {
         std::vector<uint8_t> b(512 + below(3584));
-        for (auto& x : b) x = below(8) ? byte() : kStart;
+        for (auto& x : b) x = below(8) ? byte() : FRAME_START;
         append(s, b);
         break;
     }

@@ -389,8 +389,9 @@ public:
     explicit Storm(HostEnv& env) : env_(env) {}
 
     void add_corpus(const std::string& dir, hostile::Stream (*decode)(const std::vector<uint8_t>&)) {
-        for (const auto& input : hostile::read_corpus(dir)) corpus_.push_back(decode(input));
-        env_.log_line("storm corpus %s: %zu inputs", dir.c_str(), hostile::read_corpus(dir).size());
+        const auto inputs = hostile::read_corpus(dir);
+        for (const auto& input : inputs) corpus_.push_back(decode(input));
+        env_.log_line("storm corpus %s: %zu inputs", dir.c_str(), inputs.size());
     }
 
     void start(uint32_t seed, unsigned seconds) {

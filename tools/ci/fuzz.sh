@@ -43,10 +43,11 @@ for h in "${harnesses[@]}"; do
     findings="$BUILD/fuzz/findings/$h"
     mkdir -p "$corpus" "$findings"
     log="$BUILD/fuzz/$h.log"
+    flags=(-max_len=1024 -timeout=30 -rss_limit_mb=4096 -print_final_stats=1
+           -artifact_prefix="$findings/")
     t0=$(date +%s)
     set +e
-    "$BUILD/fuzz/$h" -max_total_time="$SECONDS_EACH" -max_len=1024 -timeout=30 \
-        -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$findings/" \
+    "$BUILD/fuzz/$h" -max_total_time="$SECONDS_EACH" "${flags[@]}" \
         "$corpus" "tests/fuzz/corpus/$h" >"$log" 2>&1
     rc=$?
     set -e
@@ -54,8 +55,7 @@ for h in "${harnesses[@]}"; do
     # Short of the inputs asked for: on from the grown corpus for the rest.
     if [ $rc -eq 0 ] && [ "${runs:-0}" -lt "$MIN_RUNS" ]; then
         set +e
-        "$BUILD/fuzz/$h" -runs=$(( MIN_RUNS - runs )) -max_len=1024 -timeout=30 \
-            -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$findings/" \
+        "$BUILD/fuzz/$h" -runs=$(( MIN_RUNS - runs )) "${flags[@]}" \
             "$corpus" "tests/fuzz/corpus/$h" >>"$log" 2>&1
         rc=$?
         set -e
