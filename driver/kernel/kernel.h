@@ -21,5 +21,8 @@
 #include "kp_power.h"
 #include "kp_soc.h"
 #include "kp_string.h"
+#include "kp_device.h"
+#include "kp_rtc.h"
+#include "kp_errno.h"
 
 #endif

@@ -42,6 +42,8 @@ typedef struct kp_inode kp_inode;           /* the inode of a device node */
 typedef struct kp_proc_entry kp_proc_entry; /* a /proc entry */
 typedef struct kp_input_dev kp_input_dev;   /* an input device */
 typedef struct kp_task kp_task;             /* a kernel thread */
+typedef struct kp_device kp_device;         /* a device of the device model */
+typedef struct kp_rtc_device kp_rtc_device; /* an RTC class device */
 
 KP_EXTERN_C_END
 
