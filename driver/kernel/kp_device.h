@@ -14,7 +14,8 @@ KP_EXTERN_C_BEGIN
 /*
  * Registers the device @name (process context); 0 and the device in @dev,
  * or a negative error and nothing registered.  It is wake-up capable: the
- * micom switches the box on at its alarm.
+ * micom switches the box on at its alarm; an RTC registered on it enables
+ * the wake-up.
  */
 int kp_device_register(const char *name, kp_device **dev);
 void kp_device_unregister(kp_device *dev);

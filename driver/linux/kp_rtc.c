@@ -35,17 +35,16 @@
 #include "kernel/kp_rtc.h"
 #include "kp_compat.h"
 
-#define FP_SAME_FIELD(a, b, f) (offsetof(a, f) == offsetof(b, f))
 static_assert(sizeof(struct rtc_time) == sizeof(kp_rtc_time) &&
-	      FP_SAME_FIELD(struct rtc_time, kp_rtc_time, tm_sec) &&
-	      FP_SAME_FIELD(struct rtc_time, kp_rtc_time, tm_mday) &&
-	      FP_SAME_FIELD(struct rtc_time, kp_rtc_time, tm_year) &&
-	      FP_SAME_FIELD(struct rtc_time, kp_rtc_time, tm_isdst),
+	      offsetof(struct rtc_time, tm_sec) == offsetof(kp_rtc_time, tm_sec) &&
+	      offsetof(struct rtc_time, tm_mday) == offsetof(kp_rtc_time, tm_mday) &&
+	      offsetof(struct rtc_time, tm_year) == offsetof(kp_rtc_time, tm_year) &&
+	      offsetof(struct rtc_time, tm_isdst) == offsetof(kp_rtc_time, tm_isdst),
 	      "struct rtc_time differs from kp_rtc_time");
 static_assert(sizeof(struct rtc_wkalrm) == sizeof(kp_rtc_wkalrm) &&
-	      FP_SAME_FIELD(struct rtc_wkalrm, kp_rtc_wkalrm, enabled) &&
-	      FP_SAME_FIELD(struct rtc_wkalrm, kp_rtc_wkalrm, pending) &&
-	      FP_SAME_FIELD(struct rtc_wkalrm, kp_rtc_wkalrm, time),
+	      offsetof(struct rtc_wkalrm, enabled) == offsetof(kp_rtc_wkalrm, enabled) &&
+	      offsetof(struct rtc_wkalrm, pending) == offsetof(kp_rtc_wkalrm, pending) &&
+	      offsetof(struct rtc_wkalrm, time) == offsetof(kp_rtc_wkalrm, time),
 	      "struct rtc_wkalrm differs from kp_rtc_wkalrm");
 static_assert(KP_EINTR == EINTR && KP_EIO == EIO && KP_EFAULT == EFAULT &&
 	      KP_EBUSY == EBUSY && KP_ENODEV == ENODEV && KP_EINVAL == EINVAL &&

@@ -53,16 +53,25 @@ else
 	now=$(date +%s)
 	echo "fp-guest: rtcwake -m no -s 120: $out"
 	check "rtcwake -m no -s 120" eval '[ "${out#*wakeup using $rtc at }" != "$out" ]'
-	out=$(wake -m show 2>&1)
-	echo "fp-guest: rtcwake -m show: $out"
-	check "rtcwake -m show: alarm on" eval '[ "${out#alarm: on }" != "$out" ]'
+	# rtcwake's modes but "no" read the device's wake-up file, which only a
+	# kernel with system sleep (CONFIG_PM_SLEEP) has: Debian's Malta has none
+	if [ -e $sys/device/power/wakeup ]; then
+		show() { [ "$(wake -m show 2>&1)" = "$1" ]; }
+		out=$(wake -m show 2>&1)
+		echo "fp-guest: rtcwake -m show: $out"
+		check "rtcwake -m show: alarm on" eval '[ "${out#alarm: on }" != "$out" ]'
+		check "wake-up enabled" [ "$(cat $sys/device/power/wakeup)" = enabled ]
+	else
+		show() { true; }
+		echo "fp-guest: rtcwake -m show skipped: this kernel has no power/wakeup files"
+	fi
 	check "wakealarm holds that time" near "$(cat $sys/wakealarm)" $((now + 120)) 2
 	check "alarm in the kernel log" log_has "ALARM WAKE UP TIME 2032010203"
 
 	# what a recording program writes: 0 withdraws, then the wake-up time
 	check "echo 0 > wakealarm" eval 'echo 0 >$sys/wakealarm'
 	check "wakealarm empty after 0" [ -z "$(cat $sys/wakealarm)" ]
-	check "rtcwake -m show: alarm off" [ "$(wake -m show 2>&1)" = "alarm: off" ]
+	check "rtcwake -m show: alarm off" show "alarm: off"
 	wake_at=$(($(cat $sys/since_epoch) + 3600))
 	check "echo T > wakealarm" eval 'echo $wake_at >$sys/wakealarm'
 	check "wakealarm reads T" [ "$(cat $sys/wakealarm)" = "$wake_at" ]

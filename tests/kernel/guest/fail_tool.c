@@ -10,7 +10,8 @@
  *   fail_tool load-sweep FIRST MODULE.ko PROBE.ko
  *       finit_module() of the module.  A load that fails must leave
  *       nothing behind: no /proc entry of the module, no major 75, no input
- *       device, no interrupt of the module, the power-off hook not ours
+ *       device, no platform device or RTC, no interrupt of the module, the
+ *       power-off hook not ours
  *       (PROBE.ko logs it and refuses to load), the module not loaded.  A
  *       load that succeeds (the failed allocation was one the kernel may
  *       do without) must give a running module, which is then unloaded.
@@ -162,6 +163,28 @@ static int input_listed(void)
 			"N: Name=\"marlowen remote control (native)\"");
 }
 
+/* The driver's platform device, its driver, and the RTC on it. */
+static int device_present(void)
+{
+	struct stat st;
+
+	return stat("/sys/bus/platform/devices/frontpanel", &st) == 0 ||
+	       stat("/sys/bus/platform/drivers/frontpanel", &st) == 0;
+}
+
+static int rtc_present(void)
+{
+	char path[64];
+	int i;
+
+	for (i = 0; i < 8; i++) {
+		snprintf(path, sizeof(path), "/sys/class/rtc/rtc%d/name", i);
+		if (file_has(path, "frontpanel"))
+			return 1;
+	}
+	return 0;
+}
+
 static int model_is_lumeta(void)
 {
 	char buf[32] = "";
@@ -184,6 +207,8 @@ static const char *not_running(void)
 		return "no input device";
 	if (!file_has("/proc/interrupts", "FP_ISR"))
 		return "interrupt FP_ISR not taken";
+	if (!device_present() || !rtc_present())
+		return "no device frontpanel or no RTC on it";
 	return NULL;
 }
 
@@ -199,6 +224,10 @@ static const char *left_behind(int probe, char *out, size_t size)
 		strncat(out, " major 75", size - strlen(out) - 1);
 	if (input_listed())
 		strncat(out, " input device", size - strlen(out) - 1);
+	if (device_present())
+		strncat(out, " platform device", size - strlen(out) - 1);
+	if (rtc_present())
+		strncat(out, " RTC", size - strlen(out) - 1);
 	if (file_has("/proc/interrupts", "FP_ISR"))
 		strncat(out, " interrupt", size - strlen(out) - 1);
 	if (file_has("/proc/modules", "frontpanel "))
