@@ -3,35 +3,13 @@
 // storing a wake-up time for the next power-off, the boot information, and
 // the clock display.
 #include "clock.h"
+#include "clock_record.h"
 #include "frame.h"
 #include "fp_wait.h"
 #include "proc_text.h"
 
-#define FP_TIME_WAIT_TICKS 200
 #define FP_SETTIME_PROC 0
 #define FP_SETTIME_EXPORT 2
-
-/*
- * Bytes 0-6 of a clock record from the 14 characters YYYYMMDDhhmmss, each
- * taken as its value minus '0' without a check.  Character 1 is not used:
- * the century comes from character 0 alone.
- */
-static void build_clock_record(const char *s, uint8_t rec[7])
-{
-	int d[14];
-
-	for (int i = 0; i < 14; i++)
-		d[i] = (int)(unsigned char)s[i] - 0x30;
-	rec[0] = (uint8_t)(((unsigned)d[12] << 4 | (unsigned)d[13]) & 0x7F);
-	rec[1] = (uint8_t)(((unsigned)d[10] << 4 | (unsigned)d[11]) & 0x7F);
-	rec[2] = (uint8_t)(((unsigned)d[8] << 4 | (unsigned)d[9]) & 0x3F);
-	if (d[0] >= 2)
-		rec[2] |= 0xC0; /* both century flags: 2000 and later */
-	rec[3] = 0x00;          /* weekday */
-	rec[4] = (uint8_t)(((unsigned)d[6] << 4 | (unsigned)d[7]) & 0x3F);
-	rec[5] = (uint8_t)(((unsigned)d[4] << 4 | (unsigned)d[5]) & 0x1F);
-	rec[6] = (uint8_t)((unsigned)d[2] << 4 | (unsigned)d[3]);
-}
 
 void Gettime(fp_priv_t *priv)
 {
@@ -50,7 +28,7 @@ void set_time(const char *text, fp_priv_t *priv, int source)
 	for (int i = 0; i < 14; i++)
 		if ((unsigned char)text[i] >= 0x3A)
 			return; /* above '9' */
-	build_clock_record(text, rec);
+	clock_record_build(text, rec);
 	if (source == FP_SETTIME_PROC) {
 		rec[7] = (uint8_t)((text[14] == '+' ? 0x80 : 0x00) |
 				   (uint8_t)((unsigned char)text[15] - 0x30));
@@ -120,11 +98,24 @@ void set_RTC_time(const char *digits)
 	set_time(digits, &fp_priv, FP_SETTIME_EXPORT);
 }
 
+void alarm_store(const uint8_t rec[7], int armed)
+{
+	uint8_t *cmd = fp_priv.alarm_cmd;
+	/* the power-off path copies the record under the lock */
+	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
+
+	cmd[0] = CTRL_DEEPSTANDBY;
+	cmd[1] = 0x01;
+	for (int i = 0; i < 7; i++)
+		cmd[2 + i] = rec[i];
+	fp_priv.alarm_pending = armed ? 1 : 0;
+	fp_local.alarm_stored = 1;
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+}
+
 void set_ALARM_time(const char *digits)
 {
 	uint8_t rec[7];
-	uint8_t *cmd = fp_priv.alarm_cmd;
-	unsigned long flags;
 
 	kp_printk("\x01" "6ALARM WAKE UP TIME %s\n", digits ? digits : "(null)");
 	if (fp_strnlen(digits, 14) < 14) {
@@ -133,15 +124,8 @@ void set_ALARM_time(const char *digits)
 		kp_printk("\x01" "6fp_micom: wake-up time needs 14 digits, ignored\n");
 		return;
 	}
-	build_clock_record(digits, rec);
-	/* the power-off path copies the record under the lock */
-	flags = kp_spin_lock_irqsave(&fp_lock);
-	cmd[0] = CTRL_DEEPSTANDBY;
-	cmd[1] = 0x01;
-	for (int i = 0; i < 7; i++)
-		cmd[2 + i] = rec[i];
-	fp_priv.alarm_pending = 1;
-	kp_spin_unlock_irqrestore(&fp_lock, flags);
+	clock_record_build(digits, rec);
+	alarm_store(rec, 1);
 }
 
 int get_ALARM_status(void)

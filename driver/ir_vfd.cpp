@@ -10,11 +10,10 @@
 #include "power.h"
 #include "proc_text.h"
 #include "rescue.h"
+#include "rtc_device.h"
 #include "uart.h"
 
-#define FP_EIO 5
 #define FP_BOOTINFO_WAIT_TICKS 100
-#define FP_TIME_WAIT_TICKS 200
 #define FP_MINORS 256
 
 constinit fp_priv_t fp_priv{};
@@ -102,11 +101,13 @@ int init_fp(void)
 	err = kp_register_chrdev((unsigned int)micom_major, 0, FP_MINORS, "micom", &micom_fops);
 	if (err < 0) {
 		kp_printk("\x01" "6MICOM: cannot obtain major number %d\n", micom_major);
-		withdraw_power_off();
-		return err;
+		goto fail_hook;
 	}
 
 	memset(priv, 0, sizeof(*priv));
+	fp_local.device = nullptr;
+	fp_local.rtc = nullptr;
+	fp_local.alarm_stored = 0;
 	kp_init_waitqueue_head(&priv->rescue_queue);
 	kp_init_waitqueue_head(&priv->time_queue);
 	kp_init_waitqueue_head(&priv->ack_queue);
@@ -124,9 +125,8 @@ int init_fp(void)
 
 	if (kp_request_irq(FP_IRQ, fp_isr, KP_IRQF_DISABLED, "FP_ISR", priv)) {
 		kp_printk("\x01" "6fp_micom: cannot register IRQ 10\n");
-		kp_unregister_chrdev((unsigned int)micom_major, 0, FP_MINORS, "micom");
-		withdraw_power_off();
-		return -FP_EIO;
+		err = -KP_EIO;
+		goto fail_chrdev;
 	}
 	kp_printk("\x01" "6MICOM FP starting %04hX...\n", (unsigned short)(tangox_chip_id() >> 16));
 
@@ -145,42 +145,61 @@ int init_fp(void)
 	/* the model is built in, not learnt from the micom */
 	kp_printk("\x01" "6DETECTED TAVIX %s MODEL\n", put_model);
 
+	err = -KP_EIO;
 	for (const fp_proc_def &def : fp_proc_entries) {
 		kp_proc_entry *entry = kp_create_proc_entry(def.name, 0644);
 
-		if (!entry) {
-			remove_proc_entries(priv);
-			goto fail_irq;
-		}
+		if (!entry)
+			goto fail_proc;
 		priv->*def.field = entry;
 	}
 	for (const fp_proc_def &def : fp_proc_entries)
 		kp_proc_set_handlers(priv->*def.field, def.read, def.write, priv);
 
+	err = kp_device_register("frontpanel", &fp_local.device);
+	if (err) {
+		kp_printk("\x01" "6fp_micom: cannot register the device (%d)\n", err);
+		goto fail_proc;
+	}
+
+	err = -KP_EIO;
 	priv->input_dev = kp_input_allocate_device();
 	if (!priv->input_dev) {
 		kp_printk("fp_micom: Bad input_alloc_device()\n");
-		goto fail_proc;
+		goto fail_device;
 	}
 	describe_input_device(priv);
+	kp_input_set_parent(priv->input_dev, fp_local.device);
 	if (kp_input_register_device(priv->input_dev)) {
 		kp_input_free_device(priv->input_dev);
 		priv->input_dev = nullptr;
-		goto fail_proc;
+		goto fail_device;
 	}
+
+	err = fp_rtc_start(fp_local.device);
+	if (err)
+		goto fail_input;
 
 	flags = kp_spin_lock_irqsave(&fp_lock);
 	priv->input_ready = 1;
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	return 0;
 
+	/* each step undoes what the steps before it did, in reverse */
+fail_input:
+	kp_input_unregister_device(priv->input_dev);
+	priv->input_dev = nullptr;
+fail_device:
+	kp_device_unregister(fp_local.device);
+	fp_local.device = nullptr;
 fail_proc:
 	remove_proc_entries(priv);
-fail_irq:
 	kp_free_irq(FP_IRQ, priv);
+fail_chrdev:
 	kp_unregister_chrdev((unsigned int)micom_major, 0, FP_MINORS, "micom");
+fail_hook:
 	withdraw_power_off();
-	return -FP_EIO;
+	return err;
 }
 
 void cleanup_fp(void)
@@ -188,9 +207,12 @@ void cleanup_fp(void)
 	fp_priv_t *priv = &fp_priv;
 
 	kp_printk("\x01" "6MICOM FP exiting ...\n");
+	fp_rtc_stop();
 	stop_blink();
 	kp_free_irq(FP_IRQ, priv);
 	kp_input_unregister_device(priv->input_dev);
+	kp_device_unregister(fp_local.device);
+	fp_local.device = nullptr;
 	remove_proc_entries(priv);
 	kp_unregister_chrdev((unsigned int)micom_major, 0, FP_MINORS, "micom");
 	withdraw_power_off();

@@ -107,6 +107,13 @@ struct fp_local_t {
 	struct fp_ratelimit cut_warning;        /* a frame cut short */
 	struct fp_ratelimit checksum_warning;   /* a frame with a bad checksum, dropped */
 	struct fp_ratelimit tx_stuck_warning;   /* a byte dropped: the transmitter never drained */
+	/* the driver's device and its RTC class device; start and stop only */
+	kp_device *device;
+	kp_rtc_device *rtc;
+	/* 1 while the RTC class registers the device (rtc_device.cpp); start only */
+	int32_t rtc_registering;
+	/* 1 once alarm_cmd holds a wake-up time, armed (alarm_pending) or not; fp_lock */
+	int32_t alarm_stored;
 };
 
 /* ---- module globals (ir_vfd.cpp) ---- */

@@ -3,6 +3,7 @@
 // The parser drains the UART inside the interrupt, with the driver lock
 // held, and returns only between frames.
 #include "parser.h"
+#include "clock_record.h"
 #include "frame.h"
 #include "isp_transport.h"
 #include "keys.h"
@@ -75,51 +76,12 @@ static int read_rest(uint32_t base, uint8_t *buf, int n)
 	return 1;
 }
 
-/* A packed-BCD field as the micom sends it: a digit above 9 ends the number. */
-static int bcd_field(uint8_t v)
-{
-	unsigned int hi = v >> 4, lo = v & 0x0F;
-
-	if (hi == 0)
-		return lo > 9 ? 0 : (int)lo;
-	if (hi > 9)
-		return 0;
-	if (lo > 9)
-		return (int)hi;
-	return (int)(hi * 10 + lo);
-}
-
-/** struct clock_fields - a decoded clock record. */
-struct clock_fields {
-	int year, mon, day, hour, min, sec;
-};
-
-static clock_fields decode_clock_record(const uint8_t p[8])
-{
-	clock_fields c;
-
-	c.sec = bcd_field(p[0] & 0x7F);
-	c.min = bcd_field(p[1] & 0x7F);
-	c.hour = bcd_field(p[2] & 0x3F);
-	/* p[3], the weekday, means nothing here */
-	c.day = bcd_field(p[4] & 0x3F);
-	c.mon = bcd_field(p[5] & 0x1F);
-	c.year = ((p[2] & 0x40) ? 2000 : 1900) + bcd_field(p[6]);
-	return c;
-}
-
-static unsigned long clock_seconds(const clock_fields &c)
-{
-	return kp_mktime((unsigned int)c.year, (unsigned int)c.mon, (unsigned int)c.day,
-			 (unsigned int)c.hour, (unsigned int)c.min, (unsigned int)c.sec);
-}
-
 /* 0xA8: the boot information, answer to CMD_BOOTINFO. */
 static void got_bootinfo(fp_priv_t *priv, const uint8_t p[9])
 {
 	priv->alarm_status = p[7];
 	if (priv->alarm_status > 0)
-		priv->alarm_time = (uint32_t)clock_seconds(decode_clock_record(p));
+		priv->alarm_time = (uint32_t)clock_fields_seconds(clock_record_decode(p));
 	else
 		priv->alarm_time = 0;
 	priv->bootinfo_ready = 1;
@@ -129,7 +91,7 @@ static void got_bootinfo(fp_priv_t *priv, const uint8_t p[9])
 /* 0xD8: the micom's time; the kernel clock follows it at every answer. */
 static void got_time(fp_priv_t *priv, const uint8_t p[9])
 {
-	clock_fields c = decode_clock_record(p);
+	clock_fields c = clock_record_decode(p);
 
 	priv->rtc_year = c.year;
 	priv->rtc_mon = c.mon;

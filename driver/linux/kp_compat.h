@@ -28,6 +28,14 @@
  *   signal_pending()     <linux/sched.h>             <linux/sched/signal.h>
  *   module_init/exit     aliases without the         aliases that copy them
  *                        function's attributes
+ *   RTC class device     rtc_device_register() and   devm_rtc_allocate_device(), then
+ *                        rtc_device_unregister();    rtc_register_device() (to 5.10) or
+ *                        no range: the core checks   devm_rtc_register_device() (5.11 on);
+ *                        it; update interrupts off   range_min/range_max; update
+ *                        with uie_unsupported        interrupts off with uie_unsupported
+ *                                                    (to 5.15) or by clearing
+ *                                                    RTC_FEATURE_UPDATE_INTERRUPT (5.16 on);
+ *                                                    RTC_FEATURE_ALARM_WAKEUP_ONLY (5.18 on)
  */
 #ifndef FP_LINUX_KP_COMPAT_H
 #define FP_LINUX_KP_COMPAT_H
@@ -98,6 +106,12 @@
 #define fp_settimeofday(ts) do_settimeofday64(ts)
 
 #endif
+
+/* The RTC class's registration and feature bits (kp_rtc.c). */
+#define FP_RTC_LEGACY_REGISTER (LINUX_VERSION_CODE < KERNEL_VERSION(3, 10, 0))
+#define FP_RTC_DEVM_REGISTER (LINUX_VERSION_CODE >= KERNEL_VERSION(5, 11, 0))
+#define FP_RTC_FEATURE_BITS (LINUX_VERSION_CODE >= KERNEL_VERSION(5, 16, 0))
+#define FP_RTC_WAKEUP_ONLY (LINUX_VERSION_CODE >= KERNEL_VERSION(5, 18, 0))
 
 #ifndef FP_MODULE_ALIASES_WARN
 #define FP_MODULE_ALIASES_WARN 0

@@ -35,4 +35,22 @@ for v in "3 8 13" "3 10 0" "4 19 0" "5 5 19"; do
 		failures=$((failures + 1))
 	fi
 done
+# the RTC class's API by version: legacy registration, devm registration,
+# feature bits, alarm-wakeup-only
+rtc_api() { # rtc_api A B C "L D F W": the four values at kernel A.B.C
+	builds "$1" "$2" "$3" || true
+	# shellcheck disable=SC2086
+	if printf '#include "kp_compat.h"\n_Static_assert(FP_RTC_LEGACY_REGISTER == %d && FP_RTC_DEVM_REGISTER == %d && FP_RTC_FEATURE_BITS == %d && FP_RTC_WAKEUP_ONLY == %d, "RTC API");\n' $4 |
+		gcc -fsyntax-only -nostdinc -I"$inc" -I"$here/../../driver/linux" -x c - 2>"$work/out.txt"; then
+		echo "PASS: $1.$2.$3 RTC API $4"
+	else
+		echo "FAIL: $1.$2.$3 RTC API not $4: $(cat "$work/out.txt")"
+		failures=$((failures + 1))
+	fi
+}
+rtc_api 3 9 0 "1 0 0 0"
+rtc_api 5 10 0 "0 0 0 0"
+rtc_api 5 11 0 "0 1 0 0"
+rtc_api 5 16 0 "0 1 1 0"
+rtc_api 6 1 0 "0 1 1 1"
 [ $failures -eq 0 ]

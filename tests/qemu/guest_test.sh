@@ -157,6 +157,9 @@ fi
 # ---- a hostile micom (when the runner asks for it) -------------------------
 if [ "$micom" = model ] && grep -q 'fp_hostile=' /proc/cmdline; then . /bin/guest_hostile.sh; fi
 
+# ---- the RTC: hwclock, rtcwake and wakealarm (when the runner added them) --
+if [ "$micom" = model ] && [ -x /sbin/hwclock ]; then . /bin/guest_rtc.sh; fi
+
 # ---- LEDs, set clock -------------------------------------------------------
 # /proc/led 2: the micom receives LED pattern codes 04 then 05 (the host checks)
 check "/proc/led write 2" eval 'echo 2 >/proc/led'

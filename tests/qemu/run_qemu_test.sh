@@ -20,7 +20,10 @@
 # for byte: the boot-information and clock requests after each start, the
 # LED, set-clock and hand-over frames, and the power-off frame last; with
 # the micom model, its flash block 0 must hold what the guest programmed
-# and the checksum the guest read must be the flash's.
+# and the checksum the guest read must be the flash's.  With the micom
+# model the guest also runs util-linux's hwclock and rtcwake, Debian's
+# builds for its architecture (rtc_tools.sh), on the driver's RTC
+# (guest_rtc.sh), and the power-off frame carries the wake-up time they left.
 #
 # Exit status: 0 pass, 1 fail, 77 skipped (the reason is printed).
 # Prints the figures: module build time, .ko text size, the largest stack
@@ -151,6 +154,15 @@ cp "$here/guest_test.sh" "$root/init"
 chmod +x "$root/init"
 cp "$work/ko/frontpanel.ko" "$work/blocker/major_blocker.ko" "$root/lib/modules/"
 cp "$work/guest_tool" "$root/bin/"
+# util-linux's hwclock and rtcwake for the RTC checks (guest_rtc.sh)
+if "$micom_host" --has-model; then
+	"$here/rtc_tools.sh" "$arch" "$root"
+	case $? in
+	0) cp "$here/guest_rtc.sh" "$root/bin/" ;;
+	77) ;;
+	*) echo "FAIL: hwclock and rtcwake for $arch"; exit 1 ;;
+	esac
+fi
 if [ -n "$hostile" ]; then
 	cp "$here/guest_hostile.sh" "$root/bin/"
 	cp "$work/clock_reader/clock_reader.ko" "$root/lib/modules/"
@@ -320,10 +332,19 @@ has "$(with_check "AA 20 C8 00 30 D5 00 06 12 13 81") " "the set-clock frame of 
 [ "$micom" = model ] && has "AA 20 42 0F 00 6D " "the hand-over frame of /proc/enableisp"
 
 # The guest's final "poweroff -f" runs frontpanel's power-off hook, which
-# tells the micom (deep standby without wake-up time), then the board's own
+# tells the micom (deep standby, with the wake-up time that the guest's
+# RTC checks left in the wakealarm file, else without), then the board's own
 # power-off that the glue chained behind it (on x86: debug_exit) ends QEMU.
-if [[ "$received" != *"AA 20 42 0C 00 6E " ]]; then
-	fail "the micom did not receive the power-off frame AA 20 42 0C 00 6E last; received at the end: ${received: -60}"
+wake_at=$(grep -ao 'fp-guest: wake-up at [0-9]\{14\}' "$work/console.log" | tail -1 | awk '{print $NF}')
+if [ -n "$wake_at" ]; then
+	# the clock record of YYYYMMDDhhmmss: BCD, both century flags on the hour
+	d=$wake_at
+	off_frame="$(with_check "AA 20 49 0C 01 ${d:12:2} ${d:10:2} $(printf %02X $((16#${d:8:2} | 0xC0))) 00 ${d:6:2} ${d:4:2} ${d:2:2}") "
+else
+	off_frame="AA 20 42 0C 00 6E "
+fi
+if [[ "$received" != *"$off_frame" ]]; then
+	fail "the micom did not receive the power-off frame ${off_frame% } last; received at the end: ${received: -60}"
 fi
 
 # The flash programmer: block 0 holds the guest's pattern (byte i is

@@ -1,0 +1,83 @@
+# SPDX-License-Identifier: MIT
+# Sourced by guest_test.sh (/bin/guest_rtc.sh) with the module loaded and the
+# micom model on the host: the RTC class device of the driver, used by
+# util-linux's own hwclock and rtcwake (Debian's builds for this
+# architecture, in /sbin) and by the wakealarm file as recording programs
+# write it.  The device is found by its name: x86-64 and Malta may have a
+# CMOS clock as rtc0.  The micom's clock is the model's: every read of the
+# RTC is a time answer from it.
+#
+# It leaves a wake-up time stored for the final power-off and says which
+# ("fp-guest: wake-up at YYYYMMDDhhmmss"): the host checks that the micom
+# receives deep standby with exactly that time.
+
+rtc=
+for d in /sys/class/rtc/rtc*; do
+	grep -q frontpanel "$d/name" 2>/dev/null && rtc=${d##*/}
+done
+if [ -z "$rtc" ]; then
+	fail "RTC device frontpanel in /sys/class/rtc"
+else
+	pass "RTC device $rtc: $(cat /sys/class/rtc/$rtc/name)"
+	sys=/sys/class/rtc/$rtc
+	mkdir -p /etc
+	hw() { /sbin/hwclock --utc -f /dev/$rtc "$@"; }
+	wake() { /sbin/rtcwake -u -d $rtc "$@"; }
+	echo "fp-guest: $(/sbin/hwclock --version), $(/sbin/rtcwake --version)"
+	near() { [ $(($1 - $2)) -le "$3" ] && [ $(($2 - $1)) -le "$3" ]; }
+	# seconds since 1970 of hwclock's "YYYY-MM-DD hh:mm:ss.ffffff+00:00"
+	hw_seconds() { date -u -d "$(echo "$1" | sed 's/\..*//')" +%s; }
+
+	# hwclock -r: the micom's clock, to the second, in at most 2 s (it
+	# polls the time for the second to change: no update interrupts)
+	echo "fp-host: time 2031-05-06T07:08:09"
+	check "clock follows the micom before hwclock" wait_for 20 time_is 2031-05-06T07:08
+	t0=$(date +%s)
+	out=$(hw -r 2>&1)
+	t1=$(date +%s)
+	echo "fp-guest: hwclock -r: $out (in $((t1 - t0)) s)"
+	check "hwclock -r shows the micom's clock" eval 'near "$(hw_seconds "$out")" "$t1" 1 && [ "${out#2031-05-06 07:0}" != "$out" ]'
+	check "hwclock -r returns within 2 s" [ $((t1 - t0)) -le 2 ]
+
+	# hwclock -w: the micom's clock becomes the kernel's
+	date -u -s "2032-01-02 03:04:05" >/dev/null
+	check "hwclock -w" hw -w
+	out=$(hw -r 2>&1)
+	echo "fp-guest: hwclock -r after -w: $out"
+	check "hwclock -w set the micom's clock" [ "${out#2032-01-02 03:04:0}" != "$out" ]
+	check "sysfs date and time" [ "$(cat $sys/date)" = 2032-01-02 ]
+	check "sysfs since_epoch" near "$(cat $sys/since_epoch)" "$(date +%s)" 2
+
+	# rtcwake -m no: the alarm is stored for the next power-off, and read back
+	out=$(wake -m no -s 120 2>&1)
+	now=$(date +%s)
+	echo "fp-guest: rtcwake -m no -s 120: $out"
+	check "rtcwake -m no -s 120" eval '[ "${out#*wakeup using $rtc at }" != "$out" ]'
+	out=$(wake -m show 2>&1)
+	echo "fp-guest: rtcwake -m show: $out"
+	check "rtcwake -m show: alarm on" eval '[ "${out#alarm: on }" != "$out" ]'
+	check "wakealarm holds that time" near "$(cat $sys/wakealarm)" $((now + 120)) 2
+	check "alarm in the kernel log" log_has "ALARM WAKE UP TIME 2032010203"
+
+	# what a recording program writes: 0 withdraws, then the wake-up time
+	check "echo 0 > wakealarm" eval 'echo 0 >$sys/wakealarm'
+	check "wakealarm empty after 0" [ -z "$(cat $sys/wakealarm)" ]
+	check "rtcwake -m show: alarm off" [ "$(wake -m show 2>&1)" = "alarm: off" ]
+	wake_at=$(($(cat $sys/since_epoch) + 3600))
+	check "echo T > wakealarm" eval 'echo $wake_at >$sys/wakealarm'
+	check "wakealarm reads T" [ "$(cat $sys/wakealarm)" = "$wake_at" ]
+	if (echo $((wake_at + 60)) >$sys/wakealarm) 2>/dev/null; then
+		fail "a second wakealarm without 0 is refused"
+	else
+		pass "a second wakealarm without 0 is refused"
+	fi
+	echo "fp-guest: wake-up at $(date -u -d "@$wake_at" +%Y%m%d%H%M%S)"
+
+	# while /dev/micom is open the micom runs its flash programmer: the
+	# device is busy and nothing is sent; afterwards the clock reads again
+	out=$(exec 3>/dev/micom; hw -r 2>&1)
+	echo "fp-guest: hwclock -r with /dev/micom open: $out"
+	check "hwclock -r busy while /dev/micom is open" eval '[ "${out#*Device or resource busy}" != "$out" ]'
+	check "nothing sent while /dev/micom was open" eval '! log_has "frame 0D not sent"'
+	check "hwclock -r after /dev/micom is closed" eval 'hw -r | grep -q "^2032-01-02 03:0"'
+fi
