@@ -72,7 +72,11 @@ Box::Box(BoxConfig cfg) : cfg_(std::move(cfg)) {
         cfg_.module_path = FP_SIM_MODULE_PATH;
     loader_ = std::make_unique<ModuleLoader>(cfg_.module_path, cfg_.restore_module_image);
     m_ = std::make_unique<Machine>(cfg_.hz);
-    files_ = std::make_unique<FileTable>(*m_, proc_, chrdevs_, kMicomMajor,
+    rtc_ = std::make_unique<RtcClass>(
+        *m_, [this](const std::string& what) { bug(what); },
+        [this](void* to, const void* from, size_t n) { return copy_from_user(to, from, n); },
+        [this](void* to, const void* from, size_t n) { return copy_to_user(to, from, n); });
+    files_ = std::make_unique<FileTable>(*m_, proc_, chrdevs_, *rtc_, kMicomMajor,
                                          [this](void* to, const void* from, size_t n) {
                                              return copy_to_user(to, from, n);
                                          });
@@ -123,8 +127,10 @@ Box::~Box() {
         unmap_module(stale_module_);
         stale_module_ = nullptr;
     }
-    // the micom's pending timers are cancelled in the machine's event queue
+    // the micom's pending timers and the RTC class's are cancelled in the
+    // machine's event queue
     micom_.reset();
+    rtc_.reset();
     m_.reset();
     if (current_ == this)
         current_ = nullptr;
@@ -214,6 +220,8 @@ void Box::apply_boot_faults() {
     proc_.fail_creation(faults.proc_fail_nth);
     input_.fail_allocate = faults.input_alloc_fail;
     input_.fail_register = faults.input_register_fail;
+    devices_.fail_register = faults.device_register_fail;
+    rtc_->fail_register = faults.rtc_register_fail;
 }
 
 void Box::clear_faults() {
@@ -305,8 +313,8 @@ int Box::start_driver(void* h) {
 int Box::unload_module() {
     if (!module_)
         return -ENOENT;
-    if (chrdevs_.module_refs() > 0)
-        return -EBUSY;  // in use: an open /dev/micom holds the module
+    if (chrdevs_.module_refs() > 0 || rtc_->module_refs() > 0)
+        return -EBUSY;  // in use: an open /dev/micom or /dev/rtc0 holds the module
     auto cleanup = reinterpret_cast<void (*)()>(dlsym(module_, "cleanup_fp"));
     run_process("rmmod", [cleanup] {
         cleanup();
@@ -335,6 +343,10 @@ std::vector<std::string> Box::leftovers() const {
     for (unsigned line : {unsigned(FP_IRQ), unsigned(FP_ISP_IRQ)})
         if (m_->irq_installed(line) && !(line == 10 && faults.irq_taken))
             v.push_back("interrupt " + std::to_string(line));
+    for (const RtcDevice* r : rtc_->registered())
+        v.push_back("RTC device rtc" + std::to_string(r->id));
+    for (const Device* d : devices_.devices())
+        v.push_back("device " + d->name);
     if (!input_.registered().empty())
         v.push_back("input device");
     else if (input_.allocated())
@@ -381,6 +393,8 @@ void Box::reset_kernel_state() {
     for (InputDevice* d : input_.registered())
         input_.unregister(*m_, d);
     input_.reset();
+    rtc_->reset();
+    devices_.reset();
     if (hook_in_module_image())
         pm_power_off = nullptr;
     files_->clear();
@@ -419,11 +433,15 @@ int Box::run_process(const std::string& name, std::function<int()> body) {
     return result;
 }
 
-SysResult Box::proc_read(const std::string& name, size_t count) {
+SysResult Box::proc_read(const std::string& name, size_t count) { return file_read("/proc/" + name, count); }
+
+long Box::proc_write(const std::string& name, const std::string& data) { return file_write("/proc/" + name, data); }
+
+SysResult Box::file_read(const std::string& path, size_t count) {
     SysResult r;
     run_process("cat", [&] {
         std::string buf(count, '\0');
-        long fd = sys_open("/proc/" + name);
+        long fd = sys_open(path);
         if (fd < 0) {
             r.ret = fd;
             return 0;
@@ -437,10 +455,10 @@ SysResult Box::proc_read(const std::string& name, size_t count) {
     return r;
 }
 
-long Box::proc_write(const std::string& name, const std::string& data) {
+long Box::file_write(const std::string& path, const std::string& data) {
     long ret = 0;
     run_process("echo", [&] {
-        long fd = sys_open("/proc/" + name);
+        long fd = sys_open(path);
         if (fd < 0) {
             ret = fd;
             return 0;
@@ -452,7 +470,14 @@ long Box::proc_write(const std::string& name, const std::string& data) {
     return ret;
 }
 
-// Files of simulated programs: /proc entries and /dev/micom (kernel/file_table).
+void Box::settle_work(Nanos limit) {
+    const Nanos until = now() + limit;
+    while (rtc_->work_pending() && now() < until)
+        m_->run_for(1'000'000);
+}
+
+// Files of simulated programs: /proc entries, /dev/micom and the RTC class's
+// files (kernel/file_table).
 long Box::sys_open(const std::string& path) {
     enter_kernel();
     return files_->open(path);
@@ -524,6 +549,8 @@ void Box::power_off_now() {
     for (InputDevice* d : input_.registered())
         input_.unregister(*m_, d);
     input_.reset();
+    rtc_->reset();
+    devices_.reset();
     pm_power_off = nullptr;
     files_->clear();
     uart0_->reset();

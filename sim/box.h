@@ -15,11 +15,13 @@
 
 #include "core/machine.h"
 #include "kernel/chrdev.h"
+#include "kernel/device_model.h"
 #include "kernel/file_table.h"
 #include "kernel/input_core.h"
 #include "kernel/klog.h"
 #include "kernel/module_loader.h"
 #include "kernel/procfs.h"
+#include "kernel/rtc_class.h"
 #include "micom/micom_model.h"
 #include "soc/clock_generator.h"
 #include "soc/gpio.h"
@@ -62,6 +64,8 @@ struct KernelFaults {
     bool input_alloc_fail = false;
     bool input_register_fail = false;
     bool kthread_fail = false;       ///< kernel thread creation fails
+    bool device_register_fail = false;  ///< the driver's platform device cannot be registered
+    bool rtc_register_fail = false;  ///< the RTC class device cannot be registered
     int user_copy_fail = 0;          ///< the next n user copies fail
 };
 
@@ -87,6 +91,8 @@ public:
     Procfs& procfs() { return proc_; }
     CharDevices& chrdevs() { return chrdevs_; }
     InputCore& input() { return input_; }
+    DeviceModel& devices() { return devices_; }
+    RtcClass& rtc() { return *rtc_; }
     Gpio& gpio() { return gpio_; }
     /// The SoC's clock generator, which user programs reach through the
     /// resource access library; it gives the micom its 8 MHz reference.
@@ -131,6 +137,12 @@ public:
     SysResult proc_read(const std::string& name, size_t count = 4096);
     /// One write() of @data to /proc/@name, from a process.
     long proc_write(const std::string& name, const std::string& data);
+    /// The same for any file of the box (/proc/NAME, /sys/class/rtc/rtc0/NAME).
+    SysResult file_read(const std::string& path, size_t count = 4096);
+    long file_write(const std::string& path, const std::string& data);
+    /// Lets the kernel's work that the last calls scheduled run to its end
+    /// (at most @limit of virtual time), as a program's next step would find it.
+    void settle_work(Nanos limit = 10'000'000'000ull);
     /// Calls an exported function of the module from process context.
     template <typename R, typename... A>
     R call_export(const char* name, A... args);
@@ -207,6 +219,8 @@ private:
     CharDevices chrdevs_;
     std::unique_ptr<FileTable> files_;
     InputCore input_;
+    DeviceModel devices_;
+    std::unique_ptr<RtcClass> rtc_;
     Gpio gpio_;
     ClockGenerator clock_generator_;
     std::unique_ptr<SerialLink> primary_, isp_;

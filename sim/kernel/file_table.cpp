@@ -16,6 +16,10 @@ long FileTable::open(const std::string& path) {
         if (!proc_.find(path.substr(6)))
             return -ENOENT;
         e->proc = path.substr(6);
+    } else if (RtcClass::is_class_path(path)) {
+        e->rtc = std::make_unique<RtcFile>();
+        if (long r = rtc_.open(path, e->rtc.get()); r < 0)
+            return r;
     } else if (path == "/dev/micom") {
         Chrdev* dev = chrdevs_.find(micom_major_, 0);
         if (!dev || !dev->ops)
@@ -44,6 +48,8 @@ long FileTable::close(long fd) {
     Entry* e = find(fd);
     if (!e)
         return -EBADF;
+    if (e->rtc)
+        rtc_.close(*e->rtc);
     if (e->file.dev) {
         if (e->file.dev->ops && e->file.dev->ops->release)
             e->file.dev->ops->release(nullptr, reinterpret_cast<kp_file*>(&e->file));
@@ -58,7 +64,9 @@ long FileTable::read(long fd, void* buf, size_t n) {
     if (!e)
         return -EBADF;
     long r = -EINVAL;  // /dev/micom has no read
-    if (!e->proc.empty()) {
+    if (e->rtc) {
+        r = rtc_.read(*e->rtc, buf, n, &e->file.pos);
+    } else if (!e->proc.empty()) {
         ProcEntry* pe = proc_.find(e->proc);
         r = pe ? proc_.read(pe, static_cast<char*>(buf), n, &e->file.pos, copy_to_user_) : -ENOENT;
     }
@@ -70,7 +78,9 @@ long FileTable::write(long fd, const void* buf, size_t n) {
     if (!e)
         return -EBADF;
     long r;
-    if (!e->proc.empty()) {
+    if (e->rtc) {
+        r = rtc_.write(*e->rtc, buf, n);
+    } else if (!e->proc.empty()) {
         ProcEntry* pe = proc_.find(e->proc);
         r = pe ? proc_.write(pe, reinterpret_cast<kp_file*>(&e->file), static_cast<const char*>(buf), n)
                : -ENOENT;
@@ -88,7 +98,9 @@ long FileTable::ioctl(long fd, unsigned int cmd, unsigned long arg) {
     if (!e)
         return -EBADF;
     long r = -ENOTTY;
-    if (e->file.dev && e->file.dev->ops && e->file.dev->ops->unlocked_ioctl)
+    if (e->rtc)
+        r = rtc_.ioctl(*e->rtc, cmd, arg);
+    else if (e->file.dev && e->file.dev->ops && e->file.dev->ops->unlocked_ioctl)
         r = e->file.dev->ops->unlocked_ioctl(reinterpret_cast<kp_file*>(&e->file), cmd, arg);
     return done(r);
 }

@@ -14,6 +14,7 @@
 #include "core/machine.h"
 #include "kernel/chrdev.h"
 #include "kernel/procfs.h"
+#include "kernel/rtc_class.h"
 
 namespace sim {
 
@@ -22,8 +23,10 @@ public:
     /// Copies @n bytes to user space; false when the copy fails.
     using CopyToUser = std::function<bool(void* to, const void* from, size_t n)>;
 
-    FileTable(Machine& m, Procfs& proc, CharDevices& chrdevs, unsigned micom_major, CopyToUser copy_to_user)
-        : m_(m), proc_(proc), chrdevs_(chrdevs), micom_major_(micom_major), copy_to_user_(std::move(copy_to_user)) {}
+    FileTable(Machine& m, Procfs& proc, CharDevices& chrdevs, RtcClass& rtc, unsigned micom_major,
+              CopyToUser copy_to_user)
+        : m_(m), proc_(proc), chrdevs_(chrdevs), rtc_(rtc), micom_major_(micom_major),
+          copy_to_user_(std::move(copy_to_user)) {}
 
     /// open(): a file descriptor (>= 1000) or a negative error.
     long open(const std::string& path);
@@ -38,6 +41,7 @@ private:
     struct Entry {
         std::string proc;  ///< name of the /proc entry, or empty for a device
         OpenFile file;
+        std::unique_ptr<RtcFile> rtc;  ///< a file of the RTC class
     };
     Entry* find(long fd);
     long done(long r);
@@ -45,6 +49,7 @@ private:
     Machine& m_;
     Procfs& proc_;
     CharDevices& chrdevs_;
+    RtcClass& rtc_;
     unsigned micom_major_;
     CopyToUser copy_to_user_;
     std::map<long, std::unique_ptr<Entry>> fds_;

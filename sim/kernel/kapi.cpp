@@ -357,6 +357,60 @@ void kp_input_event(kp_input_dev* dev, unsigned int type, unsigned int code, int
         as_dev(dev)->event(b.machine(), type, code, value);
 }
 
+// ---------------------------------------------------------- device model
+
+static sim::Device* as_device(kp_device* d) { return reinterpret_cast<sim::Device*>(d); }
+static sim::RtcDevice* as_rtc(kp_rtc_device* r) { return reinterpret_cast<sim::RtcDevice*>(r); }
+
+int kp_device_register(const char* name, kp_device** dev) {
+    Box& b = kbox();
+    might_sleep(b, "platform_device_register");
+    sim::Device* d = nullptr;
+    const int r = b.devices().register_device(name ? name : "", &d);
+    if (r == 0)
+        *dev = reinterpret_cast<kp_device*>(d);
+    return r;
+}
+
+void kp_device_unregister(kp_device* dev) {
+    Box& b = kbox();
+    might_sleep(b, "platform_device_unregister");
+    for (const sim::RtcDevice* r : b.rtc().registered())
+        if (r->parent == as_device(dev))
+            b.bug("platform_device_unregister: its RTC device rtc" + std::to_string(r->id) + " is still registered");
+    if (!b.devices().unregister(as_device(dev)))
+        b.bug("platform_device_unregister of a device that is not registered");
+}
+
+void kp_input_set_parent(kp_input_dev* input, kp_device* parent) {
+    Box& b = kbox();
+    if (!b.devices().registered(as_device(parent)))
+        b.bug("input device's parent is not a registered device");
+    for (const sim::InputDevice* d : b.input().registered())
+        if (d == as_dev(input))
+            b.bug("input device's parent set after its registration");
+}
+
+// ------------------------------------------------------------ RTC class
+
+int kp_rtc_register(kp_device* parent, const kp_rtc_desc* desc, kp_rtc_device** rtc) {
+    Box& b = kbox();
+    might_sleep(b, "rtc_device_register");
+    if (!b.devices().registered(as_device(parent)))
+        b.bug("rtc_device_register: the parent is not a registered device");
+    sim::RtcDevice* r = nullptr;
+    const int err = b.rtc().register_device(as_device(parent), desc, &r);
+    if (err == 0)
+        *rtc = reinterpret_cast<kp_rtc_device*>(r);
+    return err;
+}
+
+void kp_rtc_unregister(kp_rtc_device* rtc) {
+    Box& b = kbox();
+    might_sleep(b, "rtc_device_unregister");
+    b.rtc().unregister(as_rtc(rtc));
+}
+
 // --------------------------------------------------------------- interrupts
 
 int kp_request_irq(unsigned int irq, kp_irq_handler_t handler, unsigned long flags, const char* name,

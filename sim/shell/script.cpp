@@ -72,6 +72,13 @@ std::string proc_name(const std::string& path, int line) {
     return path.substr(6);
 }
 
+/// A file cat and echo reach: /proc/NAME, or one of the RTC class's sysfs files.
+std::string file_path(const std::string& path, int line) {
+    if (path.rfind("/sys/class/rtc/", 0) == 0)
+        return path;
+    return "/proc/" + proc_name(path, line);
+}
+
 bool is_key_name(const std::string& s) { return s.rfind("KEY_", 0) == 0 || s.rfind("BTN_", 0) == 0; }
 
 /// press: a key name (KEY_UP, any of the input layer's) or a key byte (0x49).
@@ -252,6 +259,10 @@ FaultSetting parse_fault(const std::vector<std::string>& w, int line) {
                 f.what = W::KernelInputRegister;
             else if (k == "kthread")
                 f.what = W::KernelKthread;
+            else if (k == "device-register")
+                f.what = W::KernelDeviceRegister;
+            else if (k == "rtc-register")
+                f.what = W::KernelRtcRegister;
             else
                 fail(line, "unknown kernel fault '" + k + "' (see fault help)");
         }
@@ -286,12 +297,24 @@ FaultSetting parse_fault(const std::vector<std::string>& w, int line) {
 
 // Each command's arguments, past the count its table entry checks.
 
-void parse_ls(Command&, const Parsing& p) {
-    if (p.w.size() == 2 && p.w[1] != "/proc" && p.w[1] != "/proc/")
-        fail(p.line, "ls lists /proc only");
+void parse_ls(Command& c, const Parsing& p) {
+    if (p.w.size() == 2 && p.w[1].rfind("/sys/class/rtc/rtc", 0) == 0)
+        c.path = p.w[1].back() == '/' ? p.w[1].substr(0, p.w[1].size() - 1) : p.w[1];
+    else if (p.w.size() == 2 && p.w[1] != "/proc" && p.w[1] != "/proc/")
+        fail(p.line, "ls lists /proc and /sys/class/rtc/rtcN only");
 }
 
-void parse_cat(Command& c, const Parsing& p) { c.proc = proc_name(p.w[1], p.line); }
+/// hwclock, rtcwake: the words after the name, as the program's arguments.
+void parse_program(Command& c, const Parsing& p) {
+    c.args.assign(p.w.begin() + 1, p.w.end());
+    if (c.entry->name == std::string("rtcwake"))
+        for (size_t i = 0; i + 1 < c.args.size(); ++i)
+            if ((c.args[i] == "-m" || c.args[i] == "--mode") && c.args[i + 1] == "on")
+                fail(p.line, "rtcwake -m on would wait forever: the box's alarm acts only while it is off "
+                             "(use -m off, no, show or disable)");
+}
+
+void parse_cat(Command& c, const Parsing& p) { c.path = file_path(p.w[1], p.line); }
 
 void parse_echo(Command& c, const Parsing& p) {
     std::string rest = trim(p.body.substr(4));
@@ -308,7 +331,7 @@ void parse_echo(Command& c, const Parsing& p) {
     else if (text.find('"') != std::string::npos)
         fail(p.line, "unbalanced quotes in echo text");
     c.text = text;
-    c.proc = proc_name(trim(rest.substr(gt + 1)), p.line);
+    c.path = file_path(trim(rest.substr(gt + 1)), p.line);
 }
 
 void parse_press(Command& c, const Parsing& p) {
@@ -438,13 +461,15 @@ const CommandEntry kCommands[] = {
      0, 0, kDrains, nullptr, &S::do_boot, nullptr},
     {"unload", nullptr, nullptr, "unload", "unload the driver", "", 0, 0, kDrains, nullptr, &S::do_unload,
      nullptr},
-    {"ls", nullptr, nullptr, "ls /proc", "the /proc entries that exist now", "", 0, 1, 0, parse_ls,
-     &S::do_ls, nullptr},
-    {"cat", nullptr, nullptr, "cat /proc/NAME", "one read() of up to 4096 bytes from a /proc entry", "",
+    {"ls", nullptr, nullptr, "ls [/proc|/sys/class/rtc/rtc0]", "the /proc entries (or rtc0's files) that exist now",
+     "", 0, 1, 0, parse_ls, &S::do_ls, nullptr},
+    {"cat", nullptr, nullptr, "cat FILE", "one read() of up to 4096 bytes from /proc/NAME or a sysfs file",
+     "FILE is /proc/NAME or a file of /sys/class/rtc/rtc0 (name, date, time, since_epoch,\n"
+     "wakealarm, max_user_freq, hctosys, device/power/wakeup).\n",
      1, 1, kDrains, parse_cat, &S::do_cat, nullptr},
-    {"echo", nullptr, nullptr, "echo [-n] TEXT > /proc/NAME",
+    {"echo", nullptr, nullptr, "echo [-n] TEXT > FILE",
      "one write() of TEXT and a line end (none with -n)",
-     "TEXT may be in double quotes; it is written as it stands (no escapes).\n",
+     "TEXT may be in double quotes; it is written as it stands (no escapes).  FILE as for cat.\n",
      0, kMany, kDrains, parse_echo, &S::do_echo, nullptr},
     {"press", nullptr, nullptr, "press KEY [DURATION]",
      "the remote sends KEY, held for DURATION (default 100ms)",
@@ -486,6 +511,18 @@ const CommandEntry kCommands[] = {
      2, kMany, 0, parse_after, &S::do_after, nullptr},
     {"date", nullptr, nullptr, "date", "the kernel's wall clock", "", 0, 0, 0, nullptr, &S::do_date,
      nullptr},
+    {"hwclock", nullptr, nullptr, "hwclock [-r|-w|-s] [-f DEV]", "util-linux's hwclock on /dev/rtc0",
+     "-r (the default) prints the RTC's time as hwclock 2.38 does, once its second changed\n"
+     "(it reads the clock until then: the device has no update interrupts); -w sets the RTC\n"
+     "from the kernel's wall clock, -s the wall clock from the RTC.  Its messages are\n"
+     "hwclock's own; it fails when hwclock exits with a status other than 0.\n",
+     0, kMany, kDrains, parse_program, &S::run_hwclock, nullptr},
+    {"rtcwake", nullptr, nullptr, "rtcwake -m MODE [-s N|-t T] [-d DEV]", "util-linux's rtcwake on /dev/rtc0",
+     "MODE no sets the wake-up alarm N seconds ahead (or at T, seconds since 1970) and leaves\n"
+     "it set; off sets it and powers the box off (shutdown -h -P now): the micom switches the\n"
+     "box on at that time; show prints the alarm; disable disables it.  Its output and\n"
+     "messages are rtcwake's own.\n",
+     1, kMany, kDrains, parse_program, &S::run_rtcwake, nullptr},
     {"poweroff", nullptr, nullptr, "poweroff", "the kernel's power-off path", "", 0, 0, kDrains, nullptr,
      &S::do_poweroff, nullptr},
     {"flash", nullptr, nullptr, "flash a|b IMAGE", "run micomflash build A or B with IMAGE",
@@ -653,6 +690,8 @@ const char* fault_help() {
            "fault kernel input-alloc             at the next boot the input device cannot be allocated\n"
            "fault kernel input-register          at the next boot the input device cannot be registered\n"
            "fault kernel kthread                 at the next boot no kernel thread can be created\n"
+           "fault kernel device-register         at the next boot the driver's device cannot be registered\n"
+           "fault kernel rtc-register            at the next boot the RTC device cannot be registered\n"
            "fault kernel user-copy N             the next N copies from or to user space fail\n"
            "fault vendor llad-open|gbus-open     micomflash cannot open llad or gbus\n"
            "fault vendor rua-create|rua-destroy S  the RUA instance request answers status S\n"

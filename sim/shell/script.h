@@ -64,7 +64,7 @@ struct FaultSetting {
         LinkDrop, LinkCorrupt, LinkDuplicate, LinkStall,       // link: 0 primary, 1 isp
         MicomSilent, MicomNak, MicomPowerLoss,
         KernelMajorTaken, KernelIrqTaken, KernelProc, KernelInputAlloc, KernelInputRegister,
-        KernelKthread, KernelUserCopy,
+        KernelKthread, KernelUserCopy, KernelDeviceRegister, KernelRtcRegister,
         VendorLladOpen, VendorGbusOpen, VendorRuaCreate, VendorRuaDestroy,
         ClockRequest,
     };
@@ -85,7 +85,8 @@ struct Command {
     std::string source;             ///< the command as written (without its comment)
     std::string text;               ///< echo: the text; call: the argument; flash: the image;
                                     ///< expect: the text looked for; help: the command asked about
-    std::string proc;               ///< cat, echo: the /proc entry's name
+    std::string path;               ///< cat, echo: the file (/proc/NAME, /sys/class/rtc/...)
+    std::vector<std::string> args;  ///< hwclock, rtcwake: the program's arguments
     bool line_end = true;           ///< echo without -n
     uint8_t key_byte = 0;           ///< press (unless by_name), keymap
     bool by_name = false;           ///< press: a key name (key) rather than a key byte

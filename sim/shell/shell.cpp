@@ -14,6 +14,8 @@
 #include <utility>
 
 #include "key_names.h"
+#include "userland/hwclock.h"
+#include "userland/rtcwake.h"
 #include "vcd_writer.h"
 #include "wire_format.h"
 
@@ -297,7 +299,18 @@ void Shell::do_unload(const Command& c) {
         throw RunError{c.line, "unload: " + error_name(r)};
 }
 
-void Shell::do_ls(const Command&) {
+void Shell::do_ls(const Command& c) {
+    if (!c.path.empty()) {
+        const std::string dir = "/sys/class/rtc/rtc";
+        const std::string id = c.path.substr(dir.size());
+        const bool number = !id.empty() && id.size() < 4 && id.find_first_not_of("0123456789") == std::string::npos;
+        const auto attrs = number ? box_->rtc().attributes(std::stoi(id)) : std::vector<std::string>{};
+        if (attrs.empty())
+            throw RunError{c.line, "ls " + c.path + ": No such file or directory"};
+        for (const auto& a : attrs)
+            print(a + "\n");
+        return;
+    }
     auto names = box_->procfs().names();
     std::sort(names.begin(), names.end());
     for (const auto& n : names)
@@ -305,16 +318,18 @@ void Shell::do_ls(const Command&) {
 }
 
 void Shell::do_cat(const Command& c) {
-    auto r = box_->proc_read(c.proc);
+    auto r = box_->file_read(c.path);
+    box_->settle_work();
     if (r.ret < 0)
-        throw RunError{c.line, "cat /proc/" + c.proc + ": " + error_name(r.ret)};
+        throw RunError{c.line, "cat " + c.path + ": " + error_name(r.ret)};
     print(r.data);
 }
 
 void Shell::do_echo(const Command& c) {
-    long r = box_->proc_write(c.proc, c.line_end ? c.text + "\n" : c.text);
+    long r = box_->file_write(c.path, c.line_end ? c.text + "\n" : c.text);
+    box_->settle_work();
     if (r < 0)
-        throw RunError{c.line, "echo > /proc/" + c.proc + ": " + error_name(r)};
+        throw RunError{c.line, "echo > " + c.path + ": " + error_name(r)};
 }
 
 void Shell::press_later(const Command& c) {
@@ -360,6 +375,54 @@ void Shell::do_after(const Command& c) {
 
 void Shell::do_date(const Command&) { print(wall_text(box_->wall_ns()) + "\n"); }
 void Shell::do_poweroff(const Command&) { box_->poweroff(); }
+
+namespace {
+
+/// Runs @main as the program @name in a process of @box: its output to
+/// @print, its messages on standard error; its exit status.
+template <typename Main>
+int run_box_program(sim::Box& box, sim::userland::BoxFiles& files, const char* name, Main main,
+                    const std::function<void(const std::string&)>& print) {
+    sim::userland::BoxProgram p(box, files, name);
+    int status = 0;
+    box.run_process(name, [&] {
+        status = main(p);
+        return 0;
+    });
+    box.settle_work();  // the kernel's work that its calls scheduled
+    print(p.out);
+    if (!p.err.empty()) {
+        std::fwrite(p.err.data(), 1, p.err.size(), stderr);
+        std::fflush(stderr);
+    }
+    return status;
+}
+
+}  // namespace
+
+void Shell::run_hwclock(const Command& c) {
+    std::fflush(out_);
+    const int status = run_box_program(*box_, box_files_, "hwclock",
+                                       [&](sim::userland::BoxProgram& p) { return sim::userland::hwclock_main(p, c.args); },
+                                       [this](const std::string& s) { print(s); });
+    if (status != 0)
+        throw RunError{c.line, format("hwclock: exit status %d", status)};
+}
+
+void Shell::run_rtcwake(const Command& c) {
+    std::fflush(out_);
+    sim::userland::RtcwakeResult r;
+    run_box_program(*box_, box_files_, "rtcwake",
+                    [&](sim::userland::BoxProgram& p) {
+                        r = sim::userland::rtcwake_main(p, c.args);
+                        return r.status;
+                    },
+                    [this](const std::string& s) { print(s); });
+    if (r.shutdown)
+        box_->poweroff();  // what shutdown -h -P now comes to
+    if (r.status != 0)
+        throw RunError{c.line, format("rtcwake: exit status %d", r.status)};
+}
 
 void Shell::do_flash(const Command& c) {
     if (auto problem = flash_with_verdict(c.build_a, c.text); !problem.empty())
@@ -653,6 +716,8 @@ void Shell::run_fault(const Command& c) {
     case W::KernelInputRegister: box.faults.input_register_fail = true; break;
     case W::KernelKthread: box.faults.kthread_fail = true; break;
     case W::KernelUserCopy: box.faults.user_copy_fail = int(f.number); break;
+    case W::KernelDeviceRegister: box.faults.device_register_fail = true; break;
+    case W::KernelRtcRegister: box.faults.rtc_register_fail = true; break;
     case W::VendorLladOpen: runner().vendor_faults.llad_open_fails = true; break;
     case W::VendorGbusOpen: runner().vendor_faults.gbus_open_fails = true; break;
     case W::VendorRuaCreate: runner().vendor_faults.rua_create_status = int32_t(f.number); break;

@@ -13,6 +13,7 @@
 
 #include "box.h"
 #include "script.h"
+#include "userland/box_program.h"
 #include "userland/program_runner.h"
 
 namespace fpsim {
@@ -95,6 +96,8 @@ public:
     void do_wait(const Command& c);
     void do_after(const Command& c);
     void do_date(const Command& c);
+    void run_hwclock(const Command& c);
+    void run_rtcwake(const Command& c);
     void do_poweroff(const Command& c);
     void do_flash(const Command& c);
     void do_log(const Command& c);
@@ -132,6 +135,7 @@ private:
     FILE* out_;
     std::unique_ptr<sim::Box> box_;
     std::unique_ptr<sim::userland::ProgramRunner> runner_;
+    sim::userland::BoxFiles box_files_;  ///< the box's /etc: what hwclock wrote
     size_t log_from_ = 0;
     size_t primary_from_ = 0, isp_from_ = 0;
     const sim::InputDevice* events_dev_ = nullptr;
