@@ -110,6 +110,7 @@ void alarm_store(const uint8_t rec[7], int armed)
 		cmd[2 + i] = rec[i];
 	fp_priv.alarm_pending = armed ? 1 : 0;
 	fp_local.alarm_stored = 1;
+	fp_local.alarm_by_class = 0;
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 }
 

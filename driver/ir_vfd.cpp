@@ -108,6 +108,7 @@ int init_fp(void)
 	fp_local.device = nullptr;
 	fp_local.rtc = nullptr;
 	fp_local.alarm_stored = 0;
+	fp_local.alarm_by_class = 0;
 	kp_init_waitqueue_head(&priv->rescue_queue);
 	kp_init_waitqueue_head(&priv->time_queue);
 	kp_init_waitqueue_head(&priv->ack_queue);

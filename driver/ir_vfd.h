@@ -114,6 +114,8 @@ struct fp_local_t {
 	int32_t rtc_registering;
 	/* 1 once alarm_cmd holds a wake-up time, armed (alarm_pending) or not; fp_lock */
 	int32_t alarm_stored;
+	/* 1 while the armed wake-up is one the RTC class set (rtc_device.cpp); fp_lock */
+	int32_t alarm_by_class;
 };
 
 /* ---- module globals (ir_vfd.cpp) ---- */

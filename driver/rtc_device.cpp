@@ -194,6 +194,14 @@ static int fp_rtc_read_alarm(kp_rtc_wkalrm *alrm)
 	return 0;
 }
 
+static void mark_class_alarm(int by_class)
+{
+	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
+
+	fp_local.alarm_by_class = by_class;
+	kp_spin_unlock_irqrestore(&fp_lock, flags);
+}
+
 static int fp_rtc_set_alarm(kp_rtc_wkalrm *alrm)
 {
 	char digits[15];
@@ -207,6 +215,7 @@ static int fp_rtc_set_alarm(kp_rtc_wkalrm *alrm)
 		return err;
 	if (alrm->enabled) {
 		set_ALARM_time(digits);
+		mark_class_alarm(1);
 		return 0;
 	}
 	/* kept for a later enable, but the next power-off sends none */
@@ -215,6 +224,12 @@ static int fp_rtc_set_alarm(kp_rtc_wkalrm *alrm)
 	return 0;
 }
 
+/*
+ * The class disables its alarm whenever it has no timer left, also after
+ * every clock setting (hwclock -w at shutdown): only a wake-up that the
+ * class set is withdrawn then.  One stored through set_ALARM_time, which
+ * the class knows nothing of, stays armed for the power-off.
+ */
 static int fp_rtc_alarm_irq_enable(unsigned int enabled)
 {
 	unsigned long flags;
@@ -223,10 +238,15 @@ static int fp_rtc_alarm_irq_enable(unsigned int enabled)
 	if (isp_open())
 		return -KP_EBUSY;
 	flags = kp_spin_lock_irqsave(&fp_lock);
-	if (enabled && !fp_local.alarm_stored)
+	if (enabled && !fp_local.alarm_stored) {
 		err = -KP_EINVAL; /* no wake-up time to arm */
-	else
-		fp_priv.alarm_pending = enabled ? 1 : 0;
+	} else if (enabled) {
+		fp_priv.alarm_pending = 1;
+		fp_local.alarm_by_class = 1;
+	} else if (fp_local.alarm_by_class) {
+		fp_priv.alarm_pending = 0;
+		fp_local.alarm_by_class = 0;
+	}
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	return err;
 }
