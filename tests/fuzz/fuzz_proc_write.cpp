@@ -1,12 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The /proc write handlers, with texts of any length and content and user
-// copies that fail, and the exported functions that take digit strings from
-// other modules.  Writes that reboot the box or put it into deep standby
-// are followed by the box's new start.
+// copies that fail, the exported functions that take digit strings from
+// other modules, and the RTC device: its ioctls with times of any value and
+// the writes of its sysfs files.  Writes that reboot the box or put it into
+// deep standby are followed by the box's new start.
 //
 // Input: a list of operations: a selector byte, a byte that may make user
 // copies fail, a length, then the text.
+#include <linux/rtc.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 #include "fuzz_box.h"
 
@@ -60,6 +66,68 @@ long write_entry(sim::Box& box, const char* name, const std::string& text) {
     return ret;
 }
 
+constexpr const char* kRtcFiles[] = {"wakealarm", "date", "time", "since_epoch", "name"};
+
+/// A struct rtc_time of the input's bytes: any value in every field.
+rtc_time fuzzed_time(const std::string& text) {
+    rtc_time tm{};
+    std::memcpy(&tm, text.data(), std::min(text.size(), sizeof tm));
+    return tm;
+}
+
+bool one_of(long ret, std::initializer_list<long> allowed) {
+    for (long a : allowed)
+        if (ret == a)
+            return true;
+    return false;
+}
+
+/// One operation on the RTC device, checked against what the class and the
+/// driver may answer.
+void rtc_op(sim::Box& box, uint8_t sel, uint8_t fault, int copy_fail, const std::string& text) {
+    const unsigned op = sel & 7;
+    if (op >= 5) {  // its sysfs files: a write of the text, or a read
+        const char* file = kRtcFiles[((fault >> 2) & 7) % 5];
+        const std::string path = std::string("/sys/class/rtc/rtc0/") + file;
+        const long ret = op == 5 ? box.file_write(path, text) : box.file_read(path).ret;
+        if (ret < 0 && !one_of(ret, {-EINVAL, -EBUSY, -EIO, -ETIME, -ERANGE, -EFAULT, -EACCES, -EPERM}))
+            fail("%s of %s returned %ld", op == 5 ? "write" : "read", path.c_str(), ret);
+        return;
+    }
+    long ret = 0;
+    box.run_process("rtc", [&] {
+        const long fd = box.sys_open("/dev/rtc0");
+        if (fd < 0) {
+            ret = fd;
+            return 0;
+        }
+        rtc_time tm = fuzzed_time(text);
+        rtc_wkalrm alarm{};
+        alarm.enabled = text.empty() ? 1 : uint8_t(text.back() & 1);
+        alarm.time = tm;
+        const unsigned long arg = (fault & 0x20) ? 0 : reinterpret_cast<unsigned long>(op >= 2 ? (void*)&alarm : (void*)&tm);
+        static constexpr unsigned kCmds[] = {RTC_RD_TIME, RTC_SET_TIME, RTC_WKALM_SET, RTC_WKALM_RD};
+        ret = op < 4 ? box.sys_ioctl(fd, kCmds[op], arg) : box.sys_ioctl(fd, (fault & 0x40) ? RTC_AIE_ON : RTC_AIE_OFF, 0);
+        if (op == 4 && box.sys_ioctl(fd, RTC_UIE_ON, 0) != -EINVAL)
+            fail("RTC_UIE_ON was not refused: the device has no update interrupts");
+        box.sys_close(fd);
+        return 0;
+    });
+    if (ret < 0 && !one_of(ret, {-EINVAL, -EIO, -ERANGE, -ETIME, -EFAULT}))
+        fail("RTC ioctl %u returned %ld", op, ret);
+    if (op < 4 && ((fault & 0x20) || copy_fail) && ret == 0)
+        fail("RTC ioctl %u succeeded without a buffer it could copy", op);
+}
+
+/// What the class says of its alarm is what the next power-off sends.
+void check_rtc_alarm(FreshBox& fb) {
+    const auto& devs = fb.box().rtc().registered();
+    if (devs.empty())
+        fail("the RTC device is not registered");
+    if (devs[0]->aie_enabled && fb.priv().alarm_pending != 1)
+        fail("the RTC class has its alarm on, but the power-off would send no wake-up time");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -103,10 +171,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             box.call_export<void>(fn, static_cast<const char*>(s.get()));
             break;
         }
+        case 7:  // the RTC device: an ioctl, or a sysfs file
+            rtc_op(box, sel, fault, copy_fail, text);
+            box.settle_work();
+            break;
         }
         box.faults.user_copy_fail = 0;
         back_on(fb);
         check_keys(fb.priv(), fb.input());
+        check_rtc_alarm(fb);
     }
     box.run_for(50_ms);
 

@@ -9,6 +9,7 @@ and those a long fuzzing campaign added (named by their SHA-1, minimised
 onto these seeds), lie beside them and are not written by this script.
 """
 import os
+import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -104,6 +105,19 @@ write(pw, "enableisp", op(ENABLEISP, "1\n") + op(SETTIME, "20200101000000\n"))
 write(pw, "reads", op(0x50, "") + op(0x51, "") + op(0x52, "", 0x81))
 write(pw, "exports", op(0x60, "20130501120000") + op(0x61, "20130501123000") + op(0x62, "1"))
 write(pw, "alarm_then_standby", op(0x61, "20130501123000") + op(DEEPSTANDBY, "1\n"))
+# the RTC device (selector 0x7N): N = 0 to 3 RTC_RD_TIME, RTC_SET_TIME,
+# RTC_WKALM_SET, RTC_WKALM_RD with a struct rtc_time of the text (an alarm
+# enabled when the text's last byte is odd); 4 RTC_AIE_ON (fault bit 6) or
+# OFF; 5 and 6 a write or read of sysfs file (fault >> 2) & 7 of wakealarm,
+# date, time, since_epoch, name; fault bit 5: no buffer
+def rtc_tm(sec, mn, hour, mday, mon, year, tail=b""):
+    return struct.pack("<9i", sec, mn, hour, mday, mon, year, 0, 0, 0) + tail
+write(pw, "rtc_ioctls", op(0x70, "") + op(0x71, rtc_tm(0, 30, 21, 7, 11, 126)) +
+      op(0x72, rtc_tm(0, 40, 21, 7, 11, 126, b"\x01")) + op(0x73, "") + op(0x74, "", 0x40) +
+      op(0x74, "") + op(0x71, rtc_tm(0, 0, 0, 1, 0, 200)) + op(0x73, "", 0x20))
+write(pw, "rtc_wakealarm", op(0x75, "+60\n") + op(0x75, "+120\n") + op(0x75, "0\n") +
+      op(0x76, "", 1 << 2) + op(0x61, "20261208063000") + op(0x71, rtc_tm(0, 0, 22, 7, 11, 126)) +
+      op(DEEPSTANDBY, "1\n"))
 
 # ---- /dev/micom against the flash programmer: operations, the byte modulo 5
 # (ioctl 0/1, write 2, wait 3, reopen 4); bit 7 makes the user copy fail,
