@@ -151,6 +151,16 @@ static int fp_rtc_add(struct device *parent, const kp_rtc_desc *desc)
 #endif
 	if (err)
 		goto fail;
+	/*
+	 * A device that could not be added (no memory for its sysfs
+	 * directory) only makes the class warn: the registration succeeds
+	 * with no /dev/rtcN and no files.  hwclock and rtcwake could not
+	 * find it, so the start fails instead.
+	 */
+	if (!device_is_registered(&rtc->dev)) {
+		err = -ENOMEM;
+		goto fail;
+	}
 	devres_close_group(parent, group);
 	fp_rtc.rtc = rtc;
 	fp_rtc.group = group;
