@@ -61,10 +61,8 @@ int clock_proc_write(kp_file *file, const char *ubuf, unsigned long count, void 
 	return (int)count;
 }
 
-unsigned long get_RTC_time(void)
+void clock_ask_and_wait(fp_priv_t *priv)
 {
-	fp_priv_t *priv = &fp_priv;
-	int32_t year, mon, day, hour, min, sec;
 	unsigned long flags;
 
 	/* A time answer that comes between this clear and the request (one
@@ -76,6 +74,15 @@ unsigned long get_RTC_time(void)
 	Gettime(priv);
 	fp_wait_event_timeout(&priv->time_queue, [priv] { return priv->time_ready != 0; },
 			      FP_TIME_WAIT_TICKS);
+}
+
+unsigned long get_RTC_time(void)
+{
+	fp_priv_t *priv = &fp_priv;
+	int32_t year, mon, day, hour, min, sec;
+	unsigned long flags;
+
+	clock_ask_and_wait(priv);
 	/* the fields of one answer, not half of the next */
 	flags = kp_spin_lock_irqsave(&fp_lock);
 	year = priv->rtc_year;

@@ -10,6 +10,11 @@
 
 /* Asks the micom for its clock; the parser applies the answer. */
 void Gettime(fp_priv_t *priv);
+/*
+ * Asks the micom for its clock and sleeps until the answer has been applied
+ * (time_ready), a signal comes or FP_TIME_WAIT_TICKS pass.
+ */
+void clock_ask_and_wait(fp_priv_t *priv);
 /* Sends a clock record built from @text (from /proc/settime or set_RTC_time). */
 void set_time(const char *text, fp_priv_t *priv, int source);
 int settime_proc_write(kp_file *file, const char *ubuf, unsigned long count, void *data);

@@ -19,7 +19,6 @@
 #include "rtc_device.h"
 #include "clock.h"
 #include "clock_record.h"
-#include "fp_wait.h"
 
 #define FP_RTC_YEAR_MIN 1900
 #define FP_RTC_YEAR_MAX 2099
@@ -118,20 +117,12 @@ static int last_clock(clock_fields *c)
 
 static int fp_rtc_read_time(kp_rtc_time *tm)
 {
-	fp_priv_t *priv = &fp_priv;
 	clock_fields c;
-	unsigned long flags;
 
 	if (isp_open())
 		return -KP_EBUSY;
-	if (!fp_local.rtc_registering) {
-		flags = kp_spin_lock_irqsave(&fp_lock);
-		priv->time_ready = 0;
-		kp_spin_unlock_irqrestore(&fp_lock, flags);
-		Gettime(priv);
-		fp_wait_event_timeout(&priv->time_queue, [priv] { return priv->time_ready != 0; },
-				      FP_TIME_WAIT_TICKS);
-	}
+	if (!fp_local.rtc_registering)
+		clock_ask_and_wait(&fp_priv);
 	if (!last_clock(&c)) {
 		if (isp_open())
 			return -KP_EBUSY; /* /dev/micom was opened meanwhile */
