@@ -705,7 +705,7 @@ void Shell::run_fault(const Command& c) {
     case W::LinkDrop: link.faults.drop = f.probability; break;
     case W::LinkCorrupt: link.faults.corrupt = f.probability; break;
     case W::LinkDuplicate: link.faults.duplicate = f.probability; break;
-    case W::LinkStall: link.faults.stall_after = sim::Nanos(f.number); break;
+    case W::LinkStall: link.stall_after_more(uint64_t(f.number)); break;
     case W::MicomSilent: box.micom().set_silent(f.on); break;
     case W::MicomNak: box.micom().set_nak(f.step, f.on); break;
     case W::MicomPowerLoss: box.micom().power_loss(); break;
