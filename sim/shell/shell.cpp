@@ -333,11 +333,7 @@ void Shell::do_echo(const Command& c) {
 }
 
 void Shell::press_later(const Command& c) {
-    std::optional<uint8_t> byte = c.key_byte;
-    if (c.by_name)
-        byte = remote_byte(c.key);
-    if (byte)  // else the remote has no such key: nothing happens
-        box_->micom().press_key_now(*byte, c.duration);
+    box_->micom().press_key_now(press_byte(c), c.duration);
 }
 
 void Shell::do_front_power(const Command& c) {
@@ -369,8 +365,15 @@ void Shell::do_wait(const Command& c) { advance(c.duration); }
 
 void Shell::do_after(const Command& c) {
     std::shared_ptr<Command> later = c.then;
-    box_->machine().events().at(box_->now() + c.duration,
-                                [this, later] { (this->*later->entry->later)(*later); });
+    // what it runs fails at its time: said then, and counted
+    box_->machine().events().at(box_->now() + c.duration, [this, later] {
+        try {
+            (this->*later->entry->later)(*later);
+        } catch (const RunError& e) {
+            say(*later, "after: " + e.message);
+            ++failures_;
+        }
+    });
 }
 
 void Shell::do_date(const Command&) { print(wall_text(box_->wall_ns()) + "\n"); }
@@ -472,16 +475,19 @@ std::optional<uint8_t> Shell::remote_byte(unsigned code) const {
     return b;
 }
 
+uint8_t Shell::press_byte(const Command& c) const {
+    if (!c.by_name)
+        return c.key_byte;
+    const std::optional<uint8_t> b = remote_byte(c.key);
+    if (!b)
+        throw RunError{c.line, "press: the remote has no key " + key_name(c.key) +
+                                   " (map a key byte to it with keymap, or press a key byte)"};
+    return *b;
+}
+
 void Shell::run_press(const Command& c) {
     auto& box = *box_;
-    uint8_t byte = c.key_byte;
-    if (c.by_name) {
-        const std::optional<uint8_t> b = remote_byte(c.key);
-        if (!b)
-            throw RunError{c.line, "press: the remote has no key " + key_name(c.key) +
-                                       " (map a key byte to it with keymap, or press a key byte)"};
-        byte = *b;
-    }
+    const uint8_t byte = press_byte(c);
     if (!box.micom().box_power() && byte != box.config().micom.power_key)
         warn(c, format("the box is off: the micom ignores 0x%02X (only the power key switches it on)", byte));
     else if (!accepted_key_byte(byte))
