@@ -62,6 +62,20 @@ const char* mode_name(micom::Mode m) {
     return "?";
 }
 
+// Why the micom, in mode @m, neither takes keys nor switches the box on;
+// empty while its firmware runs.  Only a flash that finishes, or the loss
+// of its own supply, gives it its firmware back (kMicomRecovery).
+std::string micom_stuck(micom::Mode m) {
+    switch (m) {
+    case micom::Mode::Programmer: return "the micom runs its flash programmer";
+    case micom::Mode::Halted: return "the micom's flash programmer started without its 8 MHz clock and runs nothing";
+    default: return "";
+    }
+}
+
+constexpr const char* kMicomRecovery =
+    "fault micom power-loss, then micom power-on (on a box: unplug it and plug it in again)";
+
 // Where the entries from number @from on start in a record that has dropped
 // its first @dropped entries (all of them, if those went too).
 size_t kept_from(size_t from, size_t dropped) { return from > dropped ? from - dropped : 0; }
@@ -287,6 +301,11 @@ void Shell::do_boot(const Command& c) {
     int r = box_->boot();
     if (r == -17 && loaded)  // EEXIST: from the loader, not from the driver's init
         throw RunError{c.line, "boot: the driver is already loaded (unload it first to load it afresh)"};
+    if (const std::string why = micom_stuck(box_->micom().mode()); r == -EIO && !box_->powered() && !why.empty())
+        throw RunError{c.line, "boot: the box cannot switch on: " + why +
+                                   "; it does not switch the box on, and no flash runs on a box that is off; the "
+                                   "micom runs its firmware again once it has lost its supply: " +
+                                   kMicomRecovery};
     if (r)
         throw RunError{c.line, "boot: the driver did not start: " + error_name(r) + format(" (%d)", r)};
 }
@@ -337,6 +356,8 @@ void Shell::press_later(const Command& c) {
 }
 
 void Shell::do_front_power(const Command& c) {
+    if (const std::string stuck = micom_stuck(box_->micom().mode()); !stuck.empty())
+        warn(c, stuck + ", which takes no keys (micom show)");
     const bool was_on = box_->powered();
     box_->micom().press_front_power();
     settle_key();
@@ -488,7 +509,9 @@ uint8_t Shell::press_byte(const Command& c) const {
 void Shell::run_press(const Command& c) {
     auto& box = *box_;
     const uint8_t byte = press_byte(c);
-    if (!box.micom().box_power() && byte != box.config().micom.power_key)
+    if (const std::string stuck = micom_stuck(box.micom().mode()); !stuck.empty())
+        warn(c, stuck + ", which takes no keys (micom show)");
+    else if (!box.micom().box_power() && byte != box.config().micom.power_key)
         warn(c, format("the box is off: the micom ignores 0x%02X (only the power key switches it on)", byte));
     else if (!accepted_key_byte(byte))
         warn(c, format("0x%02X is no key byte the driver takes: it ignores the remote sending it (a number "
@@ -735,7 +758,11 @@ void Shell::run_fault(const Command& c) {
 void Shell::show_micom(const Command&) {
     auto& m = box_->micom();
     print(format("power: %s\n", m.box_power() ? "on" : "off"));
-    print(format("mode: %s\n", mode_name(m.mode())));
+    const std::string stuck = micom_stuck(m.mode());
+    print(std::string("mode: ") + mode_name(m.mode()) +
+          (stuck.empty() ? "" : std::string(" (no keys, the box not switched on, until a flash finishes or the micom "
+                                            "loses its supply: ") + kMicomRecovery + ")") +
+          "\n");
     print("time: " + date_text(m.time()) + "\n");
     auto leds = m.led_codes();
     if (leds.empty()) {
