@@ -218,10 +218,16 @@ int run_shell(const ToolOptions& options, const std::string& file) {
 }
 
 int run_flash(const ToolOptions& options, bool build_a, const std::string& image) {
-    if (FILE* f = std::fopen(image.c_str(), "rb"))
+    // an image that cannot be read is a mistake in the command line: nothing runs
+    struct stat st{};
+    if (FILE* f = std::fopen(image.c_str(), "rb")) {
+        const bool directory = fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
         std::fclose(f);
-    else
+        if (directory)
+            return usage_error("cannot open image '" + image + "': " + std::strerror(EISDIR));
+    } else {
         return usage_error("cannot open image '" + image + "': " + std::strerror(errno));
+    }
     Shell shell(options);
     int r = shell.box().boot();
     if (r != 0) {

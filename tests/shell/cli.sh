@@ -85,8 +85,10 @@ check 0 "flash: exit 0, .* the micom's flash equals the image" "is empty: all ze
 head -c 8200 /dev/zero | tr '\0' '\125' >"$dir/long.bin"
 check 0 "flash: exit 0, .* the micom's flash equals the image" "is 8200 bytes: only the first 8192 are written" \
     -- flash --build b "$dir/long.bin"
-# an image that opens but cannot be read is refused, not taken for an empty one
-check 1 "" "cannot read $dir: Is a directory" -- flash --build b "$dir"
+# an image that cannot be read, not there or a directory (not taken for an
+# empty one), is a mistake in the command line: nothing runs
+check 2 "" "cannot open image '$dir': Is a directory" -- flash --build b "$dir"
+check 2 "" "cannot open image '$dir/no-such.bin': No such file or directory" -- flash "$dir/no-such.bin"
 
 # keys: every KEY_ and BTN_ name of the header (less KEY_MIN_INTERESTING,
 # KEY_MAX and KEY_CNT), aliases with the code of the name they stand for
