@@ -68,6 +68,7 @@ Box::Box(BoxConfig cfg) : cfg_(std::move(cfg)) {
     if (current_)
         std::fprintf(stderr, "fpsim: only one box per process\n");
     current_ = this;
+    beyond_clock_ = RateLimit{60ul * cfg_.hz, 1, "kp_set_wall_clock"};
     if (cfg_.module_path.empty())
         cfg_.module_path = FP_SIM_MODULE_PATH;
     loader_ = std::make_unique<ModuleLoader>(cfg_.module_path, cfg_.restore_module_image);
@@ -263,9 +264,20 @@ int Box::boot() {
     return load_module();
 }
 
+int Box::set_wall_clock(unsigned year, unsigned mon, unsigned day, unsigned hour, unsigned min, unsigned sec,
+                        long nsec) {
+    int64_t ns = 0;
+    const int r = sim::set_wall_clock(year, mon, day, hour, min, sec, nsec, ns, beyond_clock_, m_->jiffies(),
+                                      now(), log_);
+    if (r == 0)
+        set_wall_ns(ns);
+    return r;
+}
+
 int Box::load_module() {
     if (module_)
         return -EEXIST;
+    beyond_clock_ = RateLimit{60ul * cfg_.hz, 1, "kp_set_wall_clock"};
     int err = 0;
     void* h = map_driver(&err);
     if (!h)
