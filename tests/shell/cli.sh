@@ -47,6 +47,14 @@ cp "$dir/t.vcd" "$dir/t0.vcd"
 printf 'boot\nnope\n' >"$dir/bad.fpsim"
 check 2 "" "unknown command 'nope'" -- --vcd "$dir/t.vcd" shell "$dir/bad.fpsim"
 cmp -s "$dir/t.vcd" "$dir/t0.vcd" || { echo "a refused script changed the earlier --vcd file"; failed=1; }
+# a path that is no file of the box, and a clock property micomflash never
+# asks for, are mistakes in the script; a property it asks for is taken
+printf 'boot\ncat /etc/passwd\n' >"$dir/path.fpsim"
+check 2 "" "'/etc/passwd' is no file of the box (/proc/NAME or /sys/class/rtc/rtc0/FILE)" -- shell "$dir/path.fpsim"
+printf 'fault clock 4410\n' >"$dir/clock.fpsim"
+check 2 "" "bad property '4410' (4409, 4411 or 4417" -- shell "$dir/clock.fpsim"
+printf 'fault clock 4411\n' >"$dir/clock.fpsim"
+check 0 "" "" -- shell "$dir/clock.fpsim"
 # a directory as the script cannot be read: nothing runs
 check 2 "" "cannot read script '$dir': Is a directory" -- shell "$dir"
 # what cannot be written to standard output fails the run
