@@ -3,6 +3,7 @@
 // box.  Every call is an interrupt point; a context whose box has lost power
 // never returns from one into the driver.
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -101,6 +102,10 @@ long schedule_timeout_ticks(Box& b, long ticks) {
         b.log().add(b.now(), "\x01" "3schedule_timeout: wrong timeout value " + hex_long(ticks));
         b.machine().set_sleeping(false);  // the task runs on
         return 0;
+    }
+    if (ticks == LONG_MAX) {  // MAX_SCHEDULE_TIMEOUT: no timer, until woken
+        m.block();
+        return LONG_MAX;
     }
     const unsigned long expire = m.jiffies() + (unsigned long)ticks;
     m.block(Nanos(expire) * m.tick_ns());

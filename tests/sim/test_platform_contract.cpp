@@ -57,6 +57,8 @@ constexpr Contract kContract[] = {
     {"wait/timeout_expires",                      "ret=0 ticks=10", ""},
     {"wait/signal_pending",                       "ret=10 ticks=0 signal_pending=1", ""},
     {"wait/negative_timeout",                     "ret=0 ticks=0 complaint=1", ""},
+    // a kernel thread in kp_schedule_timeout_interruptible(MAX_SCHEDULE_TIMEOUT), stopped after 10 s
+    {"wait/max_timeout_until_woken",              "ret=MAX_SCHEDULE_TIMEOUT slept=10s", ""},
     // kernel threads
     {"kthread/stop_before_it_ran",                "ret=-4", ""},
     {"kthread/stop_returns_its_result",           "ret=7", ""},
@@ -186,6 +188,26 @@ std::string wait(Box& box, bool signal, long ticks) {
     });
 }
 
+long g_max_wait;
+
+int waits_without_timeout(void*) {
+    g_max_wait = kp_schedule_timeout_interruptible(LONG_MAX);
+    return 0;
+}
+
+std::string max_timeout(Box& box) {
+    return in_process(box, [&] {
+        kp_task* t = kp_kthread_create(waits_without_timeout, nullptr, "contract");
+        kp_wake_up_process(t);
+        const unsigned long from = kp_jiffies();
+        kp_msleep(10000);
+        kp_kthread_stop(t);
+        const unsigned long slept = (kp_jiffies() - from) / kp_hz();
+        return words("ret=%s slept=%lus", g_max_wait == LONG_MAX ? "MAX_SCHEDULE_TIMEOUT" : std::to_string(g_max_wait).c_str(),
+                     slept);
+    });
+}
+
 int runs_until_stopped(void*) {
     while (!kp_kthread_should_stop())
         kp_schedule_timeout_interruptible(1);
@@ -243,6 +265,7 @@ const std::map<std::string, std::function<std::string(Box&)>> kRunners = {
     {"wait/timeout_expires", [](Box& b) { return wait(b, false, 10); }},
     {"wait/signal_pending", [](Box& b) { return wait(b, true, 10); }},
     {"wait/negative_timeout", [](Box& b) { return wait(b, false, -1); }},
+    {"wait/max_timeout_until_woken", max_timeout},
     {"kthread/stop_before_it_ran", [](Box& b) { return kthread(b, false); }},
     {"kthread/stop_returns_its_result", [](Box& b) { return kthread(b, true); }},
     {"irq/line_taken", [](Box& b) { return irq(b, FP_IRQ, true, KP_IRQF_DISABLED); }},
