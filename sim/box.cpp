@@ -184,7 +184,9 @@ static bool user_pointer_ok(const void* p, size_t n) {
 
 bool Box::copy_from_user(void* to, const void* from, size_t n) {
     if (n && faults.user_copy_fail > 0) {
+        // a fault inside the copy: the kernel zeroes what it could not copy
         --faults.user_copy_fail;
+        std::memset(to, 0, n);
         return false;
     }
     if (!user_pointer_ok(from, n))

@@ -6,6 +6,7 @@
 // 6.x gives where that differs ("" where it is the same).  The simulated
 // kernel is the box: it must give the 3.9 column.  A result is a line of
 // "key=value" words, made the same way by every back-end's runner.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -42,7 +43,7 @@ constexpr Contract kContract[] = {
     {"wall_clock/past_2038_three_times",          "ret=-75,-75,-75 warnings=2 suppressed=1", "ret=0,0,0 warnings=0 suppressed=0"},
     // kp_copy_from_user / kp_copy_to_user of 16 bytes: the bytes not copied
     {"user_copy/from_user_ok",                    "ret=0", ""},
-    {"user_copy/from_user_fails",                 "ret=16", ""},
+    {"user_copy/from_user_fails",                 "ret=16 to=zeroed", ""},
     {"user_copy/to_user_fails",                   "ret=16", ""},
     // /proc entries with the legacy callbacks
     {"proc/write_without_write_proc",             "ret=-5", ""},
@@ -129,7 +130,11 @@ std::string user_copy(Box& box, bool to_user, int failing) {
         char kernel[16] = "kernel", user[16] = "user";
         const unsigned long r = to_user ? kp_copy_to_user(user, kernel, sizeof user)
                                         : kp_copy_from_user(kernel, user, sizeof kernel);
-        return words("ret=%lu", r);
+        if (to_user || !r)
+            return words("ret=%lu", r);
+        // a fault in the copy: what was not copied is zeroed
+        const bool zeroed = std::all_of(kernel, kernel + sizeof kernel, [](char c) { return c == 0; });
+        return words("ret=%lu to=%s", r, zeroed ? "zeroed" : "as it was");
     });
 }
 
