@@ -49,6 +49,8 @@ constexpr Contract kContract[] = {
     {"proc/write_without_write_proc",             "ret=-5", ""},
     {"proc/read_without_read_proc",               "ret=0 text=", ""},
     {"proc/read_twice",                           "first=4 text=abc| second=0", ""},
+    // the same entry read 2 bytes at a time: the kernel's read loop cuts the value
+    {"proc/read_2_bytes_at_a_time",               "pieces=ab,c|, ret=2,2,0", ""},
     // the input device's key-code table (256 entries of 4 bytes), EVIOC[GS]KEYCODE
     {"input/set_keycode_last_entry",              "ret=0", ""},
     {"input/set_keycode_entry_256",               "ret=-22", ""},
@@ -147,7 +149,7 @@ int read_abc(char* page, char** start, long off, int count, int* eof, void* data
 std::string proc(Box& box, const std::string& what) {
     in_process(box, [&] {
         kp_proc_entry* e = kp_create_proc_entry("contract", 0644);
-        if (what == "read_twice")
+        if (what == "read_twice" || what == "pieces")
             kp_proc_set_handlers(e, read_abc, nullptr, nullptr);
         return std::string();
     });
@@ -157,6 +159,22 @@ std::string proc(Box& box, const std::string& what) {
         const auto r = box.proc_read("contract");
         return words("ret=%ld text=%s", long(r.ret), r.data.c_str());
     }
+    if (what == "pieces")
+        return in_process(box, [&] {
+            const long fd = box.sys_open("/proc/contract");
+            std::string pieces, rets;
+            for (int i = 0; i < 3; ++i) {
+                char buf[2];
+                const long n = box.sys_read(fd, buf, sizeof buf);
+                std::string piece(buf, n > 0 ? size_t(n) : 0);
+                for (char& ch : piece)
+                    ch = ch == '\n' ? '|' : ch;
+                pieces += (i ? "," : "") + piece;
+                rets += (i ? "," : "") + std::to_string(n);
+            }
+            box.sys_close(fd);
+            return "pieces=" + pieces + " ret=" + rets;
+        });
     return in_process(box, [&] {
         char buf[64] = {};
         const long fd = box.sys_open("/proc/contract");
@@ -263,6 +281,7 @@ const std::map<std::string, std::function<std::string(Box&)>> kRunners = {
     {"proc/write_without_write_proc", [](Box& b) { return proc(b, "write"); }},
     {"proc/read_without_read_proc", [](Box& b) { return proc(b, "read"); }},
     {"proc/read_twice", [](Box& b) { return proc(b, "read_twice"); }},
+    {"proc/read_2_bytes_at_a_time", [](Box& b) { return proc(b, "pieces"); }},
     {"input/set_keycode_last_entry", [](Box& b) { return keycode(b, 255, 30, false); }},
     {"input/set_keycode_entry_256", [](Box& b) { return keycode(b, 256, 30, false); }},
     {"input/set_keycode_KEY_MAX+1", [](Box& b) { return keycode(b, 0x49, 0x300, false); }},
