@@ -22,8 +22,12 @@ demo: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target fpsim frontpanel_sim
 	cd $(BUILD) && ./fpsim demo
 
+# As root it first installs the packages its tests need (tools/ci/test_needs.sh);
+# at the end it names the tests that were skipped and what they need.
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@tools/ci/test_needs.sh install
+	@cd $(BUILD) && { ctest --output-on-failure -j $(JOBS); echo $$? >ctest.status; } | tee ctest.log; \
+	  $(CURDIR)/tools/ci/test_needs.sh report ctest.log; exit $$(cat ctest.status)
 
 clean:
 	rm -rf $(BUILD)

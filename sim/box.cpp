@@ -68,6 +68,7 @@ Box::Box(BoxConfig cfg) : cfg_(std::move(cfg)) {
     if (current_)
         std::fprintf(stderr, "fpsim: only one box per process\n");
     current_ = this;
+    beyond_clock_ = RateLimit{60ul * cfg_.hz, 1, "kp_set_wall_clock"};
     if (cfg_.module_path.empty())
         cfg_.module_path = FP_SIM_MODULE_PATH;
     loader_ = std::make_unique<ModuleLoader>(cfg_.module_path, cfg_.restore_module_image);
@@ -183,7 +184,9 @@ static bool user_pointer_ok(const void* p, size_t n) {
 
 bool Box::copy_from_user(void* to, const void* from, size_t n) {
     if (n && faults.user_copy_fail > 0) {
+        // a fault inside the copy: the kernel zeroes what it could not copy
         --faults.user_copy_fail;
+        std::memset(to, 0, n);
         return false;
     }
     if (!user_pointer_ok(from, n))
@@ -263,9 +266,20 @@ int Box::boot() {
     return load_module();
 }
 
+int Box::set_wall_clock(unsigned year, unsigned mon, unsigned day, unsigned hour, unsigned min, unsigned sec,
+                        long nsec) {
+    int64_t ns = 0;
+    const int r = sim::set_wall_clock(year, mon, day, hour, min, sec, nsec, ns, beyond_clock_, m_->jiffies(),
+                                      now(), log_);
+    if (r == 0)
+        set_wall_ns(ns);
+    return r;
+}
+
 int Box::load_module() {
     if (module_)
         return -EEXIST;
+    beyond_clock_ = RateLimit{60ul * cfg_.hz, 1, "kp_set_wall_clock"};
     int err = 0;
     void* h = map_driver(&err);
     if (!h)

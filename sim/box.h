@@ -19,6 +19,7 @@
 #include "kernel/file_table.h"
 #include "kernel/input_core.h"
 #include "kernel/klog.h"
+#include "kernel/wall_clock.h"
 #include "kernel/module_loader.h"
 #include "kernel/procfs.h"
 #include "kernel/rtc_class.h"
@@ -112,6 +113,11 @@ public:
     /// The kernel's wall clock in nanoseconds since 1970.
     int64_t wall_ns() const { return int64_t(m_->now()) + wall_offset_; }
     void set_wall_ns(int64_t t) { wall_offset_ = t - int64_t(m_->now()); }
+    /// The driver sets the wall clock to a date of the micom's clock, as
+    /// the box's kernel lets it (kernel/wall_clock.h): 0, or the error with
+    /// the clock left as it is.
+    int set_wall_clock(unsigned year, unsigned mon, unsigned day, unsigned hour, unsigned min, unsigned sec,
+                       long nsec);
 
     // ---- the driver module ----
     /// Switches the box on (if off: the micom switches it on) and loads the
@@ -234,6 +240,9 @@ private:
     void* module_base_ = nullptr;   ///< where the last module image was mapped
     bool last_unload_unmapped_ = true;
     int64_t wall_offset_ = 0;
+    /// the Linux back-end's warning of a date beyond the clock: once a
+    /// minute, from each load afresh (it is the module's)
+    RateLimit beyond_clock_{0, 1, "kp_set_wall_clock"};
     bool powered_ = true;
     bool booting_ = false;
     bool halted_ = false;

@@ -3,6 +3,7 @@
 // box.  Every call is an interrupt point; a context whose box has lost power
 // never returns from one into the driver.
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -87,11 +88,25 @@ void might_sleep(Box& b, const char* what) {
         b.bug(std::string("sleeping function called from invalid context: ") + what);
 }
 
+/// %lx of @v, as the box's 32-bit long prints it.
+std::string hex_long(long v) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%x", unsigned(v));
+    return text;
+}
+
 long schedule_timeout_ticks(Box& b, long ticks) {
     Machine& m = b.machine();
     might_sleep(b, "schedule_timeout");
-    if (ticks < 0)
-        ticks = 0;
+    if (ticks < 0) {  // the kernel's complaint; it returns at once
+        b.log().add(b.now(), "\x01" "3schedule_timeout: wrong timeout value " + hex_long(ticks));
+        b.machine().set_sleeping(false);  // the task runs on
+        return 0;
+    }
+    if (ticks == LONG_MAX) {  // MAX_SCHEDULE_TIMEOUT: no timer, until woken
+        m.block();
+        return LONG_MAX;
+    }
     const unsigned long expire = m.jiffies() + (unsigned long)ticks;
     m.block(Nanos(expire) * m.tick_ns());
     long left = long(expire) - long(m.jiffies());
@@ -228,10 +243,7 @@ unsigned long kp_mktime(unsigned int year, unsigned int mon, unsigned int day, u
 
 int kp_set_wall_clock(unsigned int year, unsigned int mon, unsigned int day, unsigned int hour,
                       unsigned int min, unsigned int sec, long nsec) {
-    Box& b = kbox();
-    long seconds = long(kp_mktime_box(year, mon, day, hour, min, sec));
-    b.set_wall_ns(int64_t(seconds) * 1'000'000'000 + nsec);
-    return 0;
+    return kbox().set_wall_clock(year, mon, day, hour, min, sec, nsec);
 }
 
 // ---------------------------------------------------------------- /proc
@@ -260,7 +272,10 @@ void kp_remove_proc_entry(const char* name) {
 
 int kp_register_chrdev(unsigned int major, unsigned int baseminor, unsigned int count, const char* name,
                        const kp_file_ops* ops) {
-    return kbox().chrdevs().register_chrdev(major, baseminor, count, name, ops);
+    Box& b = kbox();
+    if (!ops)
+        return -EINVAL;
+    return b.chrdevs().register_chrdev(major, baseminor, count, name, ops);
 }
 
 void kp_unregister_chrdev(unsigned int major, unsigned int baseminor, unsigned int count, const char* name) {
@@ -415,8 +430,12 @@ void kp_rtc_unregister(kp_rtc_device* rtc) {
 
 int kp_request_irq(unsigned int irq, kp_irq_handler_t handler, unsigned long flags, const char* name,
                    void* cookie) {
-    (void)flags;
-    return kbox().machine().request_irq(irq, handler, cookie, name);
+    Box& b = kbox();
+    // as the Linux back-end: a line the board does not have, no handler or
+    // another flag is refused before the kernel sees it
+    if ((irq != FP_IRQ && irq != FP_ISP_IRQ) || !handler || (flags & ~(unsigned long)KP_IRQF_DISABLED))
+        return -EINVAL;
+    return b.machine().request_irq(irq, handler, cookie, name);
 }
 
 void kp_free_irq(unsigned int irq, void* cookie) {

@@ -61,7 +61,7 @@ std::optional<long> number(const std::string& s, long lo, long hi) {
 sim::Nanos duration(const std::string& s, int line) {
     auto d = parse_duration(s);
     if (!d)
-        fail(line, "bad duration '" + s + "' (a whole number and a unit, 1ns to 24h: e.g. 10us, 250ms, 2s, 1m, 1h)");
+        fail(line, "bad duration '" + s + "' (a whole number and a unit, at most 24h: e.g. 10us, 250ms, 2s, 1m, 1h)");
     return *d;
 }
 
@@ -76,6 +76,8 @@ std::string proc_name(const std::string& path, int line) {
 std::string file_path(const std::string& path, int line) {
     if (path.rfind("/sys/class/rtc/", 0) == 0)
         return path;
+    if (path.rfind("/proc/", 0) != 0)
+        fail(line, "'" + path + "' is no file of the box (/proc/NAME or /sys/class/rtc/rtc0/FILE)");
     return "/proc/" + proc_name(path, line);
 }
 
@@ -284,9 +286,10 @@ FaultSetting parse_fault(const std::vector<std::string>& w, int line) {
         }
     } else if (what == "clock") {
         need(3);
+        // the three properties micomflash asks the clock generator for
         auto n = number(w[2], 0, 0xffffffff);
-        if (!n)
-            fail(line, "bad property number '" + w[2] + "' (0 to 0xFFFFFFFF)");
+        if (!n || (*n != 4409 && *n != 4411 && *n != 4417))
+            fail(line, "bad property '" + w[2] + "' (4409, 4411 or 4417: the ones micomflash asks for)");
         f.what = W::ClockRequest;
         f.number = *n;
     } else {

@@ -62,6 +62,20 @@ const char* mode_name(micom::Mode m) {
     return "?";
 }
 
+// Why the micom, in mode @m, neither takes keys nor switches the box on;
+// empty while its firmware runs.  Only a flash that finishes, or the loss
+// of its own supply, gives it its firmware back (kMicomRecovery).
+std::string micom_stuck(micom::Mode m) {
+    switch (m) {
+    case micom::Mode::Programmer: return "the micom runs its flash programmer";
+    case micom::Mode::Halted: return "the micom's flash programmer started without its 8 MHz clock and runs nothing";
+    default: return "";
+    }
+}
+
+constexpr const char* kMicomRecovery =
+    "fault micom power-loss, then micom power-on (on a box: unplug it and plug it in again)";
+
 // Where the entries from number @from on start in a record that has dropped
 // its first @dropped entries (all of them, if those went too).
 size_t kept_from(size_t from, size_t dropped) { return from > dropped ? from - dropped : 0; }
@@ -287,6 +301,11 @@ void Shell::do_boot(const Command& c) {
     int r = box_->boot();
     if (r == -17 && loaded)  // EEXIST: from the loader, not from the driver's init
         throw RunError{c.line, "boot: the driver is already loaded (unload it first to load it afresh)"};
+    if (const std::string why = micom_stuck(box_->micom().mode()); r == -EIO && !box_->powered() && !why.empty())
+        throw RunError{c.line, "boot: the box cannot switch on: " + why +
+                                   "; it does not switch the box on, and no flash runs on a box that is off; the "
+                                   "micom runs its firmware again once it has lost its supply: " +
+                                   kMicomRecovery};
     if (r)
         throw RunError{c.line, "boot: the driver did not start: " + error_name(r) + format(" (%d)", r)};
 }
@@ -333,14 +352,12 @@ void Shell::do_echo(const Command& c) {
 }
 
 void Shell::press_later(const Command& c) {
-    std::optional<uint8_t> byte = c.key_byte;
-    if (c.by_name)
-        byte = remote_byte(c.key);
-    if (byte)  // else the remote has no such key: nothing happens
-        box_->micom().press_key_now(*byte, c.duration);
+    box_->micom().press_key_now(press_byte(c), c.duration);
 }
 
 void Shell::do_front_power(const Command& c) {
+    if (const std::string stuck = micom_stuck(box_->micom().mode()); !stuck.empty())
+        warn(c, stuck + ", which takes no keys (micom show)");
     const bool was_on = box_->powered();
     box_->micom().press_front_power();
     settle_key();
@@ -369,8 +386,15 @@ void Shell::do_wait(const Command& c) { advance(c.duration); }
 
 void Shell::do_after(const Command& c) {
     std::shared_ptr<Command> later = c.then;
-    box_->machine().events().at(box_->now() + c.duration,
-                                [this, later] { (this->*later->entry->later)(*later); });
+    // what it runs fails at its time: said then, and counted
+    box_->machine().events().at(box_->now() + c.duration, [this, later] {
+        try {
+            (this->*later->entry->later)(*later);
+        } catch (const RunError& e) {
+            say(*later, "after: " + e.message);
+            ++failures_;
+        }
+    });
 }
 
 void Shell::do_date(const Command&) { print(wall_text(box_->wall_ns()) + "\n"); }
@@ -472,17 +496,22 @@ std::optional<uint8_t> Shell::remote_byte(unsigned code) const {
     return b;
 }
 
+uint8_t Shell::press_byte(const Command& c) const {
+    if (!c.by_name)
+        return c.key_byte;
+    const std::optional<uint8_t> b = remote_byte(c.key);
+    if (!b)
+        throw RunError{c.line, "press: the remote has no key " + key_name(c.key) +
+                                   " (map a key byte to it with keymap, or press a key byte)"};
+    return *b;
+}
+
 void Shell::run_press(const Command& c) {
     auto& box = *box_;
-    uint8_t byte = c.key_byte;
-    if (c.by_name) {
-        const std::optional<uint8_t> b = remote_byte(c.key);
-        if (!b)
-            throw RunError{c.line, "press: the remote has no key " + key_name(c.key) +
-                                       " (map a key byte to it with keymap, or press a key byte)"};
-        byte = *b;
-    }
-    if (!box.micom().box_power() && byte != box.config().micom.power_key)
+    const uint8_t byte = press_byte(c);
+    if (const std::string stuck = micom_stuck(box.micom().mode()); !stuck.empty())
+        warn(c, stuck + ", which takes no keys (micom show)");
+    else if (!box.micom().box_power() && byte != box.config().micom.power_key)
         warn(c, format("the box is off: the micom ignores 0x%02X (only the power key switches it on)", byte));
     else if (!accepted_key_byte(byte))
         warn(c, format("0x%02X is no key byte the driver takes: it ignores the remote sending it (a number "
@@ -705,7 +734,7 @@ void Shell::run_fault(const Command& c) {
     case W::LinkDrop: link.faults.drop = f.probability; break;
     case W::LinkCorrupt: link.faults.corrupt = f.probability; break;
     case W::LinkDuplicate: link.faults.duplicate = f.probability; break;
-    case W::LinkStall: link.faults.stall_after = sim::Nanos(f.number); break;
+    case W::LinkStall: link.stall_after_more(uint64_t(f.number)); break;
     case W::MicomSilent: box.micom().set_silent(f.on); break;
     case W::MicomNak: box.micom().set_nak(f.step, f.on); break;
     case W::MicomPowerLoss: box.micom().power_loss(); break;
@@ -729,7 +758,11 @@ void Shell::run_fault(const Command& c) {
 void Shell::show_micom(const Command&) {
     auto& m = box_->micom();
     print(format("power: %s\n", m.box_power() ? "on" : "off"));
-    print(format("mode: %s\n", mode_name(m.mode())));
+    const std::string stuck = micom_stuck(m.mode());
+    print(std::string("mode: ") + mode_name(m.mode()) +
+          (stuck.empty() ? "" : std::string(" (no keys, the box not switched on, until a flash finishes or the micom "
+                                            "loses its supply: ") + kMicomRecovery + ")") +
+          "\n");
     print("time: " + date_text(m.time()) + "\n");
     auto leds = m.led_codes();
     if (leds.empty()) {

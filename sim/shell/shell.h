@@ -118,6 +118,8 @@ private:
     /// The key byte the remote sends for input-layer @code: its own key, or
     /// one the driver's key map now gives that code.
     std::optional<uint8_t> remote_byte(unsigned code) const;
+    /// The key byte that press sends for @c (throws when the remote has no such key).
+    uint8_t press_byte(const Command& c) const;
     void show_keymap();
     void settle_key();
     /// Lets @dt of virtual time pass, in steps that a cancel stops.

@@ -218,10 +218,16 @@ int run_shell(const ToolOptions& options, const std::string& file) {
 }
 
 int run_flash(const ToolOptions& options, bool build_a, const std::string& image) {
-    if (FILE* f = std::fopen(image.c_str(), "rb"))
+    // an image that cannot be read is a mistake in the command line: nothing runs
+    struct stat st{};
+    if (FILE* f = std::fopen(image.c_str(), "rb")) {
+        const bool directory = fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
         std::fclose(f);
-    else
+        if (directory)
+            return usage_error("cannot open image '" + image + "': " + std::strerror(EISDIR));
+    } else {
         return usage_error("cannot open image '" + image + "': " + std::strerror(errno));
+    }
     Shell shell(options);
     int r = shell.box().boot();
     if (r != 0) {
@@ -263,12 +269,31 @@ std::string own_directory() {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+/// Whether @a and @b name the same directory.
+bool same_directory(const std::string& a, const std::string& b) {
+    struct stat sa{}, sb{};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 /// Where an installed fpsim finds the driver's and micomflash's objects
 /// (beside its binary: ../lib/fpsim); empty when it runs from its build tree
-/// and takes the objects built there.
-std::string installed_objects() {
-    const std::string dir = own_directory() + "/" + FPSIM_OBJECTS_FROM_BIN;
-    return access((dir + "/libfrontpanel_sim.so").c_str(), R_OK) == 0 ? dir : "";
+/// and takes the objects built there.  An installed fpsim loads only what is
+/// installed: @missing gets the first object that is not there.
+std::string installed_objects(std::string& missing) {
+    if (same_directory(own_directory(), FPSIM_BUILD_DIR))
+        return "";
+    std::string dir = own_directory() + "/" + FPSIM_OBJECTS_FROM_BIN;
+    if (char* real = realpath(dir.c_str(), nullptr)) {
+        dir = real;
+        std::free(real);
+    }
+    for (const char* object : {"libfrontpanel_sim.so", "libmicomflash_a.so", "libmicomflash_b.so"})
+        if (access((dir + "/" + object).c_str(), R_OK) != 0) {
+            missing = dir + "/" + object;
+            break;
+        }
+    return dir;
 }
 
 }  // namespace
@@ -387,7 +412,15 @@ static int run_tool(int argc, char** argv) {
         return usage_error(cmd == "shell"   ? "shell takes at most one script file"
                            : cmd == "flash" ? "flash takes one image file"
                                             : cmd + " takes no argument");
-    options.objects_dir = installed_objects();
+    std::string missing;
+    options.objects_dir = installed_objects(missing);
+    if (!missing.empty()) {
+        std::fprintf(stderr, "fpsim: cannot read %s: %s (an installed fpsim loads its objects from %s "
+                             "only; install it again)\n",
+                     escape_controls(missing).c_str(), std::strerror(errno),
+                     escape_controls(options.objects_dir).c_str());
+        return 2;
+    }
     std::string why;
     if (!output_file_writable("--vcd", options.vcd_path, why) ||
         !output_file_writable("--log", options.log_path, why))

@@ -50,7 +50,9 @@ struct LinkFaults {
     double drop = 0;      ///< probability that a byte is lost
     double corrupt = 0;   ///< probability that a byte arrives with one bit flipped
     double duplicate = 0; ///< probability that a byte arrives twice
-    Nanos stall_after = 0;  ///< micom to host: stop sending after this many bytes (0: never)
+    /// micom to host: stop sending after this many bytes of the run (0: never);
+    /// SerialLink::stall_after_more() counts from now
+    Nanos stall_after = 0;
 };
 
 class SerialLink {
@@ -84,6 +86,8 @@ public:
         log_.clear();
     }
     LinkFaults faults;
+    /// The micom stops sending after @more bytes from now (0: never).
+    void stall_after_more(uint64_t more) { faults.stall_after = more ? Nanos(micom_sent_ + more) : 0; }
     uint64_t faults_injected() const { return faults_injected_; }
     /// Drops the bytes the micom still has to send (it lost power).
     void flush_micom();

@@ -47,6 +47,14 @@ cp "$dir/t.vcd" "$dir/t0.vcd"
 printf 'boot\nnope\n' >"$dir/bad.fpsim"
 check 2 "" "unknown command 'nope'" -- --vcd "$dir/t.vcd" shell "$dir/bad.fpsim"
 cmp -s "$dir/t.vcd" "$dir/t0.vcd" || { echo "a refused script changed the earlier --vcd file"; failed=1; }
+# a path that is no file of the box, and a clock property micomflash never
+# asks for, are mistakes in the script; a property it asks for is taken
+printf 'boot\ncat /etc/passwd\n' >"$dir/path.fpsim"
+check 2 "" "'/etc/passwd' is no file of the box (/proc/NAME or /sys/class/rtc/rtc0/FILE)" -- shell "$dir/path.fpsim"
+printf 'fault clock 4410\n' >"$dir/clock.fpsim"
+check 2 "" "bad property '4410' (4409, 4411 or 4417" -- shell "$dir/clock.fpsim"
+printf 'fault clock 4411\n' >"$dir/clock.fpsim"
+check 0 "" "" -- shell "$dir/clock.fpsim"
 # a directory as the script cannot be read: nothing runs
 check 2 "" "cannot read script '$dir': Is a directory" -- shell "$dir"
 # what cannot be written to standard output fails the run
@@ -85,8 +93,10 @@ check 0 "flash: exit 0, .* the micom's flash equals the image" "is empty: all ze
 head -c 8200 /dev/zero | tr '\0' '\125' >"$dir/long.bin"
 check 0 "flash: exit 0, .* the micom's flash equals the image" "is 8200 bytes: only the first 8192 are written" \
     -- flash --build b "$dir/long.bin"
-# an image that opens but cannot be read is refused, not taken for an empty one
-check 1 "" "cannot read $dir: Is a directory" -- flash --build b "$dir"
+# an image that cannot be read, not there or a directory (not taken for an
+# empty one), is a mistake in the command line: nothing runs
+check 2 "" "cannot open image '$dir': Is a directory" -- flash --build b "$dir"
+check 2 "" "cannot open image '$dir/no-such.bin': No such file or directory" -- flash "$dir/no-such.bin"
 
 # keys: every KEY_ and BTN_ name of the header (less KEY_MIN_INTERESTING,
 # KEY_MAX and KEY_CNT), aliases with the code of the name they stand for

@@ -3,7 +3,8 @@
 # unprivileged user: the shell drives a booted box with the installed driver
 # object, flash runs the installed micomflash (nothing is loaded from the
 # build tree), the demo writes its files to the current directory or to
-# --out DIR and fails with 1 where it cannot write; the man pages and the
+# --out DIR and fails with 1 where it cannot write; an object taken away
+# from the installed ones is named (status 2); the man pages and the
 # sigrok decoder are where man and sigrok look.
 #
 #   install.sh BUILD_DIR IMAGE
@@ -53,6 +54,20 @@ if [ -n "$as" ] || [ ! -w ro ]; then
     [ $status = 1 ] && grep -q "cannot write ro/fpsim-demo-image.bin" demo.err ||
         fail "demo where it cannot write: status $status (expected 1): $(cat demo.err)"
 fi
+
+# it loads only what is installed: an object taken away is named, with
+# where fpsim looked (status 2), and nothing comes from the build tree
+objects=$(cd "$prefix"/usr/lib*/fpsim && pwd)
+for object in libfrontpanel_sim.so libmicomflash_b.so; do
+    mv "$objects/$object" "$prefix/$object"
+    printf 'boot\ncat /proc/model\n' | $as "$fpsim" shell >missing.out 2>&1
+    status=$?
+    [ $status = 2 ] && grep -q "cannot read $objects/$object: No such file or directory (an installed fpsim loads its objects from $objects only" missing.out ||
+        fail "installed fpsim without $object: status $status (expected 2): $(cat missing.out)"
+    mv "$prefix/$object" "$objects/$object"
+done
+answer=$(printf 'boot\ncat /proc/model\n' | $as "$fpsim" shell 2>&1)
+[ "$answer" = lumeta ] || fail "installed fpsim with its objects back: '$answer', expected lumeta"
 
 if command -v sigrok-cli >/dev/null 2>&1; then
     SIGROKDECODE_DIR="$prefix/usr/share/libsigrokdecode/decoders" sigrok-cli -L 2>/dev/null | grep -q fpmicom ||
