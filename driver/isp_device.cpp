@@ -10,7 +10,6 @@
 #include "rescue.h"
 #include "uart.h"
 
-#define FP_EBUSY 16
 #define ISP_WRITE_MAX 512
 
 /* The frame that makes the normal firmware hand over to its flash programmer. */
@@ -35,7 +34,7 @@ static int micom_open(kp_inode *inode, kp_file *file)
 	if (priv->isp_mode) {
 		/* one user at a time: a second session would end the first's */
 		kp_spin_unlock_irqrestore(&fp_lock, flags);
-		return -FP_EBUSY;
+		return -KP_EBUSY;
 	}
 	priv->isp_erase_state = 0;
 	priv->isp_erase_verify_state = 0;
@@ -96,7 +95,7 @@ static long micom_write(kp_file *file, const char *ubuf, size_t count, long long
 
 	(void)pos;
 	if (count > ISP_WRITE_MAX || kp_copy_from_user(buf, ubuf, count))
-		return -FP_EFAULT;
+		return -KP_EFAULT;
 
 	isp_send_data(priv, buf, count);
 	return (long)count;
@@ -104,7 +103,7 @@ static long micom_write(kp_file *file, const char *ubuf, size_t count, long long
 
 static long put_word(unsigned long arg, int32_t value)
 {
-	return kp_copy_to_user((void *)arg, &value, sizeof(value)) ? -FP_EFAULT : 0;
+	return kp_copy_to_user((void *)arg, &value, sizeof(value)) ? -KP_EFAULT : 0;
 }
 
 /* A four-byte command: code, block byte, 00, FF. */
@@ -121,7 +120,7 @@ static long send_block_command(fp_priv_t *priv, int32_t *state, uint8_t code, un
 	int32_t block;
 
 	if (kp_copy_from_user(&block, (const void *)arg, sizeof(block)))
-		return -FP_EFAULT;
+		return -KP_EFAULT;
 	send_command(priv, state, code, (uint8_t)(block & 0xFF));
 	return 0;
 }

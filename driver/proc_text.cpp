@@ -4,10 +4,10 @@
 int fp_proc_copy_text(char buf[FP_PROC_TEXT_MAX], const char *ubuf, unsigned long count)
 {
 	if (count > FP_PROC_TEXT_MAX)
-		return -FP_EFAULT;
+		return -KP_EFAULT;
 	memset(buf, 0, FP_PROC_TEXT_MAX);
 	if (kp_copy_from_user(buf, ubuf, count))
-		return -FP_EFAULT;
+		return -KP_EFAULT;
 	if (count > 0)
 		buf[count - 1] = '\0';
 	return 0;

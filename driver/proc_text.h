@@ -6,12 +6,11 @@
 #include "ir_vfd.h"
 
 #define FP_PROC_TEXT_MAX 128
-#define FP_EFAULT 14
 
 /*
  * Copies at most 128 bytes from the user's buffer into @buf (zero-filled
  * first) and ends the string at the last byte written, the line end of an
- * echo.  Returns 0, or -FP_EFAULT for more than 128 bytes or an unreadable
+ * echo.  Returns 0, or -KP_EFAULT for more than 128 bytes or an unreadable
  * buffer.
  */
 int fp_proc_copy_text(char buf[FP_PROC_TEXT_MAX], const char *ubuf, unsigned long count);
