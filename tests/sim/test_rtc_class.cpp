@@ -142,4 +142,32 @@ TEST(RtcClass, AlarmNotInTheFutureExpiresAndIsWithdrawn) {
     EXPECT_FALSE(box.micom().wake_up_stored());  // plain deep standby
 }
 
+TEST(RtcClass, ASilentMicomOrAYearPast2099IsAnErrorAndNothingStaleOrUnsentIsTaken) {
+    Box box;
+    boot_at_2026(box);
+    long silent_read = 0, past_2099 = 0, good = 0;
+    size_t before = 0, after_refusal = 0;
+    box.run_process("hwclock", [&] {
+        const long fd = box.sys_open("/dev/rtc0");
+        rtc_time tm{};
+        box.micom().set_silent(true);  // no time answer: no time, not the last one
+        silent_read = box.sys_ioctl(fd, RTC_RD_TIME, reinterpret_cast<unsigned long>(&tm));
+        box.micom().set_silent(false);
+        before = host_frames(box);
+        rtc_time y2100{0, 0, 12, 1, 0, 200, 0, 0, 0};  // 2100-01-01: the record ends with 2099
+        past_2099 = box.sys_ioctl(fd, RTC_SET_TIME, reinterpret_cast<unsigned long>(&y2100));
+        after_refusal = host_frames(box);
+        rtc_time y2030{0, 0, 12, 1, 0, 130, 0, 0, 0};
+        good = box.sys_ioctl(fd, RTC_SET_TIME, reinterpret_cast<unsigned long>(&y2030));
+        box.sys_close(fd);
+        return 0;
+    });
+    box.settle_work();
+    EXPECT_EQ(silent_read, -EIO);
+    EXPECT_EQ(past_2099, -ERANGE);
+    EXPECT_EQ(after_refusal, before);  // nothing sent for it
+    EXPECT_EQ(good, 0);
+    EXPECT_EQ(box.file_read("/sys/class/rtc/rtc0/date").data, "2030-01-01\n");  // the micom took it
+}
+
 }  // namespace
