@@ -69,7 +69,7 @@ std::optional<std::string> BoxProgram::read_line(const std::string& path) {
     return text.substr(0, text.find('\n'));
 }
 
-bool parse_options(BoxProgram& p, const std::vector<std::string>& args, const std::vector<OptionSpec>& spec,
+bool parse_options(BoxProgram& p, const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
                    std::vector<Option>& options, std::vector<std::string>& operands) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -84,7 +84,7 @@ bool parse_options(BoxProgram& p, const std::vector<std::string>& args, const st
         if (a[1] == '-') {
             const std::string name = a.substr(2, a.find('=') - 2);
             const OptionSpec* s = nullptr;
-            for (const auto& o : spec)
+            for (const auto& o : known)
                 if (name == o.long_name)
                     s = &o;
             if (!s) {
@@ -113,7 +113,7 @@ bool parse_options(BoxProgram& p, const std::vector<std::string>& args, const st
         }
         for (size_t j = 1; j < a.size(); ++j) {
             const OptionSpec* s = nullptr;
-            for (const auto& o : spec)
+            for (const auto& o : known)
                 if (a[j] == o.short_name)
                     s = &o;
             if (!s) {

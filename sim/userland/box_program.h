@@ -83,7 +83,7 @@ struct OptionSpec {
     bool has_arg;
 };
 /// Options and operands of @args; false after a getopt message on @p's standard error.
-bool parse_options(BoxProgram& p, const std::vector<std::string>& args, const std::vector<OptionSpec>& spec,
+bool parse_options(BoxProgram& p, const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
                    std::vector<Option>& options, std::vector<std::string>& operands);
 
 /// The date and time fields of @from, the others as @to has them.
