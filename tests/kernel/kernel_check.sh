@@ -119,7 +119,7 @@ for part in "${parts[@]}"; do
 		# the kernel has no __asan_before_dynamic_init)
 		fixtures="$top/tests/module/check_fixtures"
 		mkdir -p "$work/dynamic_init"
-		cp "$fixtures/minimal_core.cpp" "$fixtures/dynamic_init.cpp" "$work/dynamic_init/"
+		cp "$fixtures/minimal_core.cpp" "$fixtures/export_stubs.h" "$fixtures/dynamic_init.cpp" "$work/dynamic_init/"
 		"$top/driver/linux/build_module.sh" --arch x86_64 --kdir "$tree" --out "$work/ko-dynamic" \
 			--core-dir "$work/dynamic_init" >"$work/dynamic_init.log" 2>&1
 		rc=$?

@@ -24,8 +24,8 @@ rc=$?
 [ $rc -eq 0 ] || { echo "FAIL: set-up for $arch (status $rc)"; exit 1; }
 
 mkdir -p "$work/clean" "$work/dynamic_init"
-cp "$here/check_fixtures/minimal_core.cpp" "$work/clean/"
-cp "$here/check_fixtures/minimal_core.cpp" "$here/check_fixtures/dynamic_init.cpp" "$work/dynamic_init/"
+cp "$here/check_fixtures/minimal_core.cpp" "$here/check_fixtures/export_stubs.h" "$work/clean/"
+cp "$here/check_fixtures/minimal_core.cpp" "$here/check_fixtures/export_stubs.h" "$here/check_fixtures/dynamic_init.cpp" "$work/dynamic_init/"
 
 if "$top/driver/linux/build_module.sh" --arch "$arch" --out "$work/ko-clean" --core-dir "$work/clean" >"$work/clean.log" 2>&1; then
 	echo "PASS: a clean core builds and passes the check"

@@ -44,6 +44,23 @@ input_listed() { grep -qF 'N: Name="marlowen remote control (native)"' /proc/bus
 module_loaded() { grep -q "^frontpanel " /proc/modules; }
 irq_taken() { grep -q "$1" /proc/interrupts; }
 
+# ---- the platform interface at its limits ---------------------------------
+# Each scenario of the table the guest runs, in the contract module loaded
+# afresh (its once-a-minute warning starts anew, as on a fresh box); the
+# host compares the lines with the table.  The input ones need the driver.
+contract_scenarios() { # contract_scenarios PATTERN
+	awk -F ' [|] ' -v p="$1" '!/^#/ && NF == 4 && $4 == "-" && $1 ~ p {print $1}' /etc/platform_contract.table
+}
+echo "fp-contract: kernel $(uname -r)"
+for s in $(contract_scenarios '^[^i]|^irq'); do
+	if insmod /lib/modules/contract/frontpanel.ko; then
+		guest_tool contract "$s" || fail "contract scenario $s ran"
+		rmmod frontpanel || fail "contract module unloads after $s"
+	else
+		fail "contract module loads for $s"
+	fi
+done
+
 # a test kernel's own checks readied before the first start (tests/kernel)
 [ -f /hook/start.sh ] && . /hook/start.sh
 
@@ -153,6 +170,12 @@ if [ "$micom" = model ]; then
 	[ -z "$clock_ends_2038" ] ||
 		check "past 2038 twice in a minute: one message" [ "$(log_count "beyond this kernel's clock")" = 1 ]
 fi
+
+# ---- the input device's key-code table at its limits (the table's input/) --
+grep -q '^evdev ' /proc/modules || insmod /lib/modules/evdev.ko
+for s in $(contract_scenarios '^input/'); do
+	guest_tool contract "$s" || fail "contract scenario $s ran"
+done
 
 # ---- a hostile micom (when the runner asks for it) -------------------------
 if [ "$micom" = model ] && grep -q 'fp_hostile=' /proc/cmdline; then . /bin/guest_hostile.sh; fi

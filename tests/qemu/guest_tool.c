@@ -37,6 +37,10 @@
  *       must give what the device promises: 0, or EFAULT for a bad pointer
  *       or more than 512 bytes; status words 0, 1 or 6.
  *
+ *   guest_tool contract SCENARIO
+ *       One scenario of the platform interface's table, on this kernel
+ *       (guest_contract.c).
+ *
  *   guest_tool date
  *       Prints the wall clock as YYYY-MM-DDTHH:MM (UTC) from a 64-bit
  *       time_t, which the 32-bit userland's busybox date lacks past 2038.
@@ -66,6 +70,10 @@
 
 #define REMOTE_NAME "marlowen remote control (native)"
 
+/* shared with guest_contract.c */
+int open_remote(void);
+int run_contract(const char *scenario);
+
 /* Byte @i of the block the test programs: a permutation of 0..255, so every
  * value (the sync byte 0xAA and the status bytes 06 and 15 among them)
  * passes the link once.  The host harness checks the micom's flash with the
@@ -75,7 +83,7 @@ static uint8_t pattern_byte(unsigned i)
 	return (uint8_t)(i * 151u + 0x5Au);
 }
 
-static int open_remote(void)
+int open_remote(void)
 {
 	char path[64], name[128];
 
@@ -484,12 +492,14 @@ int main(int argc, char **argv)
 		return run_key(atoi(argv[2]), atof(argv[3]), argv[4]);
 	if (argc == 3 && strcmp(argv[1], "isp") == 0)
 		return run_isp(atoi(argv[2]));
+	if (argc == 3 && strcmp(argv[1], "contract") == 0)
+		return run_contract(argv[2]);
 	if (argc == 2 && strcmp(argv[1], "date") == 0)
 		return run_date();
 	if (argc == 4 && strcmp(argv[1], "load") == 0)
 		return run_load(atof(argv[2]), (unsigned)atoi(argv[3]));
 	if (argc == 4 && strcmp(argv[1], "ispnoise") == 0)
 		return run_ispnoise(atof(argv[2]), (unsigned)atoi(argv[3]));
-	fprintf(stderr, "usage: guest_tool key CODE SECONDS HOST-REQUEST | isp BLOCK | date | load SECONDS SEED | ispnoise SECONDS SEED\n");
+	fprintf(stderr, "usage: guest_tool key CODE SECONDS HOST-REQUEST | isp BLOCK | contract SCENARIO | date | load SECONDS SEED | ispnoise SECONDS SEED\n");
 	return 2;
 }

@@ -105,6 +105,15 @@ if ! make -C "$kdir" M="$work/blocker" "${make_args[@]}" modules >"$work/blocker
 	exit 1
 fi
 
+# the platform interface at its limits: the glue with the contract's core
+# (tests/contract) in place of the driver's, loaded before the driver
+if ! "$fp_top/driver/linux/build_module.sh" --arch "$arch" --kdir "$kdir" --out "$work/contract" \
+	--core-dir "$fp_top/tests/contract" >"$work/contract.log" 2>&1; then
+	tail -20 "$work/contract.log"
+	echo "FAIL: contract module build for $arch"
+	exit 1
+fi
+
 if [ "$arch" = x86_64 ]; then
 	mkdir -p "$work/debug_exit"
 	cp "$here/debug_exit/debug_exit.c" "$here/debug_exit/Kbuild" "$work/debug_exit/"
@@ -133,7 +142,7 @@ x86_64) cc=gcc ;;
 mipsel) cc=mipsel-linux-gnu-gcc ;;
 esac
 if ! $cc -static -O2 -Wall -Wextra -Werror -I"$fp_top/driver" -o "$work/guest_tool" \
-	"$here/guest_tool.c" >"$work/guest_tool.log" 2>&1; then
+	"$here/guest_tool.c" "$here/guest_contract.c" >"$work/guest_tool.log" 2>&1; then
 	cat "$work/guest_tool.log"
 	echo "FAIL: guest_tool build for $arch"
 	exit 1
@@ -145,7 +154,7 @@ echo "largest-stack-frame ${largest:-none}"
 # ---- initramfs --------------------------------------------------------------
 root="$work/initramfs"
 rm -rf "$root"
-mkdir -p "$root"/{bin,proc,sys,dev,lib/modules}
+mkdir -p "$root"/{bin,proc,sys,dev,etc,lib/modules/contract}
 cp "$busybox" "$root/bin/busybox"
 for applet in sh mount cat grep sed awk dmesg insmod rmmod mknod date sleep dd printf poweroff head echo; do
 	ln -s busybox "$root/bin/$applet"
@@ -154,6 +163,8 @@ cp "$here/guest_test.sh" "$root/init"
 chmod +x "$root/init"
 cp "$work/ko/frontpanel.ko" "$work/blocker/major_blocker.ko" "$root/lib/modules/"
 cp "$work/guest_tool" "$root/bin/"
+cp "$work/contract/frontpanel.ko" "$root/lib/modules/contract/"
+cp "$fp_top/tests/contract/platform_contract.table" "$root/etc/"
 # util-linux's hwclock and rtcwake for the RTC checks (guest_rtc.sh)
 if "$micom_host" --has-model; then
 	"$here/rtc_tools.sh" "$arch" "$root"
@@ -378,6 +389,9 @@ if [ -n "$hostile" ]; then
 	fi
 	grep -aq 'isp-noise end: [1-9]' "$work/micom.log" || fail "the ISP link heard nothing during the nonsense"
 fi
+# the platform interface's scenarios against the table
+"$here/check_contract.sh" "$fp_top/tests/contract/platform_contract.table" "$work/console.log" ||
+	failures=$((failures + 1))
 echo "frames-cut-short $(grep -ac 'cut short' "$work/console.log")"
 echo "logs: $work/console.log $work/micom.log"
 if [ $failures -ne 0 ]; then
