@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "userland/box_program.h"
 
+#include "kernel/wall_clock.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -37,9 +39,18 @@ timeval BoxProgram::wall_time() const {
     return timeval{time_t(sec), suseconds_t(rem / 1000)};
 }
 
-void BoxProgram::set_wall_time(const timeval& tv) {
+bool BoxProgram::set_wall_time(const timeval& tv) {
+    if (tv.tv_sec > sim::kBoxLastClockSecond) {
+        error = EOVERFLOW;
+        return false;
+    }
     box_.enter_kernel();
+    if (tv.tv_sec < 0 || tv.tv_usec < 0 || tv.tv_usec >= 1'000'000) {
+        error = EINVAL;
+        return false;
+    }
     box_.set_wall_ns(int64_t(tv.tv_sec) * 1'000'000'000 + int64_t(tv.tv_usec) * 1000);
+    return true;
 }
 
 double BoxProgram::monotonic() const { return double(box_.now()) / 1e9; }

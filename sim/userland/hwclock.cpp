@@ -139,7 +139,10 @@ int Hwclock::show_or_hctosys(bool show, const timeval& startup) {
     const timeval hclock{secs, 0};  // no drift factor: nothing to correct
     if (!show) {
         // the kernel's time zone is UTC already: only the time is set
-        p_.set_wall_time(hclock);
+        if (!p_.set_wall_time(hclock)) {
+            p_.warn("settimeofday() failed");
+            return 1;
+        }
         return 0;
     }
     // what the clock read when hwclock started
