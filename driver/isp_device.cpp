@@ -269,8 +269,8 @@ int enableisp_proc_write(kp_file *file, const char *ubuf, unsigned long count, v
 	(void)ubuf;
 	stop_blink(); /* the LEDs must not be driven during the hand-over */
 	flags = kp_spin_lock_irqsave(&fp_lock);
-	for (int i = 0; i < isp_handover_frame.len; i++)
-		UARTputchar(isp_handover_frame.bytes[i], priv);
+	/* sent also while /dev/micom is open: FP_TX_HANDOVER says why */
+	fp_transmit(priv, FP_TX_HANDOVER, isp_handover_frame.bytes, (size_t)isp_handover_frame.len, 0);
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	return (int)count;
 }
