@@ -3,7 +3,6 @@
 #include "isp_device.h"
 #include "frame.h"
 #include "parser.h"
-#include "fp_wait.h"
 #include "isp_transport.h"
 #include "micom_ioctl.h"
 #include "proc_text.h"
@@ -176,7 +175,8 @@ static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 		send_command(priv, &priv->isp_checksum_state, 0xB0, 0x1F);
 		return 0;
 	case MICOM_ISP_CHECKSUM_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_checksum_state, ISP_WAIT_TICKS));
+		return put_word(arg, isp_await(priv, &priv->isp_checksum_state,
+					       ISP_WAIT_TICKS, ISP_AWAIT_READ));
 	case MICOM_ISP_CHECKSUM_VALUE:
 		flags = kp_spin_lock_irqsave(&fp_lock);
 		value = priv->isp_checksum_value;
@@ -186,27 +186,33 @@ static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 		send_command(priv, &priv->isp_erase_state, 0x20, 0x1F);
 		return 0;
 	case MICOM_ISP_CHIP_ERASE_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_erase_state, ISP_WAIT_TICKS));
+		return put_word(arg, isp_await(priv, &priv->isp_erase_state,
+					       ISP_WAIT_TICKS, ISP_AWAIT_READ));
 	case MICOM_ISP_ERASE_VERIFY:
 		send_command(priv, &priv->isp_erase_verify_state, 0x30, 0x1F);
 		return 0;
 	case MICOM_ISP_ERASE_VERIFY_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_erase_verify_state, ISP_WAIT_TICKS));
+		return put_word(arg, isp_await(priv, &priv->isp_erase_verify_state,
+					       ISP_WAIT_TICKS, ISP_AWAIT_READ));
 	case MICOM_ISP_BLOCK_PROGRAM:
 		return send_block_command(priv, &priv->isp_program_state, 0x40, arg);
 	case MICOM_ISP_BLOCK_PROGRAM_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_program_state, ISP_WAIT_TICKS));
+		return put_word(arg, isp_await(priv, &priv->isp_program_state,
+					       ISP_WAIT_TICKS, ISP_AWAIT_READ));
 	case MICOM_ISP_BYTE_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_byte_state, ISP_WAIT_TICKS));
+		return put_word(arg, isp_await(priv, &priv->isp_byte_state,
+					       ISP_WAIT_TICKS, ISP_AWAIT_READ));
 	case MICOM_ISP_BLOCK_VERIFY:
 		return send_block_command(priv, &priv->isp_verify_state, 0x19, arg);
 	case MICOM_ISP_BLOCK_VERIFY_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_verify_state, ISP_WAIT_TICKS));
+		return put_word(arg, isp_await(priv, &priv->isp_verify_state,
+					       ISP_WAIT_TICKS, ISP_AWAIT_READ));
 	case MICOM_ISP_STD_RESET:
 		isp_send_frame(priv, &priv->isp_std_reset_state, std_reset.bytes, std_reset.len);
 		return 0;
 	case MICOM_ISP_STD_RESET_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_std_reset_state, ISP_WAIT_TICKS));
+		return put_word(arg, isp_await(priv, &priv->isp_std_reset_state,
+					       ISP_WAIT_TICKS, ISP_AWAIT_READ));
 	case MICOM_ISP_UART_CLKDIV:
 		uart_reg_write(priv->uart_base, SOC_UART_CLKDIV, SOC_UART_CLKDIV_START);
 		return 0;
@@ -218,7 +224,7 @@ static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 		return 0;
 	case MICOM_ISP_STD_CHECKSUM_STATUS:
 		return put_word(arg, isp_await(priv, &priv->isp_std_checksum_state,
-					       ISP_STD_CHECKSUM_WAIT_TICKS));
+					       ISP_STD_CHECKSUM_WAIT_TICKS, ISP_AWAIT_READ));
 	case MICOM_ISP_STD_CHECKSUM_VALUE:
 		flags = kp_spin_lock_irqsave(&fp_lock);
 		value = priv->isp_std_checksum_value;
@@ -228,26 +234,24 @@ static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 		isp_send_frame(priv, &priv->isp_std_erase_state, std_chip_erase.bytes, std_chip_erase.len);
 		return 0;
 	case MICOM_ISP_STD_CHIP_ERASE_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_std_erase_state, ISP_WAIT_TICKS));
+		return put_word(arg, isp_await(priv, &priv->isp_std_erase_state,
+					       ISP_WAIT_TICKS, ISP_AWAIT_READ));
 	case MICOM_ISP_STD_PROGRAM:
 		isp_send_frame(priv, &priv->isp_std_program_state, std_program.bytes, std_program.len);
 		return 0;
 	case MICOM_ISP_STD_PROGRAM_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_std_program_state, ISP_WAIT_TICKS));
+		return put_word(arg, isp_await(priv, &priv->isp_std_program_state,
+					       ISP_WAIT_TICKS, ISP_AWAIT_READ));
 	case MICOM_ISP_STD_FREQ_SET_STATUS:
-		fp_wait_event_timeout(&priv->ack_queue, [priv] { return priv->isp_event != 0; },
-				      ISP_WAIT_TICKS);
-		priv->isp_event = 0;
-		flags = kp_spin_lock_irqsave(&fp_lock);
-		value = priv->isp_std_freq_state;
-		priv->isp_std_freq_state = 0; /* cleared also when the copy fails */
-		kp_spin_unlock_irqrestore(&fp_lock, flags);
-		return put_word(arg, value);
+		/* the word is cleared also when the copy fails */
+		return put_word(arg, isp_await(priv, &priv->isp_std_freq_state, ISP_WAIT_TICKS,
+					       ISP_AWAIT_TAKE));
 	case MICOM_ISP_STD_REPLY:
 		flags = kp_spin_lock_irqsave(&fp_lock);
 		priv->isp_rx_count = 0;
 		kp_spin_unlock_irqrestore(&fp_lock, flags);
-		return put_word(arg, isp_await(priv, &priv->isp_std_reply, ISP_WAIT_TICKS));
+		return put_word(arg, isp_await(priv, &priv->isp_std_reply,
+					       ISP_WAIT_TICKS, ISP_AWAIT_READ));
 	default:
 		return 0; /* unknown commands do nothing */
 	}
@@ -270,7 +274,8 @@ int enableisp_proc_write(kp_file *file, const char *ubuf, unsigned long count, v
 	stop_blink(); /* the LEDs must not be driven during the hand-over */
 	flags = kp_spin_lock_irqsave(&fp_lock);
 	/* sent also while /dev/micom is open: FP_TX_HANDOVER says why */
-	fp_transmit(priv, FP_TX_HANDOVER, isp_handover_frame.bytes, (size_t)isp_handover_frame.len, 0);
+	fp_transmit(priv, FP_TX_HANDOVER, isp_handover_frame.bytes,
+		    (size_t)isp_handover_frame.len, 0);
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	return (int)count;
 }

@@ -92,7 +92,7 @@ void isp_send_data(fp_priv_t *priv, const uint8_t *bytes, size_t count)
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 }
 
-int32_t isp_await(fp_priv_t *priv, const int32_t *word, long ticks)
+int32_t isp_await(fp_priv_t *priv, int32_t *word, long ticks, isp_await_word then)
 {
 	unsigned long flags;
 	int32_t value;
@@ -101,13 +101,17 @@ int32_t isp_await(fp_priv_t *priv, const int32_t *word, long ticks)
 	 * open) ends it at once; any completion ends it, not only the
 	 * awaited rule's. */
 	fp_wait_event_timeout(&priv->ack_queue, [priv] { return priv->isp_event != 0; }, ticks);
-	/* Cleared and read in one locked section.  An answer that completes
-	 * between the end of the wait and the section is cleared unseen by a
-	 * later wait, but its word is read here: the order of wait, clear and
-	 * read is the device's own. */
+	/* Cleared and read in one locked section, where ISP_AWAIT_TAKE also
+	 * sets the word back to idle: the receive parser sets isp_event from
+	 * the interrupt.  An answer that completes between the end of the
+	 * wait and the section is cleared unseen by a later wait, but its
+	 * word is read here: the order of wait, clear and read is the
+	 * device's own. */
 	flags = kp_spin_lock_irqsave(&fp_lock);
 	priv->isp_event = 0;
 	value = *word;
+	if (then == ISP_AWAIT_TAKE)
+		*word = MICOM_ISP_IDLE;
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	return value;
 }
