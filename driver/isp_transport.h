@@ -11,7 +11,6 @@
 
 #define ISP_SYNC_BYTE 0xAA
 #define ISP_ACK 0x06
-#define ISP_RX_BUF_SIZE 512
 #define ISP_PACE_US 30
 #define ISP_WAIT_TICKS 200
 #define ISP_STD_CHECKSUM_WAIT_TICKS 400
