@@ -89,7 +89,8 @@ constexpr fp_frame make_frame(int cmd, const uint8_t (&payload)[N])
 }
 /*
  * Sends one frame to the micom under the driver lock; never waits for an
- * answer.  While /dev/micom is open (isp_mode) it sends nothing and warns.
+ * answer.  While /dev/micom is open (isp_mode) it sends nothing and warns
+ * (fp_transmit(), FP_TX_FRAME).
  */
 void send_cmd(int cmd, const uint8_t *payload, int len, fp_priv_t *priv);
 

@@ -13,6 +13,9 @@
 #include "kernel/kernel.h"
 #include "ratelimit.h"
 
+/* The ISP answer bytes that fp_priv keeps since an arming (isp_transport.cpp). */
+#define ISP_RX_BUF_SIZE 512
+
 /**
  * struct fp_priv_t - the driver state, one instance (fp_priv).
  *
@@ -54,7 +57,7 @@ struct fp_priv_t {
 	kp_wait_queue_head ack_queue;
 	int32_t bootinfo_ready;         /* 1 once the boot information arrived; never cleared */
 	kp_wait_queue_head bootinfo_queue;
-	uint8_t isp_rx_buf[512];        /* answer bytes since the last arming */
+	uint8_t isp_rx_buf[ISP_RX_BUF_SIZE]; /* answer bytes since the last arming */
 	int32_t isp_rx_count;
 	uint16_t last_key;              /* press code of the pending press, 0 = none */
 	int32_t alarm_status;           /* wake-up status of the boot information */

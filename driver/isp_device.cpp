@@ -3,7 +3,6 @@
 #include "isp_device.h"
 #include "frame.h"
 #include "parser.h"
-#include "fp_wait.h"
 #include "isp_transport.h"
 #include "micom_ioctl.h"
 #include "proc_text.h"
@@ -106,30 +105,17 @@ static long put_word(unsigned long arg, int32_t value)
 	return kp_copy_to_user((void *)arg, &value, sizeof(value)) ? -KP_EFAULT : 0;
 }
 
-/* A four-byte command: code, block byte, 00, FF. */
-static void send_command(fp_priv_t *priv, int32_t *state, uint8_t code, uint8_t block)
-{
-	const uint8_t frame[4] = { code, block, 0x00, 0xFF };
-
-	isp_send_frame(priv, state, frame, 4);
-}
-
-/* A block command reads the caller's block number before anything is sent. */
-static long send_block_command(fp_priv_t *priv, int32_t *state, uint8_t code, unsigned long arg)
-{
-	int32_t block;
-
-	if (kp_copy_from_user(&block, (const void *)arg, sizeof(block)))
-		return -KP_EFAULT;
-	send_command(priv, state, code, (uint8_t)(block & 0xFF));
-	return 0;
-}
-
-/** struct std_frame - a standard frame of the flash programmer, and its length. */
-struct std_frame {
+/** struct isp_frame - a frame sent to the micom's flash programmer, and its length. */
+struct isp_frame {
 	uint8_t bytes[12];
 	int len;
 };
+
+/* A four-byte command: code, block byte, 00, FF. */
+static constexpr isp_frame make_command(uint8_t code, uint8_t block)
+{
+	return isp_frame{ { code, block, 0x00, 0xFF }, 4 };
+}
 
 /*
  * Standard frames: 01, LEN (the command and its data), COM, data, SUM (the
@@ -137,10 +123,10 @@ struct std_frame {
  * serves them.
  */
 template <typename... Data>
-static constexpr std_frame make_std_frame(uint8_t com, Data... data)
+static constexpr isp_frame make_std_frame(uint8_t com, Data... data)
 {
 	const uint8_t body[] = { (uint8_t)(sizeof...(data) + 1), com, (uint8_t)data... };
-	std_frame f{};
+	isp_frame f{};
 	uint8_t sum = 0;
 
 	f.bytes[f.len++] = 0x01;
@@ -153,104 +139,146 @@ static constexpr std_frame make_std_frame(uint8_t com, Data... data)
 	return f;
 }
 
+/* four-byte commands: the whole-chip ones carry the last block, 1F; a block
+ * command's block byte is the caller's */
+static constexpr isp_frame cmd_checksum = make_command(0xB0, 0x1F);
+static constexpr isp_frame cmd_chip_erase = make_command(0x20, 0x1F);
+static constexpr isp_frame cmd_erase_verify = make_command(0x30, 0x1F);
+static constexpr isp_frame cmd_block_program = make_command(0x40, 0x00);
+static constexpr isp_frame cmd_block_verify = make_command(0x19, 0x00);
 /* code flash 0000-3FFF: the checksum and programming ranges */
-static constexpr std_frame std_reset = make_std_frame(0x00);
-static constexpr std_frame std_freq_set = make_std_frame(0x90, 0x02, 0x00, 0x00, 0x05);
-static constexpr std_frame std_checksum = make_std_frame(0xB0, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xFF);
-static constexpr std_frame std_chip_erase = make_std_frame(0x20);
-static constexpr std_frame std_program = make_std_frame(0x40, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xFF);
+static constexpr isp_frame std_reset = make_std_frame(0x00);
+static constexpr isp_frame std_freq_set = make_std_frame(0x90, 0x02, 0x00, 0x00, 0x05);
+static constexpr isp_frame std_checksum = make_std_frame(0xB0, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xFF);
+static constexpr isp_frame std_chip_erase = make_std_frame(0x20);
+static constexpr isp_frame std_program = make_std_frame(0x40, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xFF);
+
+/* What an ioctl of /dev/micom does with its entry's word, wait and frame. */
+enum isp_ioctl_kind : uint8_t {
+	IOC_SYNC,               /* send the sync byte; arms isp_sync_pending */
+	IOC_SEND,               /* send the frame; arms the word */
+	IOC_SEND_BLOCK,         /* the same, with the caller's block number as the block byte */
+	IOC_STD_CHECKSUM,       /* send the standard checksum frame (isp_send_std_checksum) */
+	IOC_AWAIT,              /* await an answer (ticks), then the word to the caller */
+	IOC_AWAIT_TAKE,         /* the same, and the word goes back to idle */
+	IOC_AWAIT_REPLY,        /* isp_rx_count to 0 under the lock, then as IOC_AWAIT */
+	IOC_COPY,               /* the word, read under the lock, to the caller at once */
+	IOC_PEEK,               /* the word to the caller at once, without the lock (one word) */
+	IOC_UART_CLKDIV,        /* the primary UART's divisor back to its start value; nothing sent */
+};
+
+/** struct isp_ioctl - an ioctl of /dev/micom: its number, what it does, with what. */
+struct isp_ioctl {
+	unsigned int cmd;
+	isp_ioctl_kind kind;
+	int32_t fp_priv_t::*word = nullptr;     /* the state or value word */
+	long ticks = 0;                         /* the awaits' time-out */
+	const isp_frame *frame = nullptr;       /* what the sends send */
+};
+
+/*
+ * The ioctls, as the answer rules of isp_transport.cpp are a table: each
+ * send arms its word, the status request of the same word reports it.
+ */
+static constexpr isp_ioctl isp_ioctls[] = {
+	{ MICOM_ISP_SYNC,                  IOC_SYNC },
+	{ MICOM_ISP_GET_SYNC,              IOC_PEEK,         &fp_priv_t::isp_sync_pending },
+	{ MICOM_ISP_CHECKSUM,              IOC_SEND,         &fp_priv_t::isp_checksum_state, 0, &cmd_checksum },
+	{ MICOM_ISP_CHECKSUM_STATUS,       IOC_AWAIT,        &fp_priv_t::isp_checksum_state, ISP_WAIT_TICKS },
+	{ MICOM_ISP_CHECKSUM_VALUE,        IOC_COPY,         &fp_priv_t::isp_checksum_value },
+	{ MICOM_ISP_CHIP_ERASE,            IOC_SEND,         &fp_priv_t::isp_erase_state, 0, &cmd_chip_erase },
+	{ MICOM_ISP_CHIP_ERASE_STATUS,     IOC_AWAIT,        &fp_priv_t::isp_erase_state, ISP_WAIT_TICKS },
+	{ MICOM_ISP_ERASE_VERIFY,          IOC_SEND,         &fp_priv_t::isp_erase_verify_state, 0, &cmd_erase_verify },
+	{ MICOM_ISP_ERASE_VERIFY_STATUS,   IOC_AWAIT,        &fp_priv_t::isp_erase_verify_state, ISP_WAIT_TICKS },
+	{ MICOM_ISP_BLOCK_PROGRAM,         IOC_SEND_BLOCK,   &fp_priv_t::isp_program_state, 0, &cmd_block_program },
+	{ MICOM_ISP_BLOCK_PROGRAM_STATUS,  IOC_AWAIT,        &fp_priv_t::isp_program_state, ISP_WAIT_TICKS },
+	{ MICOM_ISP_BYTE_STATUS,           IOC_AWAIT,        &fp_priv_t::isp_byte_state, ISP_WAIT_TICKS },
+	{ MICOM_ISP_BLOCK_VERIFY,          IOC_SEND_BLOCK,   &fp_priv_t::isp_verify_state, 0, &cmd_block_verify },
+	{ MICOM_ISP_BLOCK_VERIFY_STATUS,   IOC_AWAIT,        &fp_priv_t::isp_verify_state, ISP_WAIT_TICKS },
+	{ MICOM_ISP_STD_RESET,             IOC_SEND,         &fp_priv_t::isp_std_reset_state, 0, &std_reset },
+	{ MICOM_ISP_STD_RESET_STATUS,      IOC_AWAIT,        &fp_priv_t::isp_std_reset_state, ISP_WAIT_TICKS },
+	{ MICOM_ISP_UART_CLKDIV,           IOC_UART_CLKDIV },
+	{ MICOM_ISP_STD_FREQ_SET,          IOC_SEND,         &fp_priv_t::isp_std_freq_state, 0, &std_freq_set },
+	/* arms isp_std_checksum_state; clears isp_std_freq_state and isp_event */
+	{ MICOM_ISP_STD_CHECKSUM,          IOC_STD_CHECKSUM, nullptr, 0, &std_checksum },
+	{ MICOM_ISP_STD_CHECKSUM_STATUS,   IOC_AWAIT,        &fp_priv_t::isp_std_checksum_state,
+	  ISP_STD_CHECKSUM_WAIT_TICKS },
+	{ MICOM_ISP_STD_CHECKSUM_VALUE,    IOC_COPY,         &fp_priv_t::isp_std_checksum_value },
+	{ MICOM_ISP_STD_CHIP_ERASE,        IOC_SEND,         &fp_priv_t::isp_std_erase_state, 0, &std_chip_erase },
+	{ MICOM_ISP_STD_CHIP_ERASE_STATUS, IOC_AWAIT,        &fp_priv_t::isp_std_erase_state, ISP_WAIT_TICKS },
+	{ MICOM_ISP_STD_PROGRAM,           IOC_SEND,         &fp_priv_t::isp_std_program_state, 0, &std_program },
+	{ MICOM_ISP_STD_PROGRAM_STATUS,    IOC_AWAIT,        &fp_priv_t::isp_std_program_state, ISP_WAIT_TICKS },
+	/* its word is cleared also when the copy to the caller fails */
+	{ MICOM_ISP_STD_FREQ_SET_STATUS,   IOC_AWAIT_TAKE,   &fp_priv_t::isp_std_freq_state, ISP_WAIT_TICKS },
+	{ MICOM_ISP_STD_REPLY,             IOC_AWAIT_REPLY,  &fp_priv_t::isp_std_reply, ISP_WAIT_TICKS },
+};
+
+/*
+ * A block command reads the caller's block number before anything is sent;
+ * its low 8 bits replace the block byte of @command.
+ */
+static long send_block_command(fp_priv_t *priv, int32_t *state, const isp_frame &command,
+			       unsigned long arg)
+{
+	uint8_t frame[4] = { command.bytes[0], 0x00, command.bytes[2], command.bytes[3] };
+	int32_t block;
+
+	if (kp_copy_from_user(&block, (const void *)arg, sizeof(block)))
+		return -KP_EFAULT;
+	frame[1] = (uint8_t)(block & 0xFF);
+	isp_send_frame(priv, state, frame, 4);
+	return 0;
+}
+
+static long run_ioctl(fp_priv_t *priv, const isp_ioctl &op, unsigned long arg)
+{
+	int32_t *word = op.word ? &(priv->*op.word) : nullptr;
+	unsigned long flags;
+	int32_t value;
+
+	switch (op.kind) {
+	case IOC_SYNC:
+		isp_send_sync(priv);
+		return 0;
+	case IOC_SEND:
+		isp_send_frame(priv, word, op.frame->bytes, op.frame->len);
+		return 0;
+	case IOC_SEND_BLOCK:
+		return send_block_command(priv, word, *op.frame, arg);
+	case IOC_STD_CHECKSUM:
+		isp_send_std_checksum(priv, op.frame->bytes, op.frame->len);
+		return 0;
+	case IOC_AWAIT_REPLY:
+		flags = kp_spin_lock_irqsave(&fp_lock);
+		priv->isp_rx_count = 0;
+		kp_spin_unlock_irqrestore(&fp_lock, flags);
+		return put_word(arg, isp_await(priv, word, op.ticks, ISP_AWAIT_READ));
+	case IOC_AWAIT:
+		return put_word(arg, isp_await(priv, word, op.ticks, ISP_AWAIT_READ));
+	case IOC_AWAIT_TAKE:
+		return put_word(arg, isp_await(priv, word, op.ticks, ISP_AWAIT_TAKE));
+	case IOC_COPY:
+		flags = kp_spin_lock_irqsave(&fp_lock);
+		value = *word;
+		kp_spin_unlock_irqrestore(&fp_lock, flags);
+		return put_word(arg, value);
+	case IOC_PEEK:
+		return put_word(arg, *word); /* no wait, no lock: one word */
+	case IOC_UART_CLKDIV:
+		uart_reg_write(priv->uart_base, SOC_UART_CLKDIV, SOC_UART_CLKDIV_START);
+		return 0;
+	}
+	return 0;
+}
 
 static long micom_ioctl(kp_file *file, unsigned int cmd, unsigned long arg)
 {
 	fp_priv_t *priv = (fp_priv_t *)kp_file_get_private(file);
-	unsigned long flags;
-	int32_t value;
 
-	switch (cmd) {
-	case MICOM_ISP_SYNC:
-		isp_send_sync(priv);
-		return 0;
-	case MICOM_ISP_GET_SYNC:
-		return put_word(arg, priv->isp_sync_pending); /* no wait, no lock */
-	case MICOM_ISP_CHECKSUM:
-		send_command(priv, &priv->isp_checksum_state, 0xB0, 0x1F);
-		return 0;
-	case MICOM_ISP_CHECKSUM_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_checksum_state, ISP_WAIT_TICKS));
-	case MICOM_ISP_CHECKSUM_VALUE:
-		flags = kp_spin_lock_irqsave(&fp_lock);
-		value = priv->isp_checksum_value;
-		kp_spin_unlock_irqrestore(&fp_lock, flags);
-		return put_word(arg, value);
-	case MICOM_ISP_CHIP_ERASE:
-		send_command(priv, &priv->isp_erase_state, 0x20, 0x1F);
-		return 0;
-	case MICOM_ISP_CHIP_ERASE_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_erase_state, ISP_WAIT_TICKS));
-	case MICOM_ISP_ERASE_VERIFY:
-		send_command(priv, &priv->isp_erase_verify_state, 0x30, 0x1F);
-		return 0;
-	case MICOM_ISP_ERASE_VERIFY_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_erase_verify_state, ISP_WAIT_TICKS));
-	case MICOM_ISP_BLOCK_PROGRAM:
-		return send_block_command(priv, &priv->isp_program_state, 0x40, arg);
-	case MICOM_ISP_BLOCK_PROGRAM_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_program_state, ISP_WAIT_TICKS));
-	case MICOM_ISP_BYTE_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_byte_state, ISP_WAIT_TICKS));
-	case MICOM_ISP_BLOCK_VERIFY:
-		return send_block_command(priv, &priv->isp_verify_state, 0x19, arg);
-	case MICOM_ISP_BLOCK_VERIFY_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_verify_state, ISP_WAIT_TICKS));
-	case MICOM_ISP_STD_RESET:
-		isp_send_frame(priv, &priv->isp_std_reset_state, std_reset.bytes, std_reset.len);
-		return 0;
-	case MICOM_ISP_STD_RESET_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_std_reset_state, ISP_WAIT_TICKS));
-	case MICOM_ISP_UART_CLKDIV:
-		uart_reg_write(priv->uart_base, SOC_UART_CLKDIV, SOC_UART_CLKDIV_START);
-		return 0;
-	case MICOM_ISP_STD_FREQ_SET:
-		isp_send_frame(priv, &priv->isp_std_freq_state, std_freq_set.bytes, std_freq_set.len);
-		return 0;
-	case MICOM_ISP_STD_CHECKSUM:
-		isp_send_std_checksum(priv, std_checksum.bytes, std_checksum.len);
-		return 0;
-	case MICOM_ISP_STD_CHECKSUM_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_std_checksum_state,
-					       ISP_STD_CHECKSUM_WAIT_TICKS));
-	case MICOM_ISP_STD_CHECKSUM_VALUE:
-		flags = kp_spin_lock_irqsave(&fp_lock);
-		value = priv->isp_std_checksum_value;
-		kp_spin_unlock_irqrestore(&fp_lock, flags);
-		return put_word(arg, value);
-	case MICOM_ISP_STD_CHIP_ERASE:
-		isp_send_frame(priv, &priv->isp_std_erase_state, std_chip_erase.bytes, std_chip_erase.len);
-		return 0;
-	case MICOM_ISP_STD_CHIP_ERASE_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_std_erase_state, ISP_WAIT_TICKS));
-	case MICOM_ISP_STD_PROGRAM:
-		isp_send_frame(priv, &priv->isp_std_program_state, std_program.bytes, std_program.len);
-		return 0;
-	case MICOM_ISP_STD_PROGRAM_STATUS:
-		return put_word(arg, isp_await(priv, &priv->isp_std_program_state, ISP_WAIT_TICKS));
-	case MICOM_ISP_STD_FREQ_SET_STATUS:
-		fp_wait_event_timeout(&priv->ack_queue, [priv] { return priv->isp_event != 0; },
-				      ISP_WAIT_TICKS);
-		priv->isp_event = 0;
-		flags = kp_spin_lock_irqsave(&fp_lock);
-		value = priv->isp_std_freq_state;
-		priv->isp_std_freq_state = 0; /* cleared also when the copy fails */
-		kp_spin_unlock_irqrestore(&fp_lock, flags);
-		return put_word(arg, value);
-	case MICOM_ISP_STD_REPLY:
-		flags = kp_spin_lock_irqsave(&fp_lock);
-		priv->isp_rx_count = 0;
-		kp_spin_unlock_irqrestore(&fp_lock, flags);
-		return put_word(arg, isp_await(priv, &priv->isp_std_reply, ISP_WAIT_TICKS));
-	default:
-		return 0; /* unknown commands do nothing */
-	}
+	for (const isp_ioctl &op : isp_ioctls)
+		if (op.cmd == cmd)
+			return run_ioctl(priv, op, arg);
+	return 0; /* unknown commands do nothing */
 }
 
 constinit const kp_file_ops micom_fops = {
@@ -269,8 +297,9 @@ int enableisp_proc_write(kp_file *file, const char *ubuf, unsigned long count, v
 	(void)ubuf;
 	stop_blink(); /* the LEDs must not be driven during the hand-over */
 	flags = kp_spin_lock_irqsave(&fp_lock);
-	for (int i = 0; i < isp_handover_frame.len; i++)
-		UARTputchar(isp_handover_frame.bytes[i], priv);
+	/* sent also while /dev/micom is open: FP_TX_HANDOVER says why */
+	fp_transmit(priv, FP_TX_HANDOVER, isp_handover_frame.bytes,
+		    (size_t)isp_handover_frame.len, 0);
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	return (int)count;
 }

@@ -44,10 +44,11 @@ static void note_armed(fp_priv_t *priv, const int32_t *state)
 
 void isp_send_sync(fp_priv_t *priv)
 {
+	const uint8_t sync = ISP_SYNC_BYTE;
 	unsigned long flags = kp_spin_lock_irqsave(&fp_lock);
 
 	priv->isp_sync_pending = 1;
-	UARTputchar(ISP_SYNC_BYTE, priv); /* no pause after the sync */
+	fp_transmit(priv, FP_TX_ISP, &sync, 1, 0); /* no pause after the sync */
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 }
 
@@ -66,10 +67,7 @@ static void send_paced(fp_priv_t *priv, int32_t *state, const uint8_t *bytes, in
 		priv->isp_std_freq_state = MICOM_ISP_IDLE;
 		priv->isp_event = 0;
 	}
-	for (int i = 0; i < len; i++) {
-		UARTputchar(bytes[i], priv);
-		tangox_udelay(ISP_PACE_US);
-	}
+	fp_transmit(priv, FP_TX_ISP, bytes, (size_t)len, ISP_PACE_US);
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 }
 
@@ -90,12 +88,11 @@ void isp_send_data(fp_priv_t *priv, const uint8_t *bytes, size_t count)
 	priv->isp_byte_state = MICOM_ISP_ARMED;
 	priv->isp_rx_count = 0;
 	note_armed(priv, &priv->isp_byte_state);
-	for (size_t i = 0; i < count; i++)
-		UARTputchar(bytes[i], priv); /* data bytes go out back to back */
+	fp_transmit(priv, FP_TX_ISP, bytes, count, 0); /* data bytes go out back to back */
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 }
 
-int32_t isp_await(fp_priv_t *priv, const int32_t *word, long ticks)
+int32_t isp_await(fp_priv_t *priv, int32_t *word, long ticks, isp_await_word then)
 {
 	unsigned long flags;
 	int32_t value;
@@ -104,13 +101,17 @@ int32_t isp_await(fp_priv_t *priv, const int32_t *word, long ticks)
 	 * open) ends it at once; any completion ends it, not only the
 	 * awaited rule's. */
 	fp_wait_event_timeout(&priv->ack_queue, [priv] { return priv->isp_event != 0; }, ticks);
-	/* Cleared and read in one locked section.  An answer that completes
-	 * between the end of the wait and the section is cleared unseen by a
-	 * later wait, but its word is read here: the order of wait, clear and
-	 * read is the device's own. */
+	/* Cleared and read in one locked section, where ISP_AWAIT_TAKE also
+	 * sets the word back to idle: the receive parser sets isp_event from
+	 * the interrupt.  An answer that completes between the end of the
+	 * wait and the section is cleared unseen by a later wait, but its
+	 * word is read here: the order of wait, clear and read is the
+	 * device's own. */
 	flags = kp_spin_lock_irqsave(&fp_lock);
 	priv->isp_event = 0;
 	value = *word;
+	if (then == ISP_AWAIT_TAKE)
+		*word = MICOM_ISP_IDLE;
 	kp_spin_unlock_irqrestore(&fp_lock, flags);
 	return value;
 }

@@ -11,7 +11,6 @@
 
 #define ISP_SYNC_BYTE 0xAA
 #define ISP_ACK 0x06
-#define ISP_RX_BUF_SIZE 512
 #define ISP_PACE_US 30
 #define ISP_WAIT_TICKS 200
 #define ISP_STD_CHECKSUM_WAIT_TICKS 400
@@ -31,8 +30,16 @@ void isp_send_frame(fp_priv_t *priv, int32_t *state, const uint8_t *bytes, int l
 void isp_send_std_checksum(fp_priv_t *priv, const uint8_t *bytes, int len);
 /* Arms isp_byte_state and sends the @count data bytes back to back, under the lock. */
 void isp_send_data(fp_priv_t *priv, const uint8_t *bytes, size_t count);
-/* Waits (at most @ticks) for an answer to complete, then reads @word under the lock. */
-int32_t isp_await(fp_priv_t *priv, const int32_t *word, long ticks);
+/* What isp_await() does with the word it reads. */
+enum isp_await_word {
+	ISP_AWAIT_READ,         /* leaves it as it is */
+	ISP_AWAIT_TAKE,         /* sets it back to MICOM_ISP_IDLE in the same locked section */
+};
+/*
+ * The wait of every ISP status request: waits (at most @ticks) for an
+ * answer to complete, then clears isp_event and reads @word under the lock.
+ */
+int32_t isp_await(fp_priv_t *priv, int32_t *word, long ticks, isp_await_word then);
 /* The ISP receive rules, fed byte by byte by the parser; interrupt context, lock held. */
 void isp_receive_byte(fp_priv_t *priv, uint8_t b);
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// UART register access and the transmit primitive.
+// UART register access, the transmit primitive and the one transmit function.
 #include "uart.h"
 #include "ratelimit.h"
 
@@ -52,4 +52,21 @@ void UARTputchar(int c, fp_priv_t *priv)
 		return;
 	}
 	gbus_write_uint32(FP_GBUS, base + SOC_UART_THR, (uint32_t)(c & 0xFF));
+}
+
+void fp_transmit(fp_priv_t *priv, fp_tx_kind kind, const uint8_t *bytes, size_t len,
+		 unsigned int pace_us)
+{
+	if (kind == FP_TX_FRAME && priv->isp_mode) {
+		/* a caller waiting for an answer times out as with a silent micom */
+		if (fp_ratelimit_ok(&fp_local.isp_mode_warning))
+			kp_printk("\x01" "4fp_micom: ISP mode, frame %02X not sent\n",
+				  (unsigned int)bytes[2]);
+		return;
+	}
+	for (size_t i = 0; i < len; i++) {
+		UARTputchar(bytes[i], priv);
+		if (pace_us)
+			tangox_udelay(pace_us);
+	}
 }
