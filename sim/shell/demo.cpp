@@ -2,6 +2,9 @@
 // The guided tour of `fpsim demo` (what `make demo` runs): each step says in
 // one line what it shows, then types shell commands at the box, so that a
 // newcomer sees both the box and the commands to drive it.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -45,6 +48,22 @@ std::vector<uint8_t> demo_image() {
 }  // namespace
 
 int run_demo(const ToolOptions& options, const std::string& out_dir) {
+    // the files are written after the tour: a folder they cannot go into
+    // is said before it starts
+    const std::string image_path = out_dir + "/fpsim-demo-image.bin";
+    const std::string vcd_path = out_dir + "/fpsim-demo-flash.vcd";
+    struct stat st {};
+    int e = 0;
+    if (stat(out_dir.c_str(), &st) != 0)
+        e = errno;
+    else if (!S_ISDIR(st.st_mode))
+        e = ENOTDIR;
+    else if (access(out_dir.c_str(), W_OK) != 0)
+        e = errno;
+    if (e) {
+        std::fprintf(stderr, "fpsim: demo: cannot write %s: %s\n", image_path.c_str(), std::strerror(e));
+        return 1;
+    }
     Shell shell(options);
     const std::vector<Step> steps = {
         {"Boot: the micom's clock is set, the box switches on and the driver loads; its kernel log",
@@ -78,8 +97,6 @@ int run_demo(const ToolOptions& options, const std::string& out_dir) {
     }
 
     // the firmware image
-    const std::string image_path = out_dir + "/fpsim-demo-image.bin";
-    const std::string vcd_path = out_dir + "/fpsim-demo-flash.vcd";
     const auto image = demo_image();
     FILE* f = std::fopen(image_path.c_str(), "wb");
     if (!f || std::fwrite(image.data(), 1, image.size(), f) != image.size() || std::fclose(f) != 0) {
