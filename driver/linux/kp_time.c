@@ -11,8 +11,9 @@
  * not been applied yet.
  *
  * The date becomes seconds here, in 64 bits, so it cannot wrap on its way.
- * A date the running kernel's clock cannot hold (from 2038-01-19 03:14:08
- * on a kernel with a 32-bit time_t, 3.9 on the box) leaves the clock as it
+ * A date the running kernel's clock cannot hold (from 2038-01-19 03:14:07
+ * on 3.9 with a 32-bit time_t, the box: its KTIME_SEC_MAX is LONG_MAX,
+ * which timespec_valid_strict() refuses too) leaves the clock as it
  * is, with a warning at most once a minute; so does a date before 1970,
  * which no kernel takes, without one.  6.1 and later keep 64-bit time on
  * every architecture and take every date of the micom's clock (to 2099).

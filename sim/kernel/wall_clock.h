@@ -3,7 +3,7 @@
 // whose time_t is 32 bits wide, and the Linux back-end's rules in front of
 // it (driver/linux/kp_time.c).  A date before 1970 is refused (-EINVAL), as
 // is a nanosecond part outside 0 to 999999999; a date from
-// 2038-01-19 03:14:08 on, which a 32-bit time_t cannot hold, leaves the
+// 2038-01-19 03:14:07 on, which the 32-bit clock cannot hold, leaves the
 // clock as it is (-EOVERFLOW) with a warning at most once a minute, the
 // kernel's rate limit counting the ones it held back.  (6.x kernels keep
 // 64-bit time and take every date of the micom's clock; the simulator is
@@ -35,8 +35,10 @@ private:
     int missed_ = 0;
 };
 
-/// The last second a 32-bit time_t holds: 2038-01-19 03:14:07.
-constexpr int64_t kBoxLastClockSecond = INT32_MAX;
+/// The last second the box's clock takes: 2038-01-19 03:14:06.  A 32-bit
+/// time_t holds one more, but 3.9's clock of a 32-bit machine ends at
+/// KTIME_SEC_MAX, LONG_MAX there, and refuses that second itself.
+constexpr int64_t kBoxLastClockSecond = INT32_MAX - 1;
 
 /// Seconds since 1970 of a date of the micom's clock, in 64 bits (negative
 /// before 1970), with the box's mktime() arithmetic.

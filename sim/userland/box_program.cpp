@@ -4,6 +4,7 @@
 #include "kernel/wall_clock.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -40,12 +41,12 @@ timeval BoxProgram::wall_time() const {
 }
 
 bool BoxProgram::set_wall_time(const timeval& tv) {
-    if (tv.tv_sec > sim::kBoxLastClockSecond) {
+    if (tv.tv_sec > INT32_MAX) {  // the C library's 32-bit time_t
         error = EOVERFLOW;
         return false;
     }
     box_.enter_kernel();
-    if (tv.tv_sec < 0 || tv.tv_usec < 0 || tv.tv_usec >= 1'000'000) {
+    if (tv.tv_sec < 0 || tv.tv_sec > sim::kBoxLastClockSecond || tv.tv_usec < 0 || tv.tv_usec >= 1'000'000) {
         error = EINVAL;
         return false;
     }

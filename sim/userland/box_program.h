@@ -42,9 +42,10 @@ public:
     /// gettimeofday(): the kernel's wall clock.
     timeval wall_time() const;
     /// settimeofday() of the wall clock, as the box's 32-bit C library and
-    /// its 3.9 kernel take it: false with error EINVAL before 1970, and
-    /// EOVERFLOW from 2038-01-19 03:14:08 on (its time_t cannot hold it);
-    /// the clock is then left as it is.
+    /// its 3.9 kernel take it: false with error EOVERFLOW from
+    /// 2038-01-19 03:14:08 on (the C library's time_t cannot hold it),
+    /// EINVAL before 1970 and at 03:14:07 (the kernel's clock ends a
+    /// second before); the clock is then left as it is.
     bool set_wall_time(const timeval& tv);
     /// clock_gettime(CLOCK_MONOTONIC) in seconds.
     double monotonic() const;

@@ -14,6 +14,7 @@
  */
 #define _FILE_OFFSET_BITS 64
 #define _TIME_BITS 64
+#define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/input.h>
@@ -257,6 +258,35 @@ static int input_scenario(const char *what, char *out, size_t size)
 	return 0;
 }
 
+/*
+ * The error numbers of @text by name, as the table has them: a negative
+ * number after '=' or ',' ("ret=-22" is "ret=-EINVAL"; this tool is built
+ * for the guest's architecture, whose numbers the kernel gives).
+ */
+static void name_errors(char *text, size_t size)
+{
+	char out[256], *o = out;
+
+	for (const char *p = text; *p && o < out + sizeof out - 16;) {
+		const char *name;
+		char *end;
+		long n;
+
+		if ((p[0] == '=' || p[0] == ',') && p[1] == '-' && p[2] >= '0' && p[2] <= '9') {
+			n = strtol(p + 1, &end, 10);
+			name = strerrorname_np((int)-n);
+			if (name) {
+				o += snprintf(o, out + sizeof out - o, "%c-%s", p[0], name);
+				p = end;
+				continue;
+			}
+		}
+		*o++ = *p++;
+	}
+	*o = 0;
+	snprintf(text, size, "%s", out);
+}
+
 int run_contract(const char *scenario)
 {
 	char out[256];
@@ -272,6 +302,7 @@ int run_contract(const char *scenario)
 		rc = signal_pending(scenario, out, sizeof out);
 	else
 		rc = run_in_module(scenario, out, sizeof out);
+	name_errors(out, sizeof out);
 	printf("fp-contract: %s %s\n", scenario, out);
 	return rc;
 }

@@ -156,6 +156,7 @@ if [ "$micom" = model ]; then
 	# follows; 3.9 on this 32-bit machine, whose clock ends in January 2038,
 	# is left as it is and says so, at most once a minute.
 	case $(uname -r) in 3.*) clock_ends_2038=1 ;; *) clock_ends_2038= ;; esac
+	beyond_before=$(log_count "beyond this kernel's clock") # the contract's
 	echo "fp-host: time 2040-02-29T10:20:30"
 	if [ -n "$clock_ends_2038" ]; then
 		check "past 2038: clock not set, and said so" wait_for 20 log_has "fp_micom: time 2040-02-29 beyond this kernel's clock, not set"
@@ -168,7 +169,7 @@ if [ "$micom" = model ]; then
 	echo "fp-host: time 2034-03-04T05:06:07"
 	check "clock follows a time answer after those past 2038" wait_for 20 time_is 2034-03-04T05:06
 	[ -z "$clock_ends_2038" ] ||
-		check "past 2038 twice in a minute: one message" [ "$(log_count "beyond this kernel's clock")" = 1 ]
+		check "past 2038 twice in a minute: one message" [ $(($(log_count "beyond this kernel's clock") - beyond_before)) = 1 ]
 fi
 
 # ---- the input device's key-code table at its limits (the table's input/) --
