@@ -25,4 +25,16 @@ size_t append_bounded(std::vector<T>& log, T value, size_t limit) {
     return dropped;
 }
 
+/// The same, for an entry made in place in @log, value-initialised (its
+/// padding zero, not what a temporary on the stack held: a box's records are
+/// compared as bytes, box_snapshot.h) and filled in by the caller.
+template <class T>
+T& append_bounded_entry(std::vector<T>& log, size_t limit, size_t& dropped) {
+    if (log.size() >= 2 * limit) {
+        log.erase(log.begin(), log.begin() + std::ptrdiff_t(limit));
+        dropped += limit;
+    }
+    return log.emplace_back();
+}
+
 }  // namespace sim

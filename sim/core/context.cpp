@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -47,9 +46,20 @@ constexpr size_t kStackSize = size_t(8) << 20;
 
 // Mappings of ended contexts, kept for the next ones (a box starts contexts
 // all the time: every system call from the world, every program).
+// A fixed array: nothing here allocates, so the list is no part of any box
+// (box_heap.h) and outlives each.
 constexpr size_t kSparesKept = 16;
-std::vector<void*>& spare_stacks() {
-    static std::vector<void*> v;
+struct SpareStacks {
+    void* m[kSparesKept];
+    size_t n = 0;
+    bool empty() const { return n == 0; }
+    size_t size() const { return n; }
+    void* back() const { return m[n - 1]; }
+    void pop_back() { --n; }
+    void push_back(void* s) { m[n++] = s; }
+};
+SpareStacks& spare_stacks() {
+    static SpareStacks v;
     return v;
 }
 

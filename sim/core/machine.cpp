@@ -379,6 +379,13 @@ void Machine::abort_all() {
         settle();
 }
 
+void Machine::drop_contexts() {
+    abort_all();
+    std::erase_if(tasks_, [this](const std::unique_ptr<Task>& t) {
+        return !t->is_world && t->state == Task::State::Done && !t->in_runq && t.get() != running_;
+    });
+}
+
 std::vector<Task*> Machine::live_tasks() const {
     std::vector<Task*> v;
     for (auto& t : tasks_)

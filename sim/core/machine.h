@@ -137,6 +137,10 @@ public:
     /// Ends every context but the world (the box is switched off); the
     /// contexts unwind without running further.
     void abort_all();
+    /// Ends every context but the world, as abort_all(), and frees them all,
+    /// stacks and Tasks, whoever still holds one (the box's state is about
+    /// to be replaced by a saved one that knows none of them).
+    void drop_contexts();
     bool deadlocked() const { return deadlocked_; }
     /// Contexts that have not ended (the world excluded).
     std::vector<Task*> live_tasks() const;

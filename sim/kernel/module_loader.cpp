@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "core/box_heap.h"
 #include "core/fresh_object.h"
 
 namespace sim {
@@ -128,6 +129,8 @@ ModuleLoader::ModuleLoader(std::string path, bool restore) : path_(std::move(pat
 }
 
 void* ModuleLoader::load(std::string* error) {
+    // the kept image outlives every box: none of it is on a box's heap
+    box_heap::Outside outside;
     Kept& k = kept();
     if (k.in_use) {
         *error = "the module is loaded by another box of this process";
@@ -167,6 +170,29 @@ bool ModuleLoader::unload(void* handle) {
         return true;
     }
     return close_unmapped(handle, path_);
+}
+
+ModuleLoader::KeptState ModuleLoader::kept_state() {
+    box_heap::Outside outside;
+    const Kept& k = kept();
+    KeptState st;
+    st.in_use = k.in_use;
+    if (k.handle) {
+        st.bytes.resize(k.fresh.size());
+        copy_raw(st.bytes.data(), reinterpret_cast<const void*>(k.start), st.bytes.size());
+    }
+    return st;
+}
+
+void ModuleLoader::restore_kept(const KeptState& st) {
+    Kept& k = kept();
+    if (!k.handle || st.bytes.size() != k.fresh.size())
+        return;
+    protect(k, true);
+    copy_raw(reinterpret_cast<void*>(k.start), st.bytes.data(), st.bytes.size());
+    k.in_use = st.in_use;
+    if (!st.in_use)
+        protect(k, false);
 }
 
 ModuleLoader::Writable ModuleLoader::writable_image(void* handle) {

@@ -47,6 +47,16 @@ public:
     };
     static Writable writable_image(void* handle);
 
+    /// The kept image as it is now (restoring loaders only): whether a box
+    /// has it loaded and its writable bytes.  Put back with restore_kept(),
+    /// the image is loaded and runnable with those bytes, as when it was taken.
+    struct KeptState {
+        bool in_use = false;
+        std::vector<uint8_t> bytes;
+    };
+    static KeptState kept_state();
+    static void restore_kept(const KeptState& state);
+
 private:
     std::string path_;
     bool restore_;

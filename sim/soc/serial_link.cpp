@@ -49,7 +49,14 @@ Nanos SerialLink::carry(Direction dir, uint8_t b, Nanos start, bool error, const
     // a copy still on the line holds back what follows it
     Nanos at = std::max(start, free);
     for (int i = 0; i < copies; ++i, at += ct) {
-        log_dropped_ += append_bounded(log_, WireByte{at, at + ct, dir, v, error, fmt, b}, log_limit_);
+        WireByte& w = append_bounded_entry(log_, log_limit_, log_dropped_);
+        w.start = at;
+        w.end = at + ct;
+        w.dir = dir;
+        w.byte = v;
+        w.error = error;
+        w.format = fmt;
+        w.sent = b;
         arrive(v, at, at + ct);
     }
     if (copies == 0)

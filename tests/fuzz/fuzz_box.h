@@ -3,22 +3,31 @@
 // decisions, a freshly booted box per input, and the invariants that hold
 // whatever the micom or a user program did.
 //
-// Every input runs on a box of its own, booted from a fresh module image (the
-// image's load-time bytes restored) and destroyed at the end, so an input
-// that fails fails again when run alone.
+// Every input starts from a box as it is right after its boot.  The box is
+// booted once per process, on the box heap, and its state kept
+// (sim/box_snapshot.h); before each input that state is put back, the
+// module's globals with it, so an input that fails fails again when run
+// alone, in a process whose first and only input it is.  With
+// FP_FUZZ_FRESH_BOOT=1 every input boots a box of its own instead (the
+// answers must be the same); with FP_FUZZ_DIGEST=1 each input ends with a
+// line "input digest: X", a hash of what the box did and of the driver's
+// globals, to compare both ways.
 #pragma once
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "box.h"
+#include "box_snapshot.h"
 #include "ir_vfd.h"
 #include "key_map.h"
 #include "line_inputs.h"
@@ -58,31 +67,150 @@ inline const std::string& module_beside_harness() {
 }
 
 /// A box booted with a live micom; its start-up traffic is through.
+inline std::unique_ptr<sim::Box> boot_box(uint64_t seed) {
+    sim::BoxConfig cfg;
+    cfg.seed = seed;
+    cfg.module_path = module_beside_harness();
+    cfg.restore_module_image = true;
+    auto box = std::make_unique<sim::Box>(cfg);
+    int r = box->boot();
+    if (r != 0)
+        fail("the box did not boot: %d", r);
+    // The kernel's input_register_device() announces EV_SYN for every
+    // device; the simulated input core leaves that to its user.
+    box->input().registered().at(0)->evbit.set(sim::kEvSyn);
+    box->run_for(20_ms);
+    box->primary().clear_log();
+    box->machine().reset_irqs_off_stats();
+    return box;
+}
+
+inline bool env_on(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v && *v != '0';
+}
+
+/// FNV-1a over what an input's box did: its kernel log, both lines' wire
+/// logs, the input events, the driver's register writes, the time, and the
+/// module's writable bytes, with pointers into a loaded object or the box
+/// heap taken relative to it (each lies elsewhere in another process).
+inline uint64_t box_digest(sim::Box& box) {
+    uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](const void* p, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            h = (h ^ static_cast<const uint8_t*>(p)[i]) * 1099511628211ull;
+    };
+    const std::string log = box.log().format();
+    mix(log.data(), log.size());
+    for (sim::SerialLink* l : {&box.primary(), &box.isp()})
+        for (const sim::WireByte& w : l->log()) {
+            mix(&w.start, sizeof w.start);
+            mix(&w.byte, 1);
+            mix(&w.dir, 1);
+            mix(&w.error, 1);
+        }
+    for (sim::InputDevice* d : box.input().registered())
+        for (const sim::InputEvent& e : d->received()) {
+            mix(&e.t, sizeof e.t);
+            mix(&e.type, sizeof e.type);
+            mix(&e.code, sizeof e.code);
+            mix(&e.value, sizeof e.value);
+        }
+    for (const sim::RegWrite& w : box.reg_writes()) {
+        mix(&w.t, sizeof w.t);
+        mix(&w.bus_addr, sizeof w.bus_addr);
+        mix(&w.value, sizeof w.value);
+    }
+    const sim::Nanos now = box.now();
+    mix(&now, sizeof now);
+    const auto image = sim::ModuleLoader::kept_state();
+    const auto heap = reinterpret_cast<uintptr_t>(sim::box_heap::region());
+    for (size_t i = 0; i + 8 <= image.bytes.size(); i += 8) {
+        uint64_t v;
+        std::memcpy(&v, &image.bytes[i], 8);
+        Dl_info info{};
+        if (heap && v >= heap && v < heap + (uint64_t(4) << 30))
+            v -= heap;
+        else if (v >= 4096 && dladdr(reinterpret_cast<void*>(v), &info) && info.dli_fbase)
+            v -= reinterpret_cast<uintptr_t>(info.dli_fbase);
+        mix(&v, 8);
+    }
+    return h;
+}
+
+/// The box an input starts from: the booted one put back (or, with
+/// FP_FUZZ_FRESH_BOOT, one booted for the input), on the box heap while the
+/// input runs.
 class FreshBox {
 public:
     explicit FreshBox(uint64_t seed = 1) {
-        sim::BoxConfig cfg;
-        cfg.seed = seed;
-        cfg.module_path = module_beside_harness();
-        cfg.restore_module_image = true;
-        box_ = std::make_unique<sim::Box>(cfg);
-        int r = box_->boot();
-        if (r != 0)
-            fail("the box did not boot: %d", r);
-        // The kernel's input_register_device() announces EV_SYN for every
-        // device; the simulated input core leaves that to its user.
-        input().evbit.set(sim::kEvSyn);
-        box_->run_for(20_ms);
-        box_->primary().clear_log();
-        box_->machine().reset_irqs_off_stats();
+        (void)module_beside_harness();  // (a static: not on a box's heap)
+        if (env_on("FP_FUZZ_FRESH_BOOT")) {
+            sim::box_heap::reset();
+            sim::box_heap::set_on(true);
+            own_ = boot_box(seed);
+            box_ = own_.get();
+        } else {
+            Booted& b = booted(seed);
+            b.snapshot.restore(*b.box);
+            sim::box_heap::set_on(true);
+            box_ = b.box.get();
+        }
     }
+    ~FreshBox() {
+        if (env_on("FP_FUZZ_DIGEST"))
+            std::fprintf(stderr, "input digest: %016llx\n", (unsigned long long)box_digest(*box_));
+        own_.reset();
+        sim::box_heap::set_on(false);
+    }
+    FreshBox(const FreshBox&) = delete;
+    FreshBox& operator=(const FreshBox&) = delete;
     sim::Box& box() { return *box_; }
     fp_priv_t& priv() { return *static_cast<fp_priv_t*>(box_->module_symbol("fp_priv")); }
     sim::InputDevice& input() { return *box_->input().registered().at(0); }
     Nanos char_time() const { return box_->primary().micom_format.char_time(); }
 
 private:
-    std::unique_ptr<sim::Box> box_;
+    struct Booted {
+        std::unique_ptr<sim::Box> box;
+        sim::BoxSnapshot snapshot;
+    };
+    /// The box of this process, booted at its first input.
+    static Booted& booted(uint64_t seed) {
+        static Booted* b = nullptr;
+        if (!b) {
+            b = new Booted;
+            {
+                sim::box_heap::Inside inside;
+                b->box = boot_box(seed);
+            }
+            std::string why;
+            if (!b->snapshot.take(*b->box, &why))
+                fail("the booted box cannot be kept: %s", why.c_str());
+        }
+        if (b->box->config().seed != seed)
+            fail("the booted box has seed %llu, not %llu", (unsigned long long)b->box->config().seed,
+                 (unsigned long long)seed);
+        return *b;
+    }
+
+    std::unique_ptr<sim::Box> own_;
+    sim::Box* box_ = nullptr;
+};
+
+/// A buffer of a simulated program, from the C library's heap, not the box's:
+/// the sanitizer sees any access past its @n bytes.
+class UserBuffer {
+public:
+    explicit UserBuffer(size_t n) : p_(static_cast<uint8_t*>(std::malloc(n ? n : 1))) {}
+    ~UserBuffer() { std::free(p_); }
+    UserBuffer(const UserBuffer&) = delete;
+    UserBuffer& operator=(const UserBuffer&) = delete;
+    uint8_t* get() { return p_; }
+    char* chars() { return reinterpret_cast<char*>(p_); }
+
+private:
+    uint8_t* p_;
 };
 
 /// The simulated kernel saw nothing of the "BUG" class.

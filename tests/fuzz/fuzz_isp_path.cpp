@@ -73,9 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             case 3: {  // data bytes written, armed on isp_byte_state
                 size_t n = (op & 0x40) ? size_t(in.u16() % 600) : size_t(in.byte() % 4 + 1);
-                std::unique_ptr<uint8_t[]> buf(new uint8_t[n ? n : 1]);
+                UserBuffer buf(n);
                 for (size_t i = 0; i < n; ++i)
-                    buf[i] = uint8_t(i);
+                    buf.get()[i] = uint8_t(i);
                 long ret = box.sys_write(fd, buf.get(), n);
                 long expect = n > 512 ? -14 : long(n);
                 if (ret != expect)

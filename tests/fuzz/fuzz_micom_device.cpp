@@ -58,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             case 2: {  // data bytes
                 const size_t n = (op & 0x40) ? size_t(in.u16() % 600) : 1;
-                std::unique_ptr<uint8_t[]> buf(new uint8_t[n ? n : 1]);
+                UserBuffer buf(n);
                 for (size_t i = 0; i < n; ++i)
-                    buf[i] = in.byte();
+                    buf.get()[i] = in.byte();
                 box.faults.user_copy_fail = copy_fail;
                 const long ret = box.sys_write(fd, buf.get(), n);
                 box.faults.user_copy_fail = 0;

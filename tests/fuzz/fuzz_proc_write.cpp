@@ -57,7 +57,7 @@ long write_entry(sim::Box& box, const char* name, const std::string& text) {
             ret = fd;
             return 0;
         }
-        std::unique_ptr<char[]> buf(new char[text.size() ? text.size() : 1]);
+        UserBuffer buf(text.size());
         std::memcpy(buf.get(), text.data(), text.size());
         ret = box.sys_write(fd, buf.get(), text.size());
         box.sys_close(fd);
@@ -166,9 +166,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         case 6: {  // another module calls an exported function with a digit string
             const char* fn = kDigitExports[sel % 3];
-            std::unique_ptr<char[]> s(new char[text.size() + 1]);
+            UserBuffer s(text.size() + 1);
             std::memcpy(s.get(), text.c_str(), text.size() + 1);
-            box.call_export<void>(fn, static_cast<const char*>(s.get()));
+            box.call_export<void>(fn, static_cast<const char*>(s.chars()));
             break;
         }
         case 7:  // the RTC device: an ioctl, or a sysfs file

@@ -10,6 +10,11 @@
 #                                      the campaign: twenty minutes a harness,
 #                                      then on until ten million inputs
 #
+# Each input starts from a box booted once per process and put back
+# (tests/fuzz/fuzz_box.h); FP_FUZZ_FRESH_BOOT=1 boots one per input instead,
+# and FP_FUZZ_DIGEST=1 prints a hash of each input's box at its end, so that
+# both ways can be compared (-seed=1 -runs=0 over a corpus).
+#
 # The corpus a run grows stays in build-fuzz/fuzz/corpus/<harness>/ (the seeds
 # in tests/fuzz/corpus/ are only read), so a later run goes on from there.
 set -euo pipefail
