@@ -68,6 +68,11 @@ std::string behaviour(Box& box) {
 }
 
 TEST(BoxSnapshot, RestoredBoxIsAFreshBoot) {
+#ifdef FP_MODULE_HAS_GCOV
+    // the gcov build maps the module anew at every load (its edge counts
+    // are in its data), so there are no kept module bytes to put back
+    GTEST_SKIP() << "the module has gcov counters in its data";
+#endif
     box_heap::reset();
     scrub_stack();
     std::unique_ptr<Box> box = boot_on_heap();
