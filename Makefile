@@ -49,14 +49,14 @@ coverage:
 	tools/ci/coverage.sh
 
 # The kernel module under the kernel's own checkers and across kernels
-# (tests/kernel/README.md): a debug kernel (lockdep, KASAN, UBSAN, kmemleak,
+# (tests/kernel_check/README.md): a debug kernel (lockdep, KASAN, UBSAN, kmemleak,
 # fault injection; built once, cached in ~/.cache/frontpanel), Debian's
 # 6.1, 6.1-rt, 6.12 and 6.12-rt kernels and 6.1 Malta, and DKMS.  Installs
 # its packages as root; parts it cannot set up report themselves skipped.
 .PHONY: kernel-check
 kernel-check: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) --target micom_host -j $(JOBS)
-	tests/kernel/kernel_check.sh $(BUILD)
+	tests/kernel_check/kernel_check.sh $(BUILD)
 
 # The Debian packages (debian/): built with dpkg-buildpackage from a clean
 # copy of the tree, checked by lintian, then installed, used and purged on

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "box.h"
+#include "box/box.h"
 
 int main(int argc, char** argv) {
     const long n = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 200;
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
             sim::BoxConfig cfg;
             cfg.restore_module_image = restore;
             sim::Box box(cfg);
-            if (box.boot() != 0 || box.unload_module() != 0) {
+            if (box.boot() != 0 || box.kernel().unload_module() != 0) {
                 std::fprintf(stderr, "bench_boot_unload: pair %ld failed\n", i);
                 return 1;
             }

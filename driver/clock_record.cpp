@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The clock record, both ways (clock_record.h).
 #include "clock_record.h"
-#include "kernel/kp_time.h"
+#include "platform/kp_time.h"
 
 void clock_record_build(const char *s, uint8_t rec[7])
 {

@@ -11,7 +11,7 @@
 #ifndef FP_CLOCK_RECORD_H
 #define FP_CLOCK_RECORD_H
 
-#include "kernel/kp_types.h"
+#include "platform/kp_types.h"
 
 /** struct clock_fields - a decoded clock record: full year, month 1-12. */
 struct clock_fields {

@@ -6,7 +6,7 @@
 #ifndef FP_EXPORTS_H
 #define FP_EXPORTS_H
 
-#include "kernel/kp_types.h"
+#include "platform/kp_types.h"
 
 KP_EXTERN_C_BEGIN
 

@@ -8,7 +8,7 @@
 #ifndef FP_WAIT_H
 #define FP_WAIT_H
 
-#include "kernel/kernel.h"
+#include "platform/kernel.h"
 
 template <typename Cond>
 static inline void fp_wait_event_timeout(kp_wait_queue_head *q, Cond cond, long ticks)

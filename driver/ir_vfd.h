@@ -10,7 +10,7 @@
 #define FP_IR_VFD_H
 
 #include "fp_exports.h"
-#include "kernel/kernel.h"
+#include "platform/kernel.h"
 #include "ratelimit.h"
 
 /* The ISP answer bytes that fp_priv keeps since an arming (isp_transport.cpp). */

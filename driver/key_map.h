@@ -7,7 +7,7 @@
 #ifndef FP_KEY_MAP_H
 #define FP_KEY_MAP_H
 
-#include "kernel/kp_types.h"
+#include "platform/kp_types.h"
 
 /* Linux key codes the driver uses */
 #define KEY_1 2

@@ -6,7 +6,7 @@
 #ifndef FP_RATELIMIT_H
 #define FP_RATELIMIT_H
 
-#include "kernel/kernel.h"
+#include "platform/kernel.h"
 
 /** struct fp_ratelimit - when one warning was last logged; zero: never. */
 struct fp_ratelimit {

@@ -11,7 +11,7 @@
 #include <linux/io.h>
 #include <linux/types.h>
 
-#include "kernel/kp_soc.h"
+#include "platform/kp_soc.h"
 #include "soc_map.h"
 #include "fp_glue.h"
 

@@ -61,7 +61,7 @@
 #include <linux/serial_reg.h>
 #include <linux/spinlock.h>
 
-#include "kernel/kp_soc.h"
+#include "platform/kp_soc.h"
 #include "soc_map.h"
 #include "fp_glue.h"
 

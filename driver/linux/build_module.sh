@@ -22,7 +22,7 @@
 # mipsel uses the 4kc-malta headers unpacked by tests/qemu/setup_env.sh
 # (into build/qemu-cache unless FP_QEMU_CACHE says otherwise), or with
 # --kdir any mipsel tree: the box's 3.9 (the vendor's, or the one of
-# tests/kernel/build_linux39.sh), with $CROSS_COMPILE as the cross
+# tests/kernel_check/build_linux39.sh), with $CROSS_COMPILE as the cross
 # compiler's prefix (default mipsel-linux-gnu-; its g++ must know C++20,
 # gcc 10 or later).  The board
 # box builds the box's variant: the SoC support it calls is the box

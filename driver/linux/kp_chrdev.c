@@ -10,7 +10,7 @@
 #include <linux/module.h>
 #include <linux/mutex.h>
 
-#include "kernel/kp_chrdev.h"
+#include "platform/kp_chrdev.h"
 
 #define FP_MAX_CHRDEVS 4
 

@@ -13,7 +13,7 @@
 #include <linux/platform_device.h>
 #include <linux/pm_wakeup.h>
 
-#include "kernel/kp_device.h"
+#include "platform/kp_device.h"
 #include "kp_compat.h"
 
 static int fp_pdev_probe(struct platform_device *pdev)

@@ -2,7 +2,7 @@
 /* Input devices on the kernel's input core. */
 #include <linux/input.h>
 
-#include "kernel/kp_input.h"
+#include "platform/kp_input.h"
 #include "kp_compat.h"
 
 static_assert(KP_EV_KEY == EV_KEY && KP_EV_REP == EV_REP &&

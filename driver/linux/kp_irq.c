@@ -9,7 +9,7 @@
 #include <linux/mutex.h>
 #include <linux/slab.h>
 
-#include "kernel/kp_irq.h"
+#include "platform/kp_irq.h"
 #include "fp_glue.h"
 
 struct fp_irq {

@@ -8,8 +8,8 @@
 #include <linux/spinlock.h>
 #include <linux/wait.h>
 
-#include "kernel/kp_lock.h"
-#include "kernel/kp_wait.h"
+#include "platform/kp_lock.h"
+#include "platform/kp_wait.h"
 #include "kp_compat.h"
 
 #define FP_FITS(kernel_type, storage)                                       \

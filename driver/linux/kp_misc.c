@@ -12,11 +12,11 @@
 #include <linux/sched.h>
 #include <linux/uaccess.h>
 
-#include "kernel/kp_log.h"
-#include "kernel/kp_power.h"
-#include "kernel/kp_soc.h"
-#include "kernel/kp_thread.h"
-#include "kernel/kp_uaccess.h"
+#include "platform/kp_log.h"
+#include "platform/kp_power.h"
+#include "platform/kp_soc.h"
+#include "platform/kp_thread.h"
+#include "platform/kp_uaccess.h"
 #include "fp_glue.h"
 #include "kp_compat.h"
 

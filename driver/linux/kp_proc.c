@@ -24,7 +24,7 @@
 #include <linux/string.h>
 #include <linux/uaccess.h>
 
-#include "kernel/kp_proc.h"
+#include "platform/kp_proc.h"
 #include "kp_compat.h"
 
 struct kp_proc_entry {

@@ -31,8 +31,8 @@
 #include <linux/stddef.h>
 #include <linux/time.h>
 
-#include "kernel/kp_errno.h"
-#include "kernel/kp_rtc.h"
+#include "platform/kp_errno.h"
+#include "platform/kp_rtc.h"
 #include "kp_compat.h"
 
 static_assert(sizeof(struct rtc_time) == sizeof(kp_rtc_time) &&

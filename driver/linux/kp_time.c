@@ -28,8 +28,8 @@
 #include <linux/spinlock.h>
 #include <linux/workqueue.h>
 
-#include "kernel/kp_mktime.h"
-#include "kernel/kp_time.h"
+#include "platform/kp_mktime.h"
+#include "platform/kp_time.h"
 #include "fp_glue.h"
 #include "kp_compat.h"
 

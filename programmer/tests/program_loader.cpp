@@ -4,7 +4,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include "core/fresh_object.h"
+#include "machine/fresh_object.h"
 
 LoadedProgram::LoadedProgram(Build build)
     : path_(build == Build::A ? MICOMFLASH_A_PATH : MICOMFLASH_B_PATH)

@@ -106,7 +106,7 @@ int run_demo(const ToolOptions& options, const std::string& out_dir) {
     const uint16_t file_sum = micom::flash_checksum(image.data(), image.size());
     std::printf("\n== Flash: micomflash build A writes a generated image (%s) into the micom\n",
                 image_path.c_str());
-    const sim::Nanos started = shell.box().now();
+    const sim::Nanos started = shell.box().machine().now();
     type(shell, "flash a " + image_path);
     const uint16_t micom_sum = shell.box().micom().flash_checksum();
     std::printf("file checksum 0x%04X, micom flash checksum 0x%04X: %s\n", file_sum, micom_sum,
@@ -115,7 +115,7 @@ int run_demo(const ToolOptions& options, const std::string& out_dir) {
     // the entry sequence: power, reset, clock and ISP pins, then the first
     // bytes on the ISP link (the sync)
     sim::Nanos first_isp = 0;
-    for (const auto& w : shell.box().isp().log())
+    for (const auto& w : shell.box().soc().isp().log())
         if (w.start >= started) {
             first_isp = w.start;
             break;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "core/sim_time.h"
+#include "machine/sim_time.h"
 
 namespace fpsim {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/sim_time.h"
+#include "machine/sim_time.h"
 #include "micom/micom_model.h"
 
 namespace fpsim {

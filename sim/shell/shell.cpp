@@ -173,10 +173,10 @@ sim::userland::ProgramRunner& Shell::runner() {
 }
 
 void Shell::skip_shown() {
-    log_from_ = box_->log().total();
-    primary_from_ = box_->primary().log_total();
-    isp_from_ = box_->isp().log_total();
-    auto devs = box_->input().registered();
+    log_from_ = box_->kernel().log().total();
+    primary_from_ = box_->soc().primary().log_total();
+    isp_from_ = box_->soc().isp().log_total();
+    auto devs = box_->kernel().input().registered();
     events_dev_ = devs.empty() ? nullptr : devs[0];
     events_from_ = events_dev_ ? events_dev_->received().size() : 0;
 }
@@ -188,36 +188,36 @@ void Shell::check_cancel() const {
 
 void Shell::advance(sim::Nanos dt) {
     if (!cancel_)
-        return box_->run_for(dt);
+        return box_->machine().run_for(dt);
     constexpr sim::Nanos kStep = 100'000'000;
     for (sim::Nanos done = 0; done < dt; done += kStep) {
         check_cancel();
-        box_->run_for(std::min(kStep, dt - done));
+        box_->machine().run_for(std::min(kStep, dt - done));
     }
 }
 
 void Shell::settle_key() {
     auto& m = box_->micom();
     sim::Nanos waited = 0;
-    while ((m.key_active() || box_->primary().micom_busy()) && waited < kSettleLimit) {
+    while ((m.key_active() || box_->soc().primary().micom_busy()) && waited < kSettleLimit) {
         check_cancel();
-        box_->run_for(1'000'000);
+        box_->machine().run_for(1'000'000);
         waited += 1'000'000;
     }
     // the driver takes the last frame in
-    box_->run_for(1'000'000);
+    box_->machine().run_for(1'000'000);
 }
 
 void Shell::drain() {
     // bytes already on their way go out before the shell looks again
     for (int i = 0; i < 10000; ++i) {
         sim::Nanos last = 0;
-        for (auto* link : {&box_->primary(), &box_->isp()})
+        for (auto* link : {&box_->soc().primary(), &box_->soc().isp()})
             if (!link->log().empty())
                 last = std::max(last, link->log().back().end);
-        if (last <= box_->now())
+        if (last <= box_->machine().now())
             break;
-        box_->run_for(last - box_->now() + 1000);
+        box_->machine().run_for(last - box_->machine().now() + 1000);
     }
 }
 
@@ -297,7 +297,7 @@ void Shell::check_expect(const Command& c) {
 }
 
 void Shell::do_boot(const Command& c) {
-    const bool loaded = box_->module_loaded();
+    const bool loaded = box_->kernel().module_loaded();
     int r = box_->boot();
     if (r == -17 && loaded)  // EEXIST: from the loader, not from the driver's init
         throw RunError{c.line, "boot: the driver is already loaded (unload it first to load it afresh)"};
@@ -311,9 +311,9 @@ void Shell::do_boot(const Command& c) {
 }
 
 void Shell::do_unload(const Command& c) {
-    if (!box_->module_loaded())
+    if (!box_->kernel().module_loaded())
         throw RunError{c.line, "unload: the driver is not loaded"};
-    int r = box_->unload_module();
+    int r = box_->kernel().unload_module();
     if (r)
         throw RunError{c.line, "unload: " + error_name(r)};
 }
@@ -323,30 +323,30 @@ void Shell::do_ls(const Command& c) {
         const std::string dir = "/sys/class/rtc/rtc";
         const std::string id = c.path.substr(dir.size());
         const bool number = !id.empty() && id.size() < 4 && id.find_first_not_of("0123456789") == std::string::npos;
-        const auto attrs = number ? box_->rtc().attributes(std::stoi(id)) : std::vector<std::string>{};
+        const auto attrs = number ? box_->kernel().rtc().attributes(std::stoi(id)) : std::vector<std::string>{};
         if (attrs.empty())
             throw RunError{c.line, "ls " + c.path + ": No such file or directory"};
         for (const auto& a : attrs)
             print(a + "\n");
         return;
     }
-    auto names = box_->procfs().names();
+    auto names = box_->kernel().procfs().names();
     std::sort(names.begin(), names.end());
     for (const auto& n : names)
         print(n + "\n");
 }
 
 void Shell::do_cat(const Command& c) {
-    auto r = box_->file_read(c.path);
-    box_->settle_work();
+    auto r = box_->kernel().file_read(c.path);
+    box_->kernel().settle_work();
     if (r.ret < 0)
         throw RunError{c.line, "cat " + c.path + ": " + error_name(r.ret)};
     print(r.data);
 }
 
 void Shell::do_echo(const Command& c) {
-    long r = box_->file_write(c.path, c.line_end ? c.text + "\n" : c.text);
-    box_->settle_work();
+    long r = box_->kernel().file_write(c.path, c.line_end ? c.text + "\n" : c.text);
+    box_->kernel().settle_work();
     if (r < 0)
         throw RunError{c.line, "echo > " + c.path + ": " + error_name(r)};
 }
@@ -369,9 +369,9 @@ void Shell::wait_for_load(const Command& c, bool was_on) {
         return;
     for (sim::Nanos waited = 0; box_->booting() && waited < kSettleLimit; waited += 1'000'000) {
         check_cancel();
-        box_->run_for(1'000'000);
+        box_->machine().run_for(1'000'000);
     }
-    if (const int r = box_->last_boot_result(); r != 0 && !box_->module_loaded())
+    if (const int r = box_->kernel().last_boot_result(); r != 0 && !box_->kernel().module_loaded())
         throw RunError{c.line, c.entry->name + std::string(": the box switched on, but the driver did not start: ") +
                                    error_name(r) + format(" (%d)", r)};
 }
@@ -387,7 +387,7 @@ void Shell::do_wait(const Command& c) { advance(c.duration); }
 void Shell::do_after(const Command& c) {
     std::shared_ptr<Command> later = c.then;
     // what it runs fails at its time: said then, and counted
-    box_->machine().events().at(box_->now() + c.duration, [this, later] {
+    box_->machine().events().at(box_->machine().now() + c.duration, [this, later] {
         try {
             (this->*later->entry->later)(*later);
         } catch (const RunError& e) {
@@ -397,8 +397,8 @@ void Shell::do_after(const Command& c) {
     });
 }
 
-void Shell::do_date(const Command&) { print(wall_text(box_->wall_ns()) + "\n"); }
-void Shell::do_poweroff(const Command&) { box_->poweroff(); }
+void Shell::do_date(const Command&) { print(wall_text(box_->kernel().wall_ns()) + "\n"); }
+void Shell::do_poweroff(const Command&) { box_->kernel().poweroff(); }
 
 namespace {
 
@@ -409,11 +409,11 @@ int run_box_program(sim::Box& box, sim::userland::BoxFiles& files, const char* n
                     const std::function<void(const std::string&)>& print) {
     sim::userland::BoxProgram p(box, files, name);
     int status = 0;
-    box.run_process(name, [&] {
+    box.kernel().run_process(name, [&] {
         status = main(p);
         return 0;
     });
-    box.settle_work();  // the kernel's work that its calls scheduled
+    box.kernel().settle_work();  // the kernel's work that its calls scheduled
     print(p.out);
     if (!p.err.empty()) {
         std::fwrite(p.err.data(), 1, p.err.size(), stderr);
@@ -443,7 +443,7 @@ void Shell::run_rtcwake(const Command& c) {
                     },
                     [this](const std::string& s) { print(s); });
     if (r.shutdown)
-        box_->poweroff();  // what shutdown -h -P now comes to
+        box_->kernel().poweroff();  // what shutdown -h -P now comes to
     if (r.status != 0)
         throw RunError{c.line, format("rtcwake: exit status %d", r.status)};
 }
@@ -454,8 +454,8 @@ void Shell::do_flash(const Command& c) {
 }
 
 void Shell::do_log(const Command&) {
-    print(summarise_repeats(box_->log().format(kept_from(log_from_, box_->log().dropped()))));
-    log_from_ = box_->log().total();
+    print(summarise_repeats(box_->kernel().log().format(kept_from(log_from_, box_->kernel().log().dropped()))));
+    log_from_ = box_->kernel().log().total();
 }
 
 void Shell::do_wire(const Command& c) {
@@ -466,11 +466,11 @@ void Shell::do_wire(const Command& c) {
         const size_t dropped = link.log_dropped();
         return WireRecord{link.log(), kept_from(from, dropped), dropped > from ? dropped - from : 0, dropped > 0};
     };
-    print(format_wire(record(box.primary(), primary_from_), record(box.isp(), isp_from_), primary, isp));
+    print(format_wire(record(box.soc().primary(), primary_from_), record(box.soc().isp(), isp_from_), primary, isp));
     if (primary)
-        primary_from_ = box.primary().log_total();
+        primary_from_ = box.soc().primary().log_total();
     if (isp)
-        isp_from_ = box.isp().log_total();
+        isp_from_ = box.soc().isp().log_total();
 }
 
 void Shell::do_sync(const Command& c) {
@@ -487,7 +487,7 @@ void Shell::do_quit(const Command&) { quit_ = true; }
 std::optional<uint8_t> Shell::remote_byte(unsigned code) const {
     // the remote's key for it; else a byte the driver's key map now gives it
     std::optional<uint8_t> b = default_key_byte(code);
-    auto devs = box_->input().registered();
+    auto devs = box_->kernel().input().registered();
     for (unsigned i = 0; !b && !devs.empty() && devs[0]->keycode && i < 256; ++i) {
         unsigned now = 0;
         if (accepted_key_byte(uint8_t(i)) && devs[0]->get_keycode(uint8_t(i), &now) == 0 && now == code)
@@ -533,7 +533,7 @@ void Shell::run_press(const Command& c) {
 }
 
 void Shell::run_keymap(const Command& c) {
-    auto devs = box_->input().registered();
+    auto devs = box_->kernel().input().registered();
     if (devs.empty() || !devs[0]->keycode)
         throw RunError{c.line, "keymap: no input device (boot the box first)"};
     if (!c.has_byte)
@@ -551,7 +551,7 @@ void Shell::run_keymap(const Command& c) {
 }
 
 void Shell::show_keymap() {
-    const sim::InputDevice* dev = box_->input().registered()[0];
+    const sim::InputDevice* dev = box_->kernel().input().registered()[0];
     std::map<unsigned, std::vector<unsigned>> others;  // code -> bytes the driver ignores
     for (unsigned i = 0; i < 256; ++i) {
         unsigned code = 0;
@@ -603,13 +603,13 @@ public:
 
 private:
     void schedule() {
-        next_ = box_.machine().events().at(box_.now() + 100'000'000, [this] {
+        next_ = box_.machine().events().at(box_.machine().now() + 100'000'000, [this] {
             const auto wall = std::chrono::steady_clock::now();
             if (wall - last_ > std::chrono::milliseconds(250)) {
                 last_ = wall;
                 printed_ = true;
                 std::fprintf(stderr, "\rflash: %.1f s of box time, %zu bytes on the ISP link\033[K",
-                             sim::seconds(box_.now()), box_.isp().log().size());
+                             sim::seconds(box_.machine().now()), box_.soc().isp().log().size());
                 std::fflush(stderr);
             }
             schedule();
@@ -652,7 +652,7 @@ std::string Shell::flash_with_verdict(bool build_a, const std::string& image) {
                      image.c_str(), content.size());
     content.resize(kFlashSize, 0);  // as micomflash pads a short image
 
-    const sim::Nanos started = box_->now();
+    const sim::Nanos started = box_->machine().now();
     sim::userland::RunResult r;
     {
         FlashProgress progress(*box_);
@@ -678,7 +678,7 @@ std::string Shell::flash_with_verdict(bool build_a, const std::string& image) {
                                       : format("differs from the image in %zu bytes (the first at 0x%04zX)",
                                                differ, first);
     print(format("flash: exit %d, %.6f s of box time, the micom's flash %s\n", r.exit_status,
-                 sim::seconds(box_->now() - started), verdict.c_str()));
+                 sim::seconds(box_->machine().now() - started), verdict.c_str()));
     if (r.exit_status != 0)
         return format("flash: micomflash exited with status %d", r.exit_status);
     return differ ? "flash: the micom's flash differs from the image" : "";
@@ -688,25 +688,25 @@ void Shell::run_call(const Command& c) {
     auto& box = *box_;
     if (c.name.empty())
         return print(export_list());
-    if (!box.module_loaded() || !box.module_symbol(c.name.c_str()))
+    if (!box.kernel().module_loaded() || !box.kernel().module_symbol(c.name.c_str()))
         throw RunError{c.line, "call: the driver is not loaded"};
     const char* name = c.name.c_str();
     switch (c.export_kind) {
     case ExportKind::ULongVoid:
-        print(format("%lu\n", box.call_export<unsigned long>(name)));
+        print(format("%lu\n", box.kernel().call_export<unsigned long>(name)));
         break;
     case ExportKind::IntVoid:
-        print(format("%d\n", box.call_export<int>(name)));
+        print(format("%d\n", box.kernel().call_export<int>(name)));
         break;
     case ExportKind::StringVoid:
-        if (const char* s = box.call_export<const char*>(name))
+        if (const char* s = box.kernel().call_export<const char*>(name))
             print(std::string(s) + "\n");
         break;
     case ExportKind::VoidVoid:
-        box.call_export<void>(name);
+        box.kernel().call_export<void>(name);
         break;
     case ExportKind::VoidString:
-        box.call_export<void>(name, c.text.c_str());
+        box.kernel().call_export<void>(name, c.text.c_str());
         break;
     }
 }
@@ -715,13 +715,13 @@ void Shell::run_fault(const Command& c) {
     using W = FaultSetting::What;
     const auto& f = c.fault;
     auto& box = *box_;
-    sim::SerialLink& link = f.link ? box.isp() : box.primary();
+    sim::SerialLink& link = f.link ? box.soc().isp() : box.soc().primary();
     switch (f.what) {
     case W::Help: print(fault_help()); break;
     case W::Clear:
-        box.clear_faults();
-        box.primary().faults = {};
-        box.isp().faults = {};
+        box.kernel().clear_faults();
+        box.soc().primary().faults = {};
+        box.soc().isp().faults = {};
         box.micom().set_silent(false);
         for (auto s : {micom::IspStep::Checksum, micom::IspStep::Erase, micom::IspStep::EraseVerify,
                        micom::IspStep::BlockProgram, micom::IspStep::Byte,
@@ -729,7 +729,7 @@ void Shell::run_fault(const Command& c) {
             box.micom().set_nak(s, false);
         if (runner_)
             runner_->vendor_faults = {};
-        box.clock_generator().clear_failures();
+        box.soc().clock_generator().clear_failures();
         break;
     case W::LinkDrop: link.faults.drop = f.probability; break;
     case W::LinkCorrupt: link.faults.corrupt = f.probability; break;
@@ -738,20 +738,20 @@ void Shell::run_fault(const Command& c) {
     case W::MicomSilent: box.micom().set_silent(f.on); break;
     case W::MicomNak: box.micom().set_nak(f.step, f.on); break;
     case W::MicomPowerLoss: box.micom().power_loss(); break;
-    case W::KernelMajorTaken: box.faults.major_taken = true; break;
-    case W::KernelIrqTaken: box.faults.irq_taken = true; break;
-    case W::KernelProc: box.faults.proc_fail_nth = int(f.number); break;
-    case W::KernelInputAlloc: box.faults.input_alloc_fail = true; break;
-    case W::KernelInputRegister: box.faults.input_register_fail = true; break;
-    case W::KernelKthread: box.faults.kthread_fail = true; break;
-    case W::KernelUserCopy: box.faults.user_copy_fail = int(f.number); break;
-    case W::KernelDeviceRegister: box.faults.device_register_fail = true; break;
-    case W::KernelRtcRegister: box.faults.rtc_register_fail = true; break;
+    case W::KernelMajorTaken: box.kernel().faults.major_taken = true; break;
+    case W::KernelIrqTaken: box.kernel().faults.irq_taken = true; break;
+    case W::KernelProc: box.kernel().faults.proc_fail_nth = int(f.number); break;
+    case W::KernelInputAlloc: box.kernel().faults.input_alloc_fail = true; break;
+    case W::KernelInputRegister: box.kernel().faults.input_register_fail = true; break;
+    case W::KernelKthread: box.kernel().faults.kthread_fail = true; break;
+    case W::KernelUserCopy: box.kernel().faults.user_copy_fail = int(f.number); break;
+    case W::KernelDeviceRegister: box.kernel().faults.device_register_fail = true; break;
+    case W::KernelRtcRegister: box.kernel().faults.rtc_register_fail = true; break;
     case W::VendorLladOpen: runner().vendor_faults.llad_open_fails = true; break;
     case W::VendorGbusOpen: runner().vendor_faults.gbus_open_fails = true; break;
     case W::VendorRuaCreate: runner().vendor_faults.rua_create_status = int32_t(f.number); break;
     case W::VendorRuaDestroy: runner().vendor_faults.rua_destroy_status = int32_t(f.number); break;
-    case W::ClockRequest: box.clock_generator().fail(uint32_t(f.number)); break;
+    case W::ClockRequest: box.soc().clock_generator().fail(uint32_t(f.number)); break;
     }
 }
 
@@ -801,9 +801,9 @@ void Shell::show_events(const Command& c) {
             print(format("%12.6f %-16s %s\n", t, key_name(e.code).c_str(), what));
         }
     };
-    auto devs = box_->input().registered();
+    auto devs = box_->kernel().input().registered();
     const sim::InputDevice* now = devs.empty() ? nullptr : devs[0];
-    if (events_dev_ && events_dev_ != now && box_->input().holds(events_dev_)) {
+    if (events_dev_ && events_dev_ != now && box_->kernel().input().holds(events_dev_)) {
         // the device of an earlier boot (kept by the input core): its last events
         show(events_dev_, events_from_);
         events_from_ = 0;
@@ -819,13 +819,13 @@ void Shell::show_events(const Command& c) {
 
 bool Shell::write_traces() {
     bool ok = true;
-    if (!options_.vcd_path.empty() && !save_vcd(options_.vcd_path, *box_, 0, box_->now())) {
+    if (!options_.vcd_path.empty() && !save_vcd(options_.vcd_path, *box_, 0, box_->machine().now())) {
         std::fprintf(stderr, "fpsim: cannot write %s\n", options_.vcd_path.c_str());
         ok = false;
     }
     if (!options_.log_path.empty()) {
         FILE* f = std::fopen(options_.log_path.c_str(), "w");
-        const std::string text = box_->log().format();
+        const std::string text = box_->kernel().log().format();
         bool written = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
         if (f && std::fclose(f) != 0)
             written = false;

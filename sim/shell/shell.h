@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "box.h"
+#include "box/box.h"
 #include "script.h"
 #include "userland/box_program.h"
 #include "userland/program_runner.h"

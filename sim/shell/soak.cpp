@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "core/footprint.h"
+#include "machine/footprint.h"
 #include "ir_vfd.h"
 #include "key_map.h"
 #include "tool.h"
@@ -102,32 +102,32 @@ public:
         const bool progress = progress_wanted && isatty(2) != 0;
         auto shown = wall0;
         StopSignals stop;
-        while (failures_ == 0 && box_->now() < end_ && !g_interrupted) {
+        while (failures_ == 0 && box_->machine().now() < end_ && !g_interrupted) {
             step();
-            box_->run_for(20_ms);  // what is on the wires arrives before the next step looks
+            box_->machine().run_for(20_ms);  // what is on the wires arrives before the next step looks
             check();
             if (progress && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(500)) {
                 shown = std::chrono::steady_clock::now();
                 std::fprintf(stderr, "\rsoak: %.2f of %.2f simulated hours, %llu events, %u failures\033[K",
-                             seconds(box_->now()) / 3600.0, double(end_) / 3600e9,
+                             seconds(box_->machine().now()) / 3600.0, double(end_) / 3600e9,
                              (unsigned long long)events_, failures_);
             }
-            if (!early_ && end_ >= kMemoryCheckMinimum && box_->now() >= end_ / 2) {
+            if (!early_ && end_ >= kMemoryCheckMinimum && box_->machine().now() >= end_ / 2) {
                 early_ = sim::host_footprint();
-                early_hours_ = seconds(box_->now()) / 3600.0;
+                early_hours_ = seconds(box_->machine().now()) / 3600.0;
             }
         }
         if (progress)
             std::fputs("\r\033[K", stderr);
         check_memory();
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-        uint64_t faults = faults_ + box_->primary().faults_injected() + box_->isp().faults_injected();
+        uint64_t faults = faults_ + box_->soc().primary().faults_injected() + box_->soc().isp().faults_injected();
         std::printf("soak: seed %llu, %.1f simulated hours in %.1f wall seconds, %llu events, %llu faults "
                     "injected, %llu clean taps, %u failures%s\n",
-                    (unsigned long long)options_.seed, seconds(box_->now()) / 3600.0, wall,
+                    (unsigned long long)options_.seed, seconds(box_->machine().now()) / 3600.0, wall,
                     (unsigned long long)events_, (unsigned long long)faults, (unsigned long long)taps_,
                     failures_, g_interrupted ? " (interrupted)" : "");
-        return SoakTotals{seconds(box_->now()) / 3600.0, wall, events_, faults, taps_, failures_,
+        return SoakTotals{seconds(box_->machine().now()) / 3600.0, wall, events_, faults, taps_, failures_,
                           int(g_interrupted)};
     }
 
@@ -135,17 +135,17 @@ private:
     unsigned pick(unsigned n) { return unsigned(rng_() % n); }
     /// The run's time still to go: the long waits end with it, so that every
     /// run of soak --jobs ends at the hours asked for.
-    Nanos left() const { return box_->now() < end_ ? end_ - box_->now() : 0; }
+    Nanos left() const { return box_->machine().now() < end_ ? end_ - box_->machine().now() : 0; }
     bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
 
     void fail(const std::string& what) {
         ++failures_;
         std::printf("soak: FAILED at %.6f s: %s\nreproduce with: fpsim --seed %llu soak --hours %.3f\n",
-                    seconds(box_->now()), what.c_str(), (unsigned long long)options_.seed,
+                    seconds(box_->machine().now()), what.c_str(), (unsigned long long)options_.seed,
                     double(end_) / 3600e9);
     }
 
-    fp_priv_t* priv() { return static_cast<fp_priv_t*>(box_->module_symbol("fp_priv")); }
+    fp_priv_t* priv() { return static_cast<fp_priv_t*>(box_->kernel().module_symbol("fp_priv")); }
 
     void noise(bool on) {
         LinkFaults f;
@@ -154,17 +154,17 @@ private:
             f.corrupt = 0.02;
             f.duplicate = 0.01;
         }
-        box_->primary().faults = f;
+        box_->soc().primary().faults = f;
         noisy_ = on;
     }
 
     void step() {
         ++events_;
         if (!box_->powered()) {
-            box_->run_for(10_s);  // wait for the micom to switch it on
+            box_->machine().run_for(10_s);  // wait for the micom to switch it on
             return;
         }
-        if (!box_->module_loaded()) {
+        if (!box_->kernel().module_loaded()) {
             if (box_->boot() != 0)
                 fail("a start failed");
             return;
@@ -173,18 +173,18 @@ private:
         case 0: case 1: case 2: case 3: case 4: case 5: {  // a key on the remote
             const uint8_t key = fp_default_keys[pick(fp_default_key_count)].key_byte;
             box_->micom().press_key(key, Nanos(50 + pick(700)) * 1_ms, chance(0.1) ? 0x12 : 0x5F);
-            box_->run_for(1_s);
+            box_->machine().run_for(1_s);
             if (chance(0.25))
                 check_clean_tap();
             break;
         }
         case 6: case 7: {  // the kernel asks the micom for its clock
             const bool trusted = !noisy_;
-            const unsigned long t = box_->call_export<unsigned long>("get_RTC_time");
+            const unsigned long t = box_->kernel().call_export<unsigned long>("get_RTC_time");
             if (trusted) {
                 // the kernel clock was set from the answer: it is t + 0.5 s,
                 // unless the box's 32-bit clock cannot hold t
-                const int64_t diff = box_->wall_ns() - int64_t(t) * 1'000'000'000 - 500'000'000;
+                const int64_t diff = box_->kernel().wall_ns() - int64_t(t) * 1'000'000'000 - 500'000'000;
                 const bool followed = diff >= 0 && diff <= int64_t(100_ms);
                 if (t <= uint64_t(sim::kBoxLastClockSecond) && !followed)
                     fail("the kernel clock does not follow the micom's time answer");
@@ -197,14 +197,14 @@ private:
             char text[32];
             std::snprintf(text, sizeof text, "20%02u%02u%02u%02u%02u%02u+0\n", 20 + pick(20), 1 + pick(12),
                           1 + pick(28), pick(24), pick(60), pick(60));
-            if (box_->proc_write("settime", text) != 17)
+            if (box_->kernel().proc_write("settime", text) != 17)
                 fail("/proc/settime did not take its 17 bytes");
             break;
         }
         case 9: case 10: {  // an LED mode, then read it back
             const unsigned mode = pick(5);
-            box_->proc_write("led", std::to_string(mode) + "\n");
-            auto r = box_->proc_read("led");
+            box_->kernel().proc_write("led", std::to_string(mode) + "\n");
+            auto r = box_->kernel().proc_read("led");
             if (mode <= 3 && r.data != std::to_string(mode) + "\n")
                 fail("/proc/led does not read back the mode just set");
             break;
@@ -212,10 +212,10 @@ private:
         case 11: {  // the rescue hand-shake, answered or not
             if (chance(0.5)) {
                 const uint8_t keys[4] = {0x43, 0x20, 0x21, 0x22};
-                box_->machine().events().at(box_->now() + 200_ms,
+                box_->machine().events().at(box_->machine().now() + 200_ms,
                                             [this, k = keys[pick(4)]] { box_->micom().press_key(k, 300_ms); });
             }
-            auto r = box_->proc_read("rescue");
+            auto r = box_->kernel().proc_read("rescue");
             if (r.data.empty())
                 fail("/proc/rescue gave nothing");
             break;
@@ -225,12 +225,12 @@ private:
             ++faults_;
             for (int i = 0; i < 5; ++i) {
                 box_->micom().press_key(fp_default_keys[pick(fp_default_key_count)].key_byte, Nanos(100 + pick(400)) * 1_ms);
-                box_->run_for(1_s);
+                box_->machine().run_for(1_s);
             }
             noise(false);
             // a clean press lets any key the noise left held go
             box_->micom().press_key(0x49, 100_ms);
-            box_->run_for(1_s);
+            box_->machine().run_for(1_s);
             check_clean_tap();
             break;
         }
@@ -240,17 +240,17 @@ private:
             unsigned min = unsigned(m.min) + minutes, hour = unsigned(m.hour) + min / 60;
             if (hour >= 24 || Nanos(minutes) * 60_s + 30_s > left()) {
                 // not across midnight, nor past the run's end: just wait
-                box_->run_for(std::min(Nanos(minutes) * 60_s, left()));
+                box_->machine().run_for(std::min(Nanos(minutes) * 60_s, left()));
                 break;
             }
             char digits[16];
             std::snprintf(digits, sizeof digits, "%04d%02d%02d%02u%02u%02d", m.year, m.mon, m.day, hour,
                           min % 60, m.sec);
-            box_->call_export<void>("set_ALARM_time", (const char*)digits);
-            const unsigned boots = box_->boots();
-            box_->poweroff();
-            box_->run_for(Nanos(minutes) * 60_s + 30_s);
-            if (box_->boots() == boots || !box_->module_loaded()) {
+            box_->kernel().call_export<void>("set_ALARM_time", (const char*)digits);
+            const unsigned boots = box_->kernel().boots();
+            box_->kernel().poweroff();
+            box_->machine().run_for(Nanos(minutes) * 60_s + 30_s);
+            if (box_->kernel().boots() == boots || !box_->kernel().module_loaded()) {
                 const micom::DateTime now = box_->micom().time(), w = box_->micom().wake_up_time();
                 char what[160];
                 std::snprintf(what, sizeof what,
@@ -260,7 +260,7 @@ private:
                               w.day, w.hour, w.min, w.sec, box_->powered() ? "on" : "off");
                 fail(what);
             }
-            else if (box_->call_export<int>("get_ALARM_status") == 0)
+            else if (box_->kernel().call_export<int>("get_ALARM_status") == 0)
                 fail("the start after a wake-up does not report it");
             break;
         }
@@ -286,7 +286,7 @@ private:
             break;
         }
         default:  // the box sits there (not past the run's end)
-            box_->run_for(std::min(Nanos(30 + pick(600)) * 1_s, left()));
+            box_->machine().run_for(std::min(Nanos(30 + pick(600)) * 1_s, left()));
             break;
         }
     }
@@ -294,15 +294,15 @@ private:
     // Liveness: whatever came before, after a quiet second a clean tap of a
     // valid key reaches user space as exactly that press and that release.
     void check_clean_tap() {
-        box_->run_for(1_s);
-        if (!box_->module_loaded() || box_->input().registered().empty())
+        box_->machine().run_for(1_s);
+        if (!box_->kernel().module_loaded() || box_->kernel().input().registered().empty())
             return;
         const uint8_t key = fp_default_keys[pick(fp_default_key_count)].key_byte;
         const unsigned code = priv()->keymap[key];
-        const auto& ev = box_->input().registered()[0]->received();
+        const auto& ev = box_->kernel().input().registered()[0]->received();
         const size_t from = ev.size();
         box_->micom().press_key(key, 80_ms);  // shorter than the repeat interval
-        box_->run_for(500_ms);
+        box_->machine().run_for(500_ms);
         std::string got;
         for (size_t i = from; i < ev.size(); ++i)
             if (ev[i].type == sim::kEvKey)
@@ -338,15 +338,15 @@ private:
     void check() {
         if (failures_)
             return;
-        if (!box_->bugs().empty()) {
-            fail("the kernel saw: " + box_->bugs().front());
+        if (!box_->kernel().bugs().empty()) {
+            fail("the kernel saw: " + box_->kernel().bugs().front());
             return;
         }
         if (box_->machine().irqs_off_longest() > kIrqsOffBound) {
             fail("interrupts were off for " + std::to_string(box_->machine().irqs_off_longest()) + " ns");
             return;
         }
-        if (!box_->module_loaded() || box_->input().registered().empty())
+        if (!box_->kernel().module_loaded() || box_->kernel().input().registered().empty())
             return;
         fp_priv_t* p = priv();
         for (int32_t w : {p->isp_checksum_state, p->isp_erase_state, p->isp_erase_verify_state,
@@ -358,7 +358,7 @@ private:
         // what user space believes is held is what the decoder has pending
         if (box_->micom().key_active())
             return;
-        auto held = box_->input().registered()[0]->held_keys();
+        auto held = box_->kernel().input().registered()[0]->held_keys();
         if (p->last_key == 0 ? !held.empty()
                              : held != std::vector<unsigned>{p->keymap[p->last_key >> 8]})
             fail("user space holds keys the decoder does not (last_key " + std::to_string(p->last_key) + ")");

@@ -129,17 +129,17 @@ std::string make_vcd(sim::Box& box, sim::Nanos from, sim::Nanos to) {
         {"primary_micom_to_host", true, {}},   {"isp_host_to_micom", true, {}},
         {"isp_micom_to_host", true, {}},
     };
-    gpio_edges(box.gpio().writes(), sig);
+    gpio_edges(box.soc().gpio().writes(), sig);
     struct Line {
         const sim::SerialLink& link;
         sim::Direction dir;
         const char* says;
     };
     const Line lines[] = {
-        {box.primary(), sim::Direction::HostToMicom, "primary link, host to micom"},
-        {box.primary(), sim::Direction::MicomToHost, "primary link, micom to host"},
-        {box.isp(), sim::Direction::HostToMicom, "ISP link, host to micom"},
-        {box.isp(), sim::Direction::MicomToHost, "ISP link, micom to host"},
+        {box.soc().primary(), sim::Direction::HostToMicom, "primary link, host to micom"},
+        {box.soc().primary(), sim::Direction::MicomToHost, "primary link, micom to host"},
+        {box.soc().isp(), sim::Direction::HostToMicom, "ISP link, host to micom"},
+        {box.soc().isp(), sim::Direction::MicomToHost, "ISP link, micom to host"},
     };
     uint32_t fastest = box.config().baud;
     std::string comments;

@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "box.h"
+#include "box/box.h"
 
 namespace fpsim {
 

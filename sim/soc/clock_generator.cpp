@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "core/bounded_log.h"
+#include "machine/bounded_log.h"
 
 namespace sim {
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "gpio.h"
 
-#include "core/bounded_log.h"
+#include "machine/bounded_log.h"
 
 namespace sim {
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "core/sim_time.h"
+#include "machine/sim_time.h"
 
 namespace sim {
 

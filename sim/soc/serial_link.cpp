@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/bounded_log.h"
+#include "machine/bounded_log.h"
 
 namespace sim {
 

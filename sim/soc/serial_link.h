@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/machine.h"
+#include "machine/machine.h"
 
 namespace sim {
 

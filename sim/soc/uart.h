@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <deque>
 
-#include "core/machine.h"
+#include "machine/machine.h"
 #include "serial_link.h"
 #include "soc_map.h"
 

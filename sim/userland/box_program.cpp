@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "userland/box_program.h"
 
-#include "kernel/wall_clock.h"
+#include "simkernel/wall_clock.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -18,20 +18,20 @@ long BoxProgram::result(long r) {
     return r;
 }
 
-long BoxProgram::open(const std::string& path) { return result(box_.sys_open(path)); }
-long BoxProgram::close(long fd) { return result(box_.sys_close(fd)); }
-long BoxProgram::read(long fd, void* buf, size_t n) { return result(box_.sys_read(fd, buf, n)); }
+long BoxProgram::open(const std::string& path) { return result(box_.kernel().sys_open(path)); }
+long BoxProgram::close(long fd) { return result(box_.kernel().sys_close(fd)); }
+long BoxProgram::read(long fd, void* buf, size_t n) { return result(box_.kernel().sys_read(fd, buf, n)); }
 
 long BoxProgram::ioctl(long fd, unsigned long cmd, void* arg) {
     return ioctl(fd, cmd, reinterpret_cast<unsigned long>(arg));
 }
 
 long BoxProgram::ioctl(long fd, unsigned long cmd, unsigned long arg) {
-    return result(box_.sys_ioctl(fd, unsigned(cmd), arg));
+    return result(box_.kernel().sys_ioctl(fd, unsigned(cmd), arg));
 }
 
 timeval BoxProgram::wall_time() const {
-    const int64_t ns = box_.wall_ns();
+    const int64_t ns = box_.kernel().wall_ns();
     int64_t sec = ns / 1'000'000'000, rem = ns % 1'000'000'000;
     if (rem < 0) {
         rem += 1'000'000'000;
@@ -45,27 +45,27 @@ bool BoxProgram::set_wall_time(const timeval& tv) {
         error = EOVERFLOW;
         return false;
     }
-    box_.enter_kernel();
+    box_.kernel().enter_kernel();
     if (tv.tv_sec < 0 || tv.tv_sec > sim::kBoxLastClockSecond || tv.tv_usec < 0 || tv.tv_usec >= 1'000'000) {
         error = EINVAL;
         return false;
     }
-    box_.set_wall_ns(int64_t(tv.tv_sec) * 1'000'000'000 + int64_t(tv.tv_usec) * 1000);
+    box_.kernel().set_wall_ns(int64_t(tv.tv_sec) * 1'000'000'000 + int64_t(tv.tv_usec) * 1000);
     return true;
 }
 
-double BoxProgram::monotonic() const { return double(box_.now()) / 1e9; }
+double BoxProgram::monotonic() const { return double(box_.machine().now()) / 1e9; }
 
 void BoxProgram::wait_until(const timeval& tv) {
-    box_.enter_kernel();
+    box_.kernel().enter_kernel();
     const int64_t target = int64_t(tv.tv_sec) * 1'000'000'000 + int64_t(tv.tv_usec) * 1000;
-    if (target > box_.wall_ns())
-        box_.machine().sleep(false, box_.now() + Nanos(target - box_.wall_ns()));
+    if (target > box_.kernel().wall_ns())
+        box_.machine().sleep(false, box_.machine().now() + Nanos(target - box_.kernel().wall_ns()));
 }
 
 void BoxProgram::usleep(unsigned long us) {
-    box_.enter_kernel();
-    box_.machine().sleep(false, box_.now() + Nanos(us) * 1000);
+    box_.kernel().enter_kernel();
+    box_.machine().sleep(false, box_.machine().now() + Nanos(us) * 1000);
 }
 
 std::optional<std::string> BoxProgram::read_line(const std::string& path) {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "box.h"
+#include "box/box.h"
 
 namespace sim::userland {
 

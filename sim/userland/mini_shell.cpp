@@ -103,14 +103,14 @@ int echo(UserProcess& p, const Command& cmd) {
         return exited(kSyntaxError);
     }
     Box& box = *p.box;
-    const long fd = box.sys_open(cmd.redirect);
+    const long fd = box.kernel().sys_open(cmd.redirect);
     if (fd < 0) {
         p.err += "sh: 1: cannot create " + cmd.redirect + ": " + std::strerror(int(-fd)) + "\n";
         return exited(kSyntaxError);
     }
     // echo writes its whole line with one write()
-    const long written = box.sys_write(fd, text.data(), text.size());
-    box.sys_close(fd);
+    const long written = box.kernel().sys_write(fd, text.data(), text.size());
+    box.kernel().sys_close(fd);
     if (written < 0) {
         p.err += std::string("sh: 1: echo: echo: ") + std::strerror(int(-written)) + "\n";
         return exited(1);

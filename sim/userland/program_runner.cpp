@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/fresh_object.h"
+#include "machine/fresh_object.h"
 #include "userland/user_process.h"
 #include "wrapped_stdio.h"
 
@@ -97,7 +97,7 @@ RunResult ProgramRunner::run_object(const std::string& path, const std::vector<s
     RunResult result;
     const auto wall_start = std::chrono::steady_clock::now();
     const double cpu_start = process_cpu_seconds();
-    result.started = box_.now();
+    result.started = box_.machine().now();
 
     // Every run starts from the program's load-time globals.
     std::string error;
@@ -121,13 +121,13 @@ RunResult ProgramRunner::run_object(const std::string& path, const std::vector<s
     process.box = &box_;
     if (entry) {
         set_running_process(&process);
-        box_.run_process("micomflash", [&] {
+        box_.kernel().run_process("micomflash", [&] {
             result.main_result = entry(int(storage.size()), argv.data());
             result.completed = true;
             // exit: the kernel closes what the program left open
             result.files_left_open = int(process.sim_files.size());
             for (int fd : process.sim_files)
-                box_.sys_close(fd);
+                box_.kernel().sys_close(fd);
             process.sim_files.clear();
             return result.main_result;
         });
@@ -142,7 +142,7 @@ RunResult ProgramRunner::run_object(const std::string& path, const std::vector<s
 
     result.unloaded = close_unmapped(handle, path);
 
-    result.ended = box_.now();
+    result.ended = box_.machine().now();
     result.wall_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
     result.cpu_seconds = process_cpu_seconds() - cpu_start;

@@ -8,7 +8,7 @@
 //     box.boot();
 //     sim::userland::ProgramRunner runner(box);
 //     auto r = runner.run(sim::userland::Build::A, {"/tmp/image.bin"});
-//     // r.exit_status, r.out, box.micom().flash(), box.gpio().writes() ...
+//     // r.exit_status, r.out, box.micom().flash(), box.soc().gpio().writes() ...
 //
 // One runner per box; it must outlive every run and the box must outlive it.
 #pragma once
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "box.h"
+#include "box/box.h"
 #include "micomflash_build.h"
 
 namespace sim::userland {

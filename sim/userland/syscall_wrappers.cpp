@@ -37,9 +37,9 @@ bool ioctl_has_argument(unsigned long request) { return (request >> 29) != 1; }
 
 void sleep_virtual(UserProcess& p, Nanos ns) {
     sim::Box& box = *p.box;
-    box.enter_kernel();
+    box.kernel().enter_kernel();
     if (ns)
-        box.machine().sleep(false, box.now() + ns);
+        box.machine().sleep(false, box.machine().now() + ns);
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ int __wrap_open(const char* path, int flags, ...) {
     UserProcess* p = running_process();
     if (!p || !sim::userland::is_simulated_path(path))
         return open(path, flags, mode);
-    long fd = p->box->sys_open(path);
+    long fd = p->box->kernel().sys_open(path);
     if (fd >= 0)
         p->sim_files.insert(int(fd));
     return int(syscall_result(fd));
@@ -68,14 +68,14 @@ int __wrap_close(int fd) {
     if (!is_sim_file(p, fd))
         return close(fd);
     p->sim_files.erase(fd);
-    return int(syscall_result(p->box->sys_close(fd)));
+    return int(syscall_result(p->box->kernel().sys_close(fd)));
 }
 
 ssize_t __wrap_write(int fd, const void* buf, size_t count) {
     UserProcess* p = running_process();
     if (!is_sim_file(p, fd))
         return write(fd, buf, count);
-    return syscall_result(p->box->sys_write(fd, buf, count));
+    return syscall_result(p->box->kernel().sys_write(fd, buf, count));
 }
 
 int __wrap_ioctl(int fd, unsigned long request, ...) {
@@ -89,7 +89,7 @@ int __wrap_ioctl(int fd, unsigned long request, ...) {
     UserProcess* p = running_process();
     if (!is_sim_file(p, fd))
         return ioctl(fd, request, arg);
-    return int(syscall_result(p->box->sys_ioctl(fd, unsigned(request), arg)));
+    return int(syscall_result(p->box->kernel().sys_ioctl(fd, unsigned(request), arg)));
 }
 
 int __wrap_usleep(useconds_t us) {

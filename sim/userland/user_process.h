@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "box.h"
+#include "box/box.h"
 
 namespace sim::userland {
 

@@ -30,7 +30,7 @@ constexpr RMstatus kError = 7;
 ProgramRunner* runner() {
     ProgramRunner* r = ProgramRunner::current();
     if (r)
-        r->box().enter_kernel();
+        r->box().kernel().enter_kernel();
     return r;
 }
 
@@ -131,7 +131,7 @@ RMstatus RUASetProperty(struct RUA* instance, RMuint32 module_id, RMuint32 prope
                    hex_words(value, size) + " " + std::to_string(size) + " " + std::to_string(timeout_us));
     if (!check_handle(*r, Handle::Rua, instance, "RUASetProperty"))
         return kError;
-    return r->box().clock_generator().set_property(module_id, property_id, value, size);
+    return r->box().soc().clock_generator().set_property(module_id, property_id, value, size);
 }
 
 RMstatus RUAExchangeProperty(struct RUA* instance, RMuint32 module_id, RMuint32 property_id, void* in,
@@ -144,7 +144,7 @@ RMstatus RUAExchangeProperty(struct RUA* instance, RMuint32 module_id, RMuint32 
                    std::to_string(out_size));
     if (!check_handle(*r, Handle::Rua, instance, "RUAExchangeProperty"))
         return kError;
-    return r->box().clock_generator().exchange_property(module_id, property_id, in, in_size, out, out_size);
+    return r->box().soc().clock_generator().exchange_property(module_id, property_id, in, in_size, out, out_size);
 }
 
 const char* RMstatusToString(RMstatus status) {
@@ -160,7 +160,7 @@ const char* RMstatusToString(RMstatus status) {
 
 RMuint64 RMGetTimeInMicroSeconds(void) {
     ProgramRunner* r = ProgramRunner::current();
-    return r ? r->box().now() / 1000 : 0;
+    return r ? r->box().machine().now() / 1000 : 0;
 }
 
 }  // extern "C"

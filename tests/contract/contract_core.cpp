@@ -11,7 +11,7 @@
 // guest_tool's "contract" command adds what only user space can see (the
 // wall clock after a set, the kernel log's warnings, the read loop, the
 // input device's key-code table).
-#include "kernel/kernel.h"
+#include "platform/kernel.h"
 #include "soc_map.h"
 
 namespace {

@@ -5,7 +5,7 @@
 //
 // Every input starts from a box as it is right after its boot.  The box is
 // booted once per process, on the box heap, and its state kept
-// (sim/box_snapshot.h); before each input that state is put back, the
+// (sim/box/box_snapshot.h); before each input that state is put back, the
 // module's globals with it, so an input that fails fails again when run
 // alone, in a process whose first and only input it is.  With
 // FP_FUZZ_FRESH_BOOT=1 every input boots a box of its own instead (the
@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "box.h"
-#include "box_snapshot.h"
+#include "box/box.h"
+#include "box/box_snapshot.h"
 #include "ir_vfd.h"
 #include "key_map.h"
 #include "line_inputs.h"
@@ -78,9 +78,9 @@ inline std::unique_ptr<sim::Box> boot_box(uint64_t seed) {
         fail("the box did not boot: %d", r);
     // The kernel's input_register_device() announces EV_SYN for every
     // device; the simulated input core leaves that to its user.
-    box->input().registered().at(0)->evbit.set(sim::kEvSyn);
-    box->run_for(20_ms);
-    box->primary().clear_log();
+    box->kernel().input().registered().at(0)->evbit.set(sim::kEvSyn);
+    box->machine().run_for(20_ms);
+    box->soc().primary().clear_log();
     box->machine().reset_irqs_off_stats();
     return box;
 }
@@ -100,28 +100,28 @@ inline uint64_t box_digest(sim::Box& box) {
         for (size_t i = 0; i < n; ++i)
             h = (h ^ static_cast<const uint8_t*>(p)[i]) * 1099511628211ull;
     };
-    const std::string log = box.log().format();
+    const std::string log = box.kernel().log().format();
     mix(log.data(), log.size());
-    for (sim::SerialLink* l : {&box.primary(), &box.isp()})
+    for (sim::SerialLink* l : {&box.soc().primary(), &box.soc().isp()})
         for (const sim::WireByte& w : l->log()) {
             mix(&w.start, sizeof w.start);
             mix(&w.byte, 1);
             mix(&w.dir, 1);
             mix(&w.error, 1);
         }
-    for (sim::InputDevice* d : box.input().registered())
+    for (sim::InputDevice* d : box.kernel().input().registered())
         for (const sim::InputEvent& e : d->received()) {
             mix(&e.t, sizeof e.t);
             mix(&e.type, sizeof e.type);
             mix(&e.code, sizeof e.code);
             mix(&e.value, sizeof e.value);
         }
-    for (const sim::RegWrite& w : box.reg_writes()) {
+    for (const sim::RegWrite& w : box.soc().reg_writes()) {
         mix(&w.t, sizeof w.t);
         mix(&w.bus_addr, sizeof w.bus_addr);
         mix(&w.value, sizeof w.value);
     }
-    const sim::Nanos now = box.now();
+    const sim::Nanos now = box.machine().now();
     mix(&now, sizeof now);
     const auto image = sim::ModuleLoader::kept_state();
     const auto heap = reinterpret_cast<uintptr_t>(sim::box_heap::region());
@@ -166,9 +166,9 @@ public:
     FreshBox(const FreshBox&) = delete;
     FreshBox& operator=(const FreshBox&) = delete;
     sim::Box& box() { return *box_; }
-    fp_priv_t& priv() { return *static_cast<fp_priv_t*>(box_->module_symbol("fp_priv")); }
-    sim::InputDevice& input() { return *box_->input().registered().at(0); }
-    Nanos char_time() const { return box_->primary().micom_format.char_time(); }
+    fp_priv_t& priv() { return *static_cast<fp_priv_t*>(box_->kernel().module_symbol("fp_priv")); }
+    sim::InputDevice& input() { return *box_->kernel().input().registered().at(0); }
+    Nanos char_time() const { return box_->soc().primary().micom_format.char_time(); }
 
 private:
     struct Booted {
@@ -215,8 +215,8 @@ private:
 
 /// The simulated kernel saw nothing of the "BUG" class.
 inline void check_no_bugs(sim::Box& box) {
-    if (!box.bugs().empty())
-        fail("the kernel saw: %s", box.bugs().front().c_str());
+    if (!box.kernel().bugs().empty())
+        fail("the kernel saw: %s", box.kernel().bugs().front().c_str());
 }
 
 /// Local interrupts were never off longer than @bound.
@@ -289,7 +289,7 @@ inline void send_key_event(sim::Box& box, uint8_t k0, uint8_t k1, uint8_t addr, 
     uint8_t frame[9];
     key_event_frame(frame, k0, k1, addr, k3, k4);
     for (uint8_t b : frame)
-        box.primary().micom_send(b);
+        box.soc().primary().micom_send(b);
 }
 
 /// How many clean taps check_clean_tap() saw come through, reported at exit.
@@ -301,9 +301,9 @@ inline unsigned long& clean_taps_checked() {
 /// A clean tap of the key byte @key: its press, 100 ms later its release.
 inline void tap_key(FreshBox& fb, uint8_t key) {
     send_key_event(fb.box(), 0x01, 0x00, 0x5F, key, uint8_t(~key));
-    fb.box().run_for(100_ms);
+    fb.box().machine().run_for(100_ms);
     send_key_event(fb.box(), 0x01, 0x00, 0x5F, uint8_t(~key), key);
-    fb.box().run_for(100_ms);
+    fb.box().machine().run_for(100_ms);
 }
 
 /// Liveness: whatever came before, once the start has ended and the line has
@@ -315,20 +315,20 @@ inline void tap_key(FreshBox& fb, uint8_t key) {
 inline void check_clean_tap(FreshBox& fb, uint8_t key) {
     sim::Box& box = fb.box();
     fp_priv_t& p = fb.priv();
-    while (box.primary().micom_busy())
-        box.run_for(fb.char_time());
+    while (box.soc().primary().micom_busy())
+        box.machine().run_for(fb.char_time());
     p.input_ready = 1;
-    box.run_for(1_s);
+    box.machine().run_for(1_s);
 
     if (p.last_key != 0) {
         const uint16_t pending = p.last_key;
         tap_key(fb, key);
-        if (p.last_key != 0 || !fb.input().held_keys().empty())
+        if (p.last_key != 0 || !fb.kernel().input().held_keys().empty())
             fail("press %04X was pending; a clean tap of key byte %02X left press %04X pending "
                  "and %zu keys held",
-                 pending, key, p.last_key, fb.input().held_keys().size());
+                 pending, key, p.last_key, fb.kernel().input().held_keys().size());
     }
-    const auto& ev = fb.input().received();
+    const auto& ev = fb.kernel().input().received();
     const size_t from = ev.size();
     const unsigned code = p.keymap[key];
     tap_key(fb, key);
@@ -341,7 +341,7 @@ inline void check_clean_tap(FreshBox& fb, uint8_t key) {
     if (got != want)
         fail("a clean tap of key byte %02X after a quiet line: user space read%s, not%s", key,
              got.empty() ? " nothing" : got.c_str(), want.c_str());
-    if (p.last_key != 0 || !fb.input().held_keys().empty())
+    if (p.last_key != 0 || !fb.kernel().input().held_keys().empty())
         fail("a clean tap of key byte %02X left press %04X pending", key, p.last_key);
     ++clean_taps_checked();
 }

@@ -32,30 +32,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const fp_default_key& k : fp_default_keys)
             if (b == k.key_byte)
                 tap_key = b;
-        box.primary().micom_send(b);
+        box.soc().primary().micom_send(b);
         if (Nanos pause = Nanos(pauses.next_us()) * 1_us) {
             // let the bytes queued so far go out, then keep the line quiet
-            while (box.primary().micom_busy())
-                box.run_for(fb.char_time());
-            box.run_for(pause);
-            fuzz::check_keys(p, fb.input());
+            while (box.soc().primary().micom_busy())
+                box.machine().run_for(fb.char_time());
+            box.machine().run_for(pause);
+            fuzz::check_keys(p, fb.kernel().input());
         }
     }
-    while (box.primary().micom_busy())
-        box.run_for(fb.char_time());
-    box.run_for(10_ms);
+    while (box.soc().primary().micom_busy())
+        box.machine().run_for(fb.char_time());
+    box.machine().run_for(10_ms);
 
     fuzz::check_no_bugs(box);
-    fuzz::check_irqs_off(box, fuzz::parser_irqs_off_bound(box.primary(), fb.char_time()),
+    fuzz::check_irqs_off(box, fuzz::parser_irqs_off_bound(box.soc().primary(), fb.char_time()),
                          "the micom's back-to-back bytes and the parser's poll limit");
-    fuzz::check_keys(p, fb.input());
-    fuzz::check_syncs(fb.input());
-    if ((flags & kFrameFlagNotReady) && !fb.input().received().empty())
+    fuzz::check_keys(p, fb.kernel().input());
+    fuzz::check_syncs(fb.kernel().input());
+    if ((flags & kFrameFlagNotReady) && !fb.kernel().input().received().empty())
         fuzz::fail("an input event was reported before the input device was ready");
     fuzz::check_state_words(p);  // the frame path never touches the ISP words
     if (p.isp_rx_count != 0)
         fuzz::fail("the frame path stored ISP bytes (isp_rx_count %d)", p.isp_rx_count);
     fuzz::check_clean_tap(fb, tap_key);
-    fuzz::check_syncs(fb.input());
+    fuzz::check_syncs(fb.kernel().input());
     return 0;
 }

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
     FreshBox fb;
     sim::Box& box = fb.box();
-    const Nanos isp_char = box.isp().micom_format.char_time();
+    const Nanos isp_char = box.soc().isp().micom_format.char_time();
     // the ISP line is 8E1; the driver's own sends are paced 30 µs a byte
     const Nanos host_char = isp_char + 30_us;
     size_t longest_send = 12;  // the longest standard frame, bytes
@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fp_priv_t* p = &fb.priv();
     const Untouched before = Untouched::of(*p);
 
-    int r = box.run_process("isp", [&] {
-        long fd = box.sys_open("/dev/micom");
+    int r = box.kernel().run_process("isp", [&] {
+        long fd = box.kernel().sys_open("/dev/micom");
         if (fd < 0)
             fail("/dev/micom does not open: %ld", fd);
         for (int ops = 0; !in.empty() && ops < 200; ++ops) {
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 0: {  // an ioctl: a command sent, or a status awaited
                 const unsigned cmd = kMicomIoctls[in.byte() % kMicomIoctlCount];
                 int32_t word = in.byte();
-                long ret = box.sys_ioctl(fd, cmd, reinterpret_cast<unsigned long>(&word));
+                long ret = box.kernel().sys_ioctl(fd, cmd, reinterpret_cast<unsigned long>(&word));
                 if (ret != 0)
                     fail("ioctl %08X returned %ld", cmd, ret);
                 break;
@@ -62,9 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 std::vector<uint8_t> bytes;
                 for (unsigned n = in.byte() % 24 + 1; n > 0 && !in.empty(); --n)
                     bytes.push_back(in.byte());
-                box.machine().events().at(box.now() + after, [&box, bytes] {
+                box.machine().events().at(box.machine().now() + after, [&box, bytes] {
                     for (uint8_t c : bytes)
-                        box.isp().micom_send(c);
+                        box.soc().isp().micom_send(c);
                 });
                 break;
             }
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 UserBuffer buf(n);
                 for (size_t i = 0; i < n; ++i)
                     buf.get()[i] = uint8_t(i);
-                long ret = box.sys_write(fd, buf.get(), n);
+                long ret = box.kernel().sys_write(fd, buf.get(), n);
                 long expect = n > 512 ? -14 : long(n);
                 if (ret != expect)
                     fail("write of %zu bytes returned %ld, not %ld", n, ret, expect);
@@ -85,23 +85,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 4:  // the program waits
-                box.machine().sleep(false, box.now() + Nanos(in.byte()) * 100_us);
+                box.machine().sleep(false, box.machine().now() + Nanos(in.byte()) * 100_us);
                 break;
             case 5:  // a sync and the micom's answer to it
-                box.sys_ioctl(fd, MICOM_ISP_SYNC, 0);
-                box.machine().events().at(box.now() + 200_us,
-                                          [&box] { box.isp().micom_send(0xAA); });
+                box.kernel().sys_ioctl(fd, MICOM_ISP_SYNC, 0);
+                box.machine().events().at(box.machine().now() + 200_us,
+                                          [&box] { box.soc().isp().micom_send(0xAA); });
                 break;
             }
             check_state_words(*p);
         }
-        box.machine().sleep(false, box.now() + 20_ms);
+        box.machine().sleep(false, box.machine().now() + 20_ms);
         check_state_words(*p);
-        return int(box.sys_close(fd));
+        return int(box.kernel().sys_close(fd));
     });
     if (r != 0)
         fail("close returned %d", r);
-    box.run_for(20_ms);
+    box.machine().run_for(20_ms);
 
     check_no_bugs(box);
     check_state_words(*p);
@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fail("interrupt 71 still installed after the close");
     // A write sends all its bytes back to back under the driver lock; the
     // parser drains the ISP line while bytes keep coming.
-    const Nanos bound = std::max(parser_irqs_off_bound(box.isp(), isp_char),
+    const Nanos bound = std::max(parser_irqs_off_bound(box.soc().isp(), isp_char),
                                  Nanos(longest_send + 1) * host_char + 1_ms);
     check_irqs_off(box, bound, "the longest send and the micom's back-to-back bytes");
     return 0;

@@ -20,9 +20,9 @@ struct BoxKeys final : KeyOpSink {
     explicit BoxKeys(FreshBox& f) : fb(f) {}
 
     void drain() {
-        while (fb.box().primary().micom_busy())
-            fb.box().run_for(fb.char_time());
-        fb.box().run_for(1_ms);
+        while (fb.box().soc().primary().micom_busy())
+            fb.box().machine().run_for(fb.char_time());
+        fb.box().machine().run_for(1_ms);
     }
     void event(uint8_t k0, uint8_t k1, uint8_t addr, uint8_t k3, uint8_t k4) override {
         send_key_event(fb.box(), k0, k1, addr, k3, k4);
@@ -38,15 +38,15 @@ struct BoxKeys final : KeyOpSink {
     void remap(uint8_t scancode, unsigned code) override {
         drain();
         if (fb.priv().last_key == 0)
-            fb.input().set_keycode(fb.box().machine(), scancode, code);
+            fb.kernel().input().set_keycode(fb.box().machine(), scancode, code);
     }
     void quiet(unsigned ms) override {
         drain();
-        fb.box().run_for(Nanos(ms) * 1_ms);
+        fb.box().machine().run_for(Nanos(ms) * 1_ms);
     }
     void op_done() override {
         drain();
-        check_keys(fb.priv(), fb.input());
+        check_keys(fb.priv(), fb.kernel().input());
     }
 };
 
@@ -65,11 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     keys.drain();
 
     check_no_bugs(box);
-    check_irqs_off(box, parser_irqs_off_bound(box.primary(), fb.char_time()),
+    check_irqs_off(box, parser_irqs_off_bound(box.soc().primary(), fb.char_time()),
                    "the micom's back-to-back bytes and the parser's poll limit");
-    check_keys(p, fb.input());
-    check_syncs(fb.input());
+    check_keys(p, fb.kernel().input());
+    check_syncs(fb.kernel().input());
     check_clean_tap(fb, k3);
-    check_syncs(fb.input());
+    check_syncs(fb.kernel().input());
     return 0;
 }

@@ -20,19 +20,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
     FreshBox fb;
     sim::Box& box = fb.box();
-    const Nanos host_char = box.isp().micom_format.char_time() + 30_us;
+    const Nanos host_char = box.soc().isp().micom_format.char_time() + 30_us;
     size_t longest_send = 12;
 
-    if (box.proc_write("enableisp", "1\n") != 2)
+    if (box.kernel().proc_write("enableisp", "1\n") != 2)
         fail("the hand-over write failed");
-    box.run_for(5_ms);
+    box.machine().run_for(5_ms);
     if (box.micom().mode() != micom::Mode::Programmer)
         fail("the micom did not hand over to its flash programmer");
     fp_priv_t* p = &fb.priv();
     const Untouched before = Untouched::of(*p);
 
-    box.run_process("flasher", [&] {
-        long fd = box.sys_open("/dev/micom");
+    box.kernel().run_process("flasher", [&] {
+        long fd = box.kernel().sys_open("/dev/micom");
         if (fd < 0)
             fail("/dev/micom does not open: %ld", fd);
         for (int ops = 0; !in.empty() && ops < 120; ++ops) {
@@ -43,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 1: {  // an ioctl, its int in the caller's memory
                 const unsigned cmd = kMicomIoctls[in.byte() % kMicomIoctlCount];
                 int32_t word = in.byte() % 40;  // a block number, near the 32 blocks
-                box.faults.user_copy_fail = copy_fail;
-                const long ret = box.sys_ioctl(fd, cmd, reinterpret_cast<unsigned long>(&word));
-                box.faults.user_copy_fail = 0;
+                box.kernel().faults.user_copy_fail = copy_fail;
+                const long ret = box.kernel().sys_ioctl(fd, cmd, reinterpret_cast<unsigned long>(&word));
+                box.kernel().faults.user_copy_fail = 0;
                 const long expect = copy_fail && ioctl_copies(cmd) ? -14 : 0;
                 if (ret != expect)
                     fail("ioctl %08X (%d copies failing) returned %ld, not %ld", cmd, copy_fail,
@@ -61,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 UserBuffer buf(n);
                 for (size_t i = 0; i < n; ++i)
                     buf.get()[i] = in.byte();
-                box.faults.user_copy_fail = copy_fail;
-                const long ret = box.sys_write(fd, buf.get(), n);
-                box.faults.user_copy_fail = 0;
+                box.kernel().faults.user_copy_fail = copy_fail;
+                const long ret = box.kernel().sys_write(fd, buf.get(), n);
+                box.kernel().faults.user_copy_fail = 0;
                 const long expect = n > 512 || (copy_fail && n) ? -14 : long(n);
                 if (ret != expect)
                     fail("write of %zu bytes (%d copies failing) returned %ld, not %ld", n,
@@ -73,23 +73,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 3:  // the program waits
-                box.machine().sleep(false, box.now() + Nanos(in.byte()) * 500_us);
+                box.machine().sleep(false, box.machine().now() + Nanos(in.byte()) * 500_us);
                 break;
             case 4:  // closed and opened again
-                if (box.sys_close(fd) != 0)
+                if (box.kernel().sys_close(fd) != 0)
                     fail("close failed");
                 if (p->isp_mode != 0)
                     fail("isp_mode %d after the close", p->isp_mode);
-                fd = box.sys_open("/dev/micom");
+                fd = box.kernel().sys_open("/dev/micom");
                 if (fd < 0)
                     fail("/dev/micom does not open again: %ld", fd);
                 break;
             }
             check_state_words(*p);
         }
-        return int(box.sys_close(fd));
+        return int(box.kernel().sys_close(fd));
     });
-    box.run_for(50_ms);
+    box.machine().run_for(50_ms);
 
     check_no_bugs(box);
     check_state_words(*p);
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fail("ISP traffic changed %s, outside the ISP fields", f);
     if (p->isp_mode != 0 || box.machine().irq_installed(71))
         fail("the ISP mode outlived the close");
-    const Nanos bound = std::max(parser_irqs_off_bound(box.isp(), box.isp().micom_format.char_time()),
+    const Nanos bound = std::max(parser_irqs_off_bound(box.soc().isp(), box.soc().isp().micom_format.char_time()),
                                  Nanos(longest_send + 1) * host_char + 1_ms);
     check_irqs_off(box, bound, "the longest send and the micom's back-to-back answers");
     return 0;

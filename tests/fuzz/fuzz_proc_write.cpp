@@ -35,32 +35,32 @@ constexpr const char* kDigitExports[] = {"set_RTC_time", "set_ALARM_time", "set_
 /// The box has its module loaded again after a reboot or a deep standby.
 void back_on(FreshBox& fb) {
     sim::Box& box = fb.box();
-    box.run_for(5_ms);
-    if (!box.module_loaded())
-        box.run_for(3_s);  // the micom switches the box on again, or not
-    if (!box.module_loaded() && !box.powered()) {
-        box.clear_faults();
+    box.machine().run_for(5_ms);
+    if (!box.kernel().module_loaded())
+        box.machine().run_for(3_s);  // the micom switches the box on again, or not
+    if (!box.kernel().module_loaded() && !box.powered()) {
+        box.kernel().clear_faults();
         if (int r = box.boot(); r != 0)
             fail("the box did not start again: %d", r);
     }
-    if (!box.module_loaded())
+    if (!box.kernel().module_loaded())
         fail("the module is not loaded after %s", box.powered() ? "the box came back" : "boot");
-    fb.input().evbit.set(sim::kEvSyn);
+    fb.kernel().input().evbit.set(sim::kEvSyn);
 }
 
 /// One write(), from an exact-size buffer so that ASan sees any read past it.
 long write_entry(sim::Box& box, const char* name, const std::string& text) {
     long ret = 0;
-    box.run_process("echo", [&] {
-        long fd = box.sys_open(std::string("/proc/") + name);
+    box.kernel().run_process("echo", [&] {
+        long fd = box.kernel().sys_open(std::string("/proc/") + name);
         if (fd < 0) {
             ret = fd;
             return 0;
         }
         UserBuffer buf(text.size());
         std::memcpy(buf.get(), text.data(), text.size());
-        ret = box.sys_write(fd, buf.get(), text.size());
-        box.sys_close(fd);
+        ret = box.kernel().sys_write(fd, buf.get(), text.size());
+        box.kernel().sys_close(fd);
         return 0;
     });
     return ret;
@@ -89,14 +89,14 @@ void rtc_op(sim::Box& box, uint8_t sel, uint8_t fault, int copy_fail, const std:
     if (op >= 5) {  // its sysfs files: a write of the text, or a read
         const char* file = kRtcFiles[((fault >> 2) & 7) % 5];
         const std::string path = std::string("/sys/class/rtc/rtc0/") + file;
-        const long ret = op == 5 ? box.file_write(path, text) : box.file_read(path).ret;
+        const long ret = op == 5 ? box.kernel().file_write(path, text) : box.kernel().file_read(path).ret;
         if (ret < 0 && !one_of(ret, {-EINVAL, -EBUSY, -EIO, -ETIME, -ERANGE, -EFAULT, -EACCES, -EPERM}))
             fail("%s of %s returned %ld", op == 5 ? "write" : "read", path.c_str(), ret);
         return;
     }
     long ret = 0;
-    box.run_process("rtc", [&] {
-        const long fd = box.sys_open("/dev/rtc0");
+    box.kernel().run_process("rtc", [&] {
+        const long fd = box.kernel().sys_open("/dev/rtc0");
         if (fd < 0) {
             ret = fd;
             return 0;
@@ -107,10 +107,10 @@ void rtc_op(sim::Box& box, uint8_t sel, uint8_t fault, int copy_fail, const std:
         alarm.time = tm;
         const unsigned long arg = (fault & 0x20) ? 0 : reinterpret_cast<unsigned long>(op >= 2 ? (void*)&alarm : (void*)&tm);
         static constexpr unsigned kCmds[] = {RTC_RD_TIME, RTC_SET_TIME, RTC_WKALM_SET, RTC_WKALM_RD};
-        ret = op < 4 ? box.sys_ioctl(fd, kCmds[op], arg) : box.sys_ioctl(fd, (fault & 0x40) ? RTC_AIE_ON : RTC_AIE_OFF, 0);
-        if (op == 4 && box.sys_ioctl(fd, RTC_UIE_ON, 0) != -EINVAL)
+        ret = op < 4 ? box.kernel().sys_ioctl(fd, kCmds[op], arg) : box.kernel().sys_ioctl(fd, (fault & 0x40) ? RTC_AIE_ON : RTC_AIE_OFF, 0);
+        if (op == 4 && box.kernel().sys_ioctl(fd, RTC_UIE_ON, 0) != -EINVAL)
             fail("RTC_UIE_ON was not refused: the device has no update interrupts");
-        box.sys_close(fd);
+        box.kernel().sys_close(fd);
         return 0;
     });
     if (ret < 0 && !one_of(ret, {-EINVAL, -EIO, -ERANGE, -ETIME, -EFAULT}))
@@ -121,7 +121,7 @@ void rtc_op(sim::Box& box, uint8_t sel, uint8_t fault, int copy_fail, const std:
 
 /// What the class says of its alarm is what the next power-off sends.
 void check_rtc_alarm(FreshBox& fb) {
-    const auto& devs = fb.box().rtc().registered();
+    const auto& devs = fb.box().kernel().rtc().registered();
     if (devs.empty())
         fail("the RTC device is not registered");
     if (devs[0]->aie_enabled && fb.priv().alarm_pending != 1)
@@ -144,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t len = (sel & 0x80) ? size_t(in.u16() % 300) : size_t(in.byte() % 32);
         const std::string text = in.take(len);
 
-        box.faults.user_copy_fail = copy_fail;
+        box.kernel().faults.user_copy_fail = copy_fail;
         switch ((sel >> 4) & 7) {
         default: {  // a write to a /proc entry
             const Entry& e = kWritable[sel % (sizeof kWritable / sizeof kWritable[0])];
@@ -159,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         case 5: {  // a read of a /proc entry
             const char* name = kReadable[sel & 1];
-            sim::SysResult r = box.proc_read(name, (sel & 2) ? 1 : 4096);
+            sim::SysResult r = box.kernel().proc_read(name, (sel & 2) ? 1 : 4096);
             if (r.ret < 0 && !(copy_fail && r.ret == -14))
                 fail("read of /proc/%s returned %ld", name, r.ret);
             break;
@@ -168,26 +168,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const char* fn = kDigitExports[sel % 3];
             UserBuffer s(text.size() + 1);
             std::memcpy(s.get(), text.c_str(), text.size() + 1);
-            box.call_export<void>(fn, static_cast<const char*>(s.chars()));
+            box.kernel().call_export<void>(fn, static_cast<const char*>(s.chars()));
             break;
         }
         case 7:  // the RTC device: an ioctl, or a sysfs file
             rtc_op(box, sel, fault, copy_fail, text);
-            box.settle_work();
+            box.kernel().settle_work();
             break;
         }
-        box.faults.user_copy_fail = 0;
+        box.kernel().faults.user_copy_fail = 0;
         back_on(fb);
-        check_keys(fb.priv(), fb.input());
+        check_keys(fb.priv(), fb.kernel().input());
         check_rtc_alarm(fb);
     }
-    box.run_for(50_ms);
+    box.machine().run_for(50_ms);
 
     check_no_bugs(box);
     // A sender holds the driver lock for one whole frame (at most 3 bytes of
     // head, 32 of payload and the checksum); the parser drains what comes.
     const Nanos frame_bound = 36 * fb.char_time() + 1_ms;
-    check_irqs_off(box, std::max(frame_bound, parser_irqs_off_bound(box.primary(), fb.char_time())),
+    check_irqs_off(box, std::max(frame_bound, parser_irqs_off_bound(box.soc().primary(), fb.char_time())),
                    "one frame sent under the lock, or the micom's back-to-back bytes");
     return 0;
 }

@@ -11,7 +11,7 @@
 #    overrides does not list (with its reason) fails;
 # 3. frontpanel-dkms installed with apt: DKMS must have built and installed
 #    frontpanel.ko for every installed kernel that has its headers (at least
-#    Debian's 6.1 and 6.12, which tests/kernel/setup_kernels.sh installs),
+#    Debian's 6.1 and 6.12, which tests/kernel_check/setup_kernels.sh installs),
 #    each with the release as its version (modinfo); with MICOM_HOST (the
 #    build's micom_host), the modules installed for 6.1 and 6.12 run the
 #    QEMU x86-64 guest test (tests/qemu); then purged, and nothing of it
@@ -26,13 +26,13 @@
 # exits 0 when it cannot set itself up here; ends with
 # "package-check: N passed, N failed, N skipped"; exit status 1 when
 # anything failed.
-# Do not run it beside tests/kernel/dkms_test.sh: both install frontpanel.ko
+# Do not run it beside tests/kernel_check/dkms_test.sh: both install frontpanel.ko
 # with DKMS.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-. "$top/tests/kernel/lib.sh"
+. "$top/tests/kernel_check/lib.sh"
 work=${1:?usage: package_check.sh WORK_DIR [MICOM_HOST]}
 micom_host=${2:-}
 mkdir -p "$work" && work=$(cd "$work" && pwd)
@@ -64,7 +64,7 @@ if [ ${#need[@]} -gt 0 ]; then
 		{ apt-get update -q >>"$work/apt.log" 2>&1 && apt_install "${need[@]}" >>"$work/apt.log" 2>&1; } ||
 		skip "cannot install ${need[*]} (see $work/apt.log)"
 fi
-"$top/tests/kernel/setup_kernels.sh" 6.1 6.12 >"$work/kernels.log" 2>&1
+"$top/tests/kernel_check/setup_kernels.sh" 6.1 6.12 >"$work/kernels.log" 2>&1
 [ $? -ne 77 ] || skip "no Debian 6.1 or 6.12 kernel with headers to be had: $(grep SKIPPED "$work/kernels.log" | tr '\n' ' ')"
 sed 's/^/  /' "$work/kernels.log"
 # this check's own packages go whatever happens (an earlier run cut short

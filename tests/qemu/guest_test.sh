@@ -61,7 +61,7 @@ for s in $(contract_scenarios '^[^i]|^irq'); do
 	fi
 done
 
-# a test kernel's own checks readied before the first start (tests/kernel)
+# a test kernel's own checks readied before the first start (tests/kernel_check)
 [ -f /hook/start.sh ] && . /hook/start.sh
 
 # ---- first start ---------------------------------------------------------
@@ -122,7 +122,7 @@ check "nothing left after the failed start" no_entries
 check "module not loaded after the failed start" eval '! module_loaded'
 check "blocker removed" rmmod major_blocker
 
-# a test kernel's own checks of the unloaded module (tests/kernel)
+# a test kernel's own checks of the unloaded module (tests/kernel_check)
 [ -f /hook/unloaded.sh ] && . /hook/unloaded.sh
 
 # ---- final start, left loaded for the power-off --------------------------
@@ -208,7 +208,7 @@ if [ "$micom" = model ]; then
 	check "/dev/micom: checksum, block 0 program and verify" guest_tool isp 0
 fi
 
-# a test kernel's own checks at the end (tests/kernel)
+# a test kernel's own checks at the end (tests/kernel_check)
 [ -f /hook/end.sh ] && . /hook/end.sh
 
 # ---- the kernel log must be clean ----------------------------------------

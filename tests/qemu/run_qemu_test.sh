@@ -29,7 +29,7 @@
 # Prints the figures: module build time, .ko text size, the largest stack
 # frame of the core, the QEMU wall time.
 #
-# Another x86-64 kernel than Debian's generic 6.1 (tests/kernel runs the
+# Another x86-64 kernel than Debian's generic 6.1 (tests/kernel_check runs the
 # module on its debug kernel and a matrix of Debian's kernels):
 #   FP_KDIR          its headers (or build tree)
 #   FP_KERNEL_IMAGE  the kernel to boot

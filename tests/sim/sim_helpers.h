@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "box.h"
+#include "box/box.h"
 #include "ir_vfd.h"
 
 namespace simtest {
@@ -39,14 +39,14 @@ inline std::string hex(const std::vector<uint8_t>& v) {
 
 /// The driver state of the loaded module.
 inline fp_priv_t* priv(sim::Box& box) {
-    return static_cast<fp_priv_t*>(box.module_symbol("fp_priv"));
+    return static_cast<fp_priv_t*>(box.kernel().module_symbol("fp_priv"));
 }
 
 /// The register writes of the driver other than over gbus (the UARTs'
 /// configuration), as (bus address, value), in order.
 inline std::vector<std::pair<uint32_t, uint32_t>> config_writes(sim::Box& box) {
     std::vector<std::pair<uint32_t, uint32_t>> v;
-    for (auto& w : box.reg_writes())
+    for (auto& w : box.soc().reg_writes())
         if (!w.via_gbus)
             v.emplace_back(w.bus_addr, w.value);
     return v;
@@ -55,7 +55,7 @@ inline std::vector<std::pair<uint32_t, uint32_t>> config_writes(sim::Box& box) {
 /// Messages of the kernel log (level prefix dropped), in order.
 inline std::vector<std::string> log_messages(sim::Box& box, size_t from = 0) {
     std::vector<std::string> v;
-    const auto& lines = box.log().lines();
+    const auto& lines = box.kernel().log().lines();
     for (size_t i = from; i < lines.size(); ++i)
         v.push_back(lines[i].message());
     return v;
@@ -64,12 +64,12 @@ inline std::vector<std::string> log_messages(sim::Box& box, size_t from = 0) {
 /// The micom sends @bytes on the primary line back to back; the box runs until they are through.
 inline void micom_sends(sim::Box& box, const std::vector<uint8_t>& bytes) {
     for (uint8_t b : bytes)
-        box.primary().micom_send(b);
-    box.run_for(sim::Nanos(bytes.size() + 4) * box.primary().micom_format.char_time() + 5'000'000);
+        box.soc().primary().micom_send(b);
+    box.machine().run_for(sim::Nanos(bytes.size() + 4) * box.soc().primary().micom_format.char_time() + 5'000'000);
 }
 
 /// The driver's input device.
-inline sim::InputDevice& input(sim::Box& box) { return *box.input().registered().at(0); }
+inline sim::InputDevice& input(sim::Box& box) { return *box.kernel().input().registered().at(0); }
 
 /// Key events user space read (code, value); every one must be followed by its sync.
 inline std::vector<std::pair<unsigned, int>> keys_read(sim::Box& box) {

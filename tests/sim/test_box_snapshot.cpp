@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "box_snapshot.h"
+#include "box/box_snapshot.h"
 #include "sim_helpers.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -40,7 +40,7 @@ std::unique_ptr<Box> boot_on_heap() {
     cfg.restore_module_image = true;
     auto box = std::make_unique<Box>(cfg);
     EXPECT_EQ(box->boot(), 0);
-    box->run_for(20'000'000);
+    box->machine().run_for(20'000'000);
     return box;
 }
 
@@ -51,16 +51,16 @@ std::string behaviour(Box& box) {
     std::string s;
     {
         box.micom().press_key(0x49, 150'000'000);
-        box.run_for(400'000'000);
-        s += box.proc_read("led").data;
-        s += std::to_string(box.proc_write("led", "2\n"));
-        s += std::to_string(box.call_export<unsigned long>("get_RTC_time"));
-        box.run_for(100'000'000);
-        s += box.log().format();
-        for (SerialLink* l : {&box.primary(), &box.isp()})
+        box.machine().run_for(400'000'000);
+        s += box.kernel().proc_read("led").data;
+        s += std::to_string(box.kernel().proc_write("led", "2\n"));
+        s += std::to_string(box.kernel().call_export<unsigned long>("get_RTC_time"));
+        box.machine().run_for(100'000'000);
+        s += box.kernel().log().format();
+        for (SerialLink* l : {&box.soc().primary(), &box.soc().isp()})
             for (const WireByte& w : l->log())
                 s += std::to_string(w.start) + ":" + std::to_string(w.byte) + " ";
-        for (const InputEvent& e : box.input().registered().at(0)->received())
+        for (const InputEvent& e : box.kernel().input().registered().at(0)->received())
             s += std::to_string(e.t) + "/" + std::to_string(e.code) + "/" + std::to_string(e.value) + " ";
     }
     box_heap::Outside outside;  // the answer outlives the box and its heap
@@ -88,16 +88,16 @@ TEST(BoxSnapshot, RestoredBoxIsAFreshBoot) {
         // /dev/micom open in a program that is still running, a reboot
         Inside inside;
         box->micom().press_key(0x02, 300'000'000);
-        EXPECT_EQ(box->proc_write("startrescue", "1\n"), 2);
-        box->run_for(1'000'000'000);
-        EXPECT_EQ(box->proc_write("reboot", "\n"), 1);
-        box->run_for(3'000'000'000);
+        EXPECT_EQ(box->kernel().proc_write("startrescue", "1\n"), 2);
+        box->machine().run_for(1'000'000'000);
+        EXPECT_EQ(box->kernel().proc_write("reboot", "\n"), 1);
+        box->machine().run_for(3'000'000'000);
         box->machine().spawn("flasher", [&box] {
-            box->sys_open("/dev/micom");
-            box->machine().sleep(false, box->now() + 5'000'000'000);
+            box->kernel().sys_open("/dev/micom");
+            box->machine().sleep(false, box->machine().now() + 5'000'000'000);
             return 0;
         }, true);
-        box->run_for(10'000'000);
+        box->machine().run_for(10'000'000);
     }
     EXPECT_FALSE(box->machine().live_tasks().empty());
     snapshot.restore(*box);

@@ -35,12 +35,12 @@ struct Booted {
         EXPECT_EQ(box.boot(), 0);
         // the kernel announces EV_SYN at registration; the simulated core does not
         input(box).evbit.set(kEvSyn);
-        box.run_for(10_ms);
+        box.machine().run_for(10_ms);
     }
 };
 
 size_t micom_bytes_sent(Box& box) {
-    return size_t(std::count_if(box.primary().log().begin(), box.primary().log().end(),
+    return size_t(std::count_if(box.soc().primary().log().begin(), box.soc().primary().log().end(),
                                 [](const WireByte& w) { return w.dir == Direction::MicomToHost; }));
 }
 
@@ -55,7 +55,7 @@ int64_t utc_seconds(const micom::DateTime& t) {
     return int64_t(timegm(&tm));
 }
 
-unsigned long rtc_time(Box& box) { return box.call_export<unsigned long>("get_RTC_time"); }
+unsigned long rtc_time(Box& box) { return box.kernel().call_export<unsigned long>("get_RTC_time"); }
 
 }  // namespace
 
@@ -69,27 +69,27 @@ TEST(Faults, NoisyPrimaryLineDuringALongKeySessionLeavesNoKeyHeld) {
         Box& box = b.box;
         fp_priv_t* p = priv(box);
         box.machine().reset_irqs_off_stats();
-        box.primary().faults.drop = 0.02;
-        box.primary().faults.corrupt = 0.02;
-        box.primary().faults.duplicate = 0.02;
+        box.soc().primary().faults.drop = 0.02;
+        box.soc().primary().faults.corrupt = 0.02;
+        box.soc().primary().faults.duplicate = 0.02;
 
         std::mt19937 rng{unsigned(seed)};
         for (int i = 0; i < 150; ++i) {
             const uint8_t key = kKeys[rng() % std::size(kKeys)];
             const Nanos hold = Nanos(20 + rng() % 600) * 1_ms;
             box.micom().press_key(key, hold);
-            box.run_for(hold + 300_ms);
+            box.machine().run_for(hold + 300_ms);
         }
-        EXPECT_GT(box.primary().faults_injected(), 20u);
-        EXPECT_TRUE(box.bugs().empty()) << box.bugs().front();
+        EXPECT_GT(box.soc().primary().faults_injected(), 20u);
+        EXPECT_TRUE(box.kernel().bugs().empty()) << box.kernel().bugs().front();
 
         // The line is clean again: one ordinary key press sorts out whatever
         // press the noise left pending, and nothing stays held.
-        box.primary().faults = LinkFaults{};
+        box.soc().primary().faults = LinkFaults{};
         box.micom().press_key(0x49, 400_ms);
-        box.run_for(1_s);
+        box.machine().run_for(1_s);
         box.micom().press_key(0x4A, 50_ms);
-        box.run_for(1_s);
+        box.machine().run_for(1_s);
         EXPECT_EQ(p->last_key, 0);
         EXPECT_TRUE(input(box).held_keys().empty());
 
@@ -101,10 +101,10 @@ TEST(Faults, NoisyPrimaryLineDuringALongKeySessionLeavesNoKeyHeld) {
         // Noise never made the parser hold the CPU past the poll limit plus a
         // frame and its duplicated bytes.
         std::printf("seed %llu: %llu faults, interrupts off at most %.3f ms\n",
-                    (unsigned long long)seed, (unsigned long long)box.primary().faults_injected(),
+                    (unsigned long long)seed, (unsigned long long)box.soc().primary().faults_injected(),
                     double(box.machine().irqs_off_longest()) / 1e6);
         EXPECT_LT(box.machine().irqs_off_longest(),
-                  kPollLimit + 24 * box.primary().micom_format.char_time());
+                  kPollLimit + 24 * box.soc().primary().micom_format.char_time());
     }
 }
 
@@ -123,23 +123,23 @@ TEST(Faults, CorruptedTimeAnswersNeverMoveTheClockToAWrongDate) {
         const int64_t t0 = int64_t(rtc_time(box));
         ASSERT_EQ(t0, utc_seconds(micom::DateTime{2013, 5, 1, 12, 0, 0}));
         std::vector<uint8_t> rx;
-        auto deliver = box.primary().deliver_to_host;
-        box.primary().deliver_to_host = [&rx, deliver](uint8_t v, bool error) {
+        auto deliver = box.soc().primary().deliver_to_host;
+        box.soc().primary().deliver_to_host = [&rx, deliver](uint8_t v, bool error) {
             rx.push_back(v);
             deliver(v, error);
         };
-        const size_t from = box.log().lines().size();
-        box.primary().faults.corrupt = 0.05;
+        const size_t from = box.kernel().log().lines().size();
+        box.soc().primary().faults.corrupt = 0.05;
         bool blind = false;  // the clock came from an answer the XOR could not refuse
         for (int i = 0; i < 100; ++i) {
             rx.clear();
-            box.primary().clear_log();
+            box.soc().primary().clear_log();
             const int64_t got = int64_t(rtc_time(box));
             std::vector<uint8_t> sent;  // as the micom sent them; the log holds them as they arrived
-            for (const auto& w : box.primary().log())
+            for (const auto& w : box.soc().primary().log())
                 if (w.dir == Direction::MicomToHost)
                     sent.push_back(w.sent);
-            ASSERT_EQ(rx, wire_bytes(box.primary(), Direction::MicomToHost));
+            ASSERT_EQ(rx, wire_bytes(box.soc().primary(), Direction::MicomToHost));
             for (size_t k = 0; k + 12 <= sent.size(); ++k) {
                 if (sent[k] != 0xAA || sent[k + 1] != 0xDF || sent[k + 2] != 0xD8 || rx[k] != 0xAA ||
                     rx[k + 1] != 0xDF || rx[k + 2] != 0xD8)
@@ -158,10 +158,10 @@ TEST(Faults, CorruptedTimeAnswersNeverMoveTheClockToAWrongDate) {
             const int64_t micom_now = utc_seconds(box.micom().time());
             EXPECT_GE(got, t0) << "answer " << i;
             EXPECT_LE(got, micom_now) << "answer " << i;
-            EXPECT_LE(std::llabs(box.wall_ns() / 1'000'000'000 - micom_now), 1) << "answer " << i;
+            EXPECT_LE(std::llabs(box.kernel().wall_ns() / 1'000'000'000 - micom_now), 1) << "answer " << i;
         }
         EXPECT_GT(count_containing(box, "fp_micom: bad checksum, frame D8 dropped", from), 10u);
-        EXPECT_TRUE(box.bugs().empty());
+        EXPECT_TRUE(box.kernel().bugs().empty());
     }
     std::printf("[figures] %zu time answers taken under 5%% corrupted bytes, %zu of them damaged past the XOR\n",
                 answers_total, blind_total);
@@ -175,14 +175,14 @@ TEST(Faults, MicomStallingInTheMiddleOfATimeAnswer) {
     fp_priv_t* p = priv(box);
     const unsigned long before = rtc_time(box);
     box.machine().reset_irqs_off_stats();
-    const size_t log_from = box.log().lines().size();
+    const size_t log_from = box.kernel().log().lines().size();
 
     // the micom's next answer stops after its fifth byte
-    box.primary().faults.stall_after = micom_bytes_sent(box) + 5;
+    box.soc().primary().faults.stall_after = micom_bytes_sent(box) + 5;
     box.micom().set_time(micom::DateTime{2030, 1, 2, 3, 4, 5});
-    const Nanos t0 = box.now();
+    const Nanos t0 = box.machine().now();
     const unsigned long got = rtc_time(box);
-    const Nanos waited = box.now() - t0;
+    const Nanos waited = box.machine().now() - t0;
 
     // the caller waits its 200 ticks and gets the clock of the last answer
     EXPECT_GT(waited, 199 * box.machine().tick_ns());  // 200 ticks from mid-tick
@@ -195,32 +195,32 @@ TEST(Faults, MicomStallingInTheMiddleOfATimeAnswer) {
         warnings += m.find("frame cut short (5 bytes)") != std::string::npos;
     EXPECT_EQ(warnings, 1u);
     EXPECT_GE(box.machine().irqs_off_longest(), kPollLimit);
-    EXPECT_LT(box.machine().irqs_off_longest(), kPollLimit + 12 * box.primary().micom_format.char_time());
+    EXPECT_LT(box.machine().irqs_off_longest(), kPollLimit + 12 * box.soc().primary().micom_format.char_time());
 
     // the micom comes back: the next answer is read
-    box.primary().faults.stall_after = 0;
+    box.soc().primary().faults.stall_after = 0;
     micom::DateTime t{2030, 1, 2, 3, 4, 5};
     box.micom().set_time(t);
     EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 // The same at the start, in the boot information: nothing of it is taken, the
 // start waits out both answers and succeeds, and the parser hears the micom again.
 TEST(Faults, MicomStallingInTheMiddleOfItsBootInformation) {
     Box box;
-    box.primary().faults.stall_after = 5;  // the boot information is the first answer
-    const Nanos t0 = box.now();
+    box.soc().primary().faults.stall_after = 5;  // the boot information is the first answer
+    const Nanos t0 = box.machine().now();
     ASSERT_EQ(box.boot(), 0);
-    EXPECT_GE(box.now() - t0, 300 * box.machine().tick_ns());
+    EXPECT_GE(box.machine().now() - t0, 300 * box.machine().tick_ns());
     EXPECT_EQ(priv(box)->bootinfo_ready, 0);
     EXPECT_EQ(count_containing(box, "frame cut short (5 bytes)"), 1u);
 
-    box.primary().faults.stall_after = 0;
+    box.soc().primary().faults.stall_after = 0;
     micom::DateTime t{2030, 1, 2, 3, 4, 5};
     box.micom().set_time(t);
     EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 // ------------------------------------------------------------- silent micom
@@ -228,9 +228,9 @@ TEST(Faults, MicomStallingInTheMiddleOfItsBootInformation) {
 TEST(Faults, SilentMicomAtStartDelaysTheStartButDoesNotStopIt) {
     Box box;
     box.micom().set_silent(true);
-    const Nanos t0 = box.now();
+    const Nanos t0 = box.machine().now();
     ASSERT_EQ(box.boot(), 0);
-    const Nanos took = box.now() - t0;
+    const Nanos took = box.machine().now() - t0;
     // boot information (100 ticks) and time (200 ticks) both waited out
     EXPECT_GE(took, 300 * box.machine().tick_ns());
     EXPECT_LT(took, 310 * box.machine().tick_ns());
@@ -238,8 +238,8 @@ TEST(Faults, SilentMicomAtStartDelaysTheStartButDoesNotStopIt) {
     fp_priv_t* p = priv(box);
     EXPECT_EQ(p->bootinfo_ready, 0);
     EXPECT_EQ(p->time_ready, 0);
-    EXPECT_EQ(box.procfs().names().size(), 10u);
-    ASSERT_EQ(box.input().registered().size(), 1u);
+    EXPECT_EQ(box.kernel().procfs().names().size(), 10u);
+    ASSERT_EQ(box.kernel().input().registered().size(), 1u);
     EXPECT_EQ(p->input_ready, 1);
 
     // once the micom speaks, the driver hears it
@@ -247,9 +247,9 @@ TEST(Faults, SilentMicomAtStartDelaysTheStartButDoesNotStopIt) {
     micom::DateTime t{2019, 3, 4, 5, 6, 7};
     box.micom().set_time(t);
     EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
-    EXPECT_EQ(box.unload_module(), 0);
-    EXPECT_TRUE(box.leftovers().empty());
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_EQ(box.kernel().unload_module(), 0);
+    EXPECT_TRUE(box.kernel().leftovers().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 TEST(Faults, SilentMicomDuringGetRtcTimeReturnsTheLastClockAfterTheTimeOut) {
@@ -260,14 +260,14 @@ TEST(Faults, SilentMicomDuringGetRtcTimeReturnsTheLastClockAfterTheTimeOut) {
     ASSERT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
 
     box.micom().set_silent(true);
-    box.run_for(5_s);
-    const Nanos t0 = box.now();
+    box.machine().run_for(5_s);
+    const Nanos t0 = box.machine().now();
     EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));  // the stale answer, not garbage
-    const Nanos waited = box.now() - t0;
+    const Nanos waited = box.machine().now() - t0;
     EXPECT_GT(waited, 199 * box.machine().tick_ns());  // 200 ticks from mid-tick
     EXPECT_LT(waited, 202 * box.machine().tick_ns());
     EXPECT_EQ(priv(box)->time_ready, 0);
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 // ---------------------------------------------------------- failing copies
@@ -284,36 +284,36 @@ TEST(Faults, FailingUserCopiesOnEveryProcEntry) {
                            {"deepstandby", 2},  {"reboot", 2}};
     for (const Case& c : writes) {
         SCOPED_TRACE(c.name);
-        if (!box.module_loaded()) {
+        if (!box.kernel().module_loaded()) {
             // the previous entry switched the box off or rebooted it
-            box.run_for(3_s);
-            if (!box.module_loaded()) {
+            box.machine().run_for(3_s);
+            if (!box.kernel().module_loaded()) {
                 ASSERT_EQ(box.boot(), 0);
             }
         }
         box.micom().clear_frames();
-        box.faults.user_copy_fail = 1;
-        EXPECT_EQ(box.proc_write(c.name, "1\n"), c.expect);
-        box.run_for(50_ms);
+        box.kernel().faults.user_copy_fail = 1;
+        EXPECT_EQ(box.kernel().proc_write(c.name, "1\n"), c.expect);
+        box.machine().run_for(50_ms);
         if (c.expect < 0) {
             EXPECT_TRUE(box.micom().frames().empty()) << "a refused text was acted on";
-            EXPECT_EQ(box.faults.user_copy_fail, 0) << "the handler did not copy";
+            EXPECT_EQ(box.kernel().faults.user_copy_fail, 0) << "the handler did not copy";
         } else {
-            EXPECT_EQ(box.faults.user_copy_fail, 1) << "a command entry copied the text";
+            EXPECT_EQ(box.kernel().faults.user_copy_fail, 1) << "a command entry copied the text";
         }
-        box.faults.user_copy_fail = 0;
+        box.kernel().faults.user_copy_fail = 0;
     }
-    box.run_for(3_s);
-    if (!box.module_loaded()) {
+    box.machine().run_for(3_s);
+    if (!box.kernel().module_loaded()) {
         ASSERT_EQ(box.boot(), 0);
     }
     for (const char* name : {"led", "model"}) {
-        box.faults.user_copy_fail = 1;
-        EXPECT_EQ(box.proc_read(name).ret, -14) << name;
-        box.faults.user_copy_fail = 0;
-        EXPECT_GT(box.proc_read(name).ret, 0) << name;
+        box.kernel().faults.user_copy_fail = 1;
+        EXPECT_EQ(box.kernel().proc_read(name).ret, -14) << name;
+        box.kernel().faults.user_copy_fail = 0;
+        EXPECT_GT(box.kernel().proc_read(name).ret, 0) << name;
     }
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 TEST(Faults, FailingUserCopiesOnEveryDevMicomOperation) {
@@ -328,39 +328,39 @@ TEST(Faults, FailingUserCopiesOnEveryDevMicomOperation) {
         MICOM_ISP_STD_CHECKSUM_VALUE, MICOM_ISP_STD_CHIP_ERASE_STATUS, MICOM_ISP_STD_PROGRAM_STATUS,
         MICOM_ISP_STD_FREQ_SET_STATUS, MICOM_ISP_STD_REPLY,
     };
-    box.run_process("flasher", [&] {
-        const long fd = box.sys_open("/dev/micom");
+    box.kernel().run_process("flasher", [&] {
+        const long fd = box.kernel().sys_open("/dev/micom");
         EXPECT_GE(fd, 0);
         for (unsigned cmd : copying) {
             SCOPED_TRACE(cmd);
-            const size_t sent = host_bytes(box.isp()).size();
+            const size_t sent = host_bytes(box.soc().isp()).size();
             int32_t word = 3;
-            box.faults.user_copy_fail = 1;
-            EXPECT_EQ(box.sys_ioctl(fd, cmd, reinterpret_cast<unsigned long>(&word)), -14);
-            EXPECT_EQ(box.faults.user_copy_fail, 0);
-            box.faults.user_copy_fail = 0;
+            box.kernel().faults.user_copy_fail = 1;
+            EXPECT_EQ(box.kernel().sys_ioctl(fd, cmd, reinterpret_cast<unsigned long>(&word)), -14);
+            EXPECT_EQ(box.kernel().faults.user_copy_fail, 0);
+            box.kernel().faults.user_copy_fail = 0;
             if (cmd == MICOM_ISP_BLOCK_PROGRAM || cmd == MICOM_ISP_BLOCK_VERIFY) {
                 // the block number could not be read: nothing is sent or armed
-                EXPECT_EQ(host_bytes(box.isp()).size(), sent);
+                EXPECT_EQ(host_bytes(box.soc().isp()).size(), sent);
                 EXPECT_EQ(p->isp_program_state, 0);
                 EXPECT_EQ(p->isp_verify_state, 0);
             }
         }
         // a write whose bytes cannot be read sends and arms nothing
-        const size_t sent = host_bytes(box.isp()).size();
+        const size_t sent = host_bytes(box.soc().isp()).size();
         const uint8_t byte = 0x5A;
-        box.faults.user_copy_fail = 1;
-        EXPECT_EQ(box.sys_write(fd, &byte, 1), -14);
-        box.faults.user_copy_fail = 0;
-        EXPECT_EQ(host_bytes(box.isp()).size(), sent);
+        box.kernel().faults.user_copy_fail = 1;
+        EXPECT_EQ(box.kernel().sys_write(fd, &byte, 1), -14);
+        box.kernel().faults.user_copy_fail = 0;
+        EXPECT_EQ(host_bytes(box.soc().isp()).size(), sent);
         EXPECT_EQ(p->isp_byte_state, 0);
         // and the device still works
-        EXPECT_EQ(box.sys_write(fd, &byte, 1), 1);
-        EXPECT_EQ(box.sys_close(fd), 0);
+        EXPECT_EQ(box.kernel().sys_write(fd, &byte, 1), 1);
+        EXPECT_EQ(box.kernel().sys_close(fd), 0);
         return 0;
     });
     EXPECT_EQ(p->isp_mode, 0);
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 // ------------------------------------------- bytes while /dev/micom switches
@@ -374,16 +374,16 @@ TEST(Faults, FailingUserCopiesOnEveryDevMicomOperation) {
 TEST(Faults, ByteOnTheIspLineWhileDevMicomClosesDoesNotHangTheBox) {
     Booted b;
     Box& box = b.box;
-    const Nanos byte_time = box.isp().micom_format.char_time();
+    const Nanos byte_time = box.soc().isp().micom_format.char_time();
     int closed = -1;
-    box.run_process("flasher", [&] {
-        const long fd = box.sys_open("/dev/micom");
+    box.kernel().run_process("flasher", [&] {
+        const long fd = box.kernel().sys_open("/dev/micom");
         EXPECT_GE(fd, 0);
-        const Nanos at = box.now() + 10_ms;
+        const Nanos at = box.machine().now() + 10_ms;
         // the byte's last bit ends 50 ns into the close's first register access
-        box.machine().events().at(at + 50 - byte_time, [&box] { box.isp().micom_send(0x06); });
+        box.machine().events().at(at + 50 - byte_time, [&box] { box.soc().isp().micom_send(0x06); });
         box.machine().sleep(false, at);
-        closed = int(box.sys_close(fd));
+        closed = int(box.kernel().sys_close(fd));
         return 0;
     });
     EXPECT_EQ(closed, 0);
@@ -393,7 +393,7 @@ TEST(Faults, ByteOnTheIspLineWhileDevMicomClosesDoesNotHangTheBox) {
     micom::DateTime t{2022, 2, 2, 2, 2, 2};
     box.micom().set_time(t);
     EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 // The same on the open: a byte on the primary line within the open's first
@@ -401,18 +401,18 @@ TEST(Faults, ByteOnTheIspLineWhileDevMicomClosesDoesNotHangTheBox) {
 TEST(Faults, ByteOnThePrimaryLineWhileDevMicomOpensDoesNotHangTheBox) {
     Booted b;
     Box& box = b.box;
-    const Nanos byte_time = box.primary().micom_format.char_time();
+    const Nanos byte_time = box.soc().primary().micom_format.char_time();
     long fd = -1;
-    box.run_process("flasher", [&] {
-        const Nanos at = box.now() + 10_ms;
+    box.kernel().run_process("flasher", [&] {
+        const Nanos at = box.machine().now() + 10_ms;
         // the FIFO triggers at 4 bytes: the fourth ends within the access
         box.machine().events().at(at + 50 - 4 * byte_time, [&box] {
             for (uint8_t c : {0x11, 0x22, 0x33, 0x44})
-                box.primary().micom_send(c);
+                box.soc().primary().micom_send(c);
         });
         box.machine().sleep(false, at);
-        fd = box.sys_open("/dev/micom");
-        EXPECT_EQ(box.sys_close(fd), 0);
+        fd = box.kernel().sys_open("/dev/micom");
+        EXPECT_EQ(box.kernel().sys_close(fd), 0);
         return 0;
     });
     EXPECT_GE(fd, 0);
@@ -420,7 +420,7 @@ TEST(Faults, ByteOnThePrimaryLineWhileDevMicomOpensDoesNotHangTheBox) {
     micom::DateTime t{2022, 3, 3, 3, 3, 3};
     box.micom().set_time(t);
     EXPECT_EQ(int64_t(rtc_time(box)), utc_seconds(t));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 // ------------------------------------------------------- stuck transmitter
@@ -433,20 +433,20 @@ TEST(Faults, TransmitterThatDoesNotDrainDropsBytesWithOneWarningASecond) {
     cfg.baud = 1200;
     Box box(cfg);
     ASSERT_EQ(box.boot(), 0);  // the start's two requests lose bytes too
-    const Nanos t0 = box.now();
+    const Nanos t0 = box.machine().now();
     box.machine().reset_irqs_off_stats();
-    const size_t from = box.log().lines().size();
-    const size_t wire_from = host_bytes(box.primary()).size();
+    const size_t from = box.kernel().log().lines().size();
+    const size_t wire_from = host_bytes(box.soc().primary()).size();
     for (int i = 0; i < 30; ++i) {
-        EXPECT_EQ(box.proc_write("led", "2\n"), 2);  // two frames of 6 bytes
-        box.run_for(100_ms);
+        EXPECT_EQ(box.kernel().proc_write("led", "2\n"), 2);  // two frames of 6 bytes
+        box.machine().run_for(100_ms);
     }
     const size_t warnings = count_containing(box, "transmitter stuck", from);
-    const size_t seconds = size_t((box.now() - t0) / 1'000'000'000) + 1;
+    const size_t seconds = size_t((box.machine().now() - t0) / 1'000'000'000) + 1;
     EXPECT_GE(warnings, seconds - 1);
     EXPECT_LE(warnings, seconds);
-    EXPECT_LT(host_bytes(box.primary()).size() - wire_from, 360u);
+    EXPECT_LT(host_bytes(box.soc().primary()).size() - wire_from, 360u);
     // at worst every byte of a frame waits out one poll (each step 1 us and a register read)
     EXPECT_LT(box.machine().irqs_off_longest(), 6 * (kPollLimit + 2000 * cfg.reg_access_ns));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }

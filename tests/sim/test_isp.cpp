@@ -33,48 +33,48 @@ struct IspBox {
         EXPECT_EQ(box.boot(), 0);
         p = priv(box);
     }
-    int in_process(std::function<int()> body) { return box.run_process("micomflash", std::move(body)); }
+    int in_process(std::function<int()> body) { return box.kernel().run_process("micomflash", std::move(body)); }
     long open() {
         long fd = 0;
         in_process([&] {
-            fd = box.sys_open("/dev/micom");
+            fd = box.kernel().sys_open("/dev/micom");
             return 0;
         });
         return fd;
     }
     void close(long fd) {
-        in_process([&] { return int(box.sys_close(fd)); });
+        in_process([&] { return int(box.kernel().sys_close(fd)); });
     }
     /// The normal firmware hands over to its flash programmer (device closed).
     void handover() {
-        EXPECT_EQ(box.proc_write("enableisp", "1\n"), 2);
-        box.run_for(5_ms);
+        EXPECT_EQ(box.kernel().proc_write("enableisp", "1\n"), 2);
+        box.machine().run_for(5_ms);
         EXPECT_EQ(box.micom().mode(), micom::Mode::Programmer);
     }
 };
 
 /// The calling process sleeps for @d of virtual time.
-void pause(Box& box, Nanos d) { box.machine().sleep(false, box.now() + d); }
+void pause(Box& box, Nanos d) { box.machine().sleep(false, box.machine().now() + d); }
 
 /// A status operation (in a process): the word it wrote, or -1000 - error.
 int status(Box& box, long fd, unsigned cmd) {
     int32_t w = -1;
-    const long r = box.sys_ioctl(fd, cmd, (unsigned long)&w);
+    const long r = box.kernel().sys_ioctl(fd, cmd, (unsigned long)&w);
     return r == 0 ? w : int(-1000 + r);
 }
 /// Same, for the operations that do not wait.
 int status_now(Box& box, long fd, unsigned cmd) {
-    const Nanos t0 = box.now();
+    const Nanos t0 = box.machine().now();
     const int w = status(box, fd, cmd);
-    EXPECT_LT(box.now() - t0, 100_us) << "operation waited";
+    EXPECT_LT(box.machine().now() - t0, 100_us) << "operation waited";
     return w;
 }
 
 /// The micom side sends @bytes on the ISP link (from the world), and they arrive.
 void inject(Box& box, const std::vector<uint8_t>& bytes) {
     for (uint8_t c : bytes)
-        box.isp().micom_send(c);
-    box.run_for(Nanos(bytes.size() + 2) * box.isp().micom_format.char_time());
+        box.soc().isp().micom_send(c);
+    box.machine().run_for(Nanos(bytes.size() + 2) * box.soc().isp().micom_format.char_time());
 }
 
 struct SessionResult {
@@ -95,47 +95,47 @@ SessionResult run_session(IspBox& b, const std::array<uint8_t, 8192>& image, con
     Box& box = b.box;
     SessionResult r;
     b.in_process([&] {
-        const long pfd = box.sys_open("/proc/enableisp");
-        EXPECT_EQ(box.sys_write(pfd, "1\n", 2), 2);
-        box.sys_close(pfd);
+        const long pfd = box.kernel().sys_open("/proc/enableisp");
+        EXPECT_EQ(box.kernel().sys_write(pfd, "1\n", 2), 2);
+        box.kernel().sys_close(pfd);
         pause(box, 5_ms);
-        const long fd = box.sys_open("/dev/micom");
+        const long fd = box.kernel().sys_open("/dev/micom");
         EXPECT_GE(fd, 0);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_SYNC, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_SYNC, 0), 0);
         pause(box, 1_ms);
         r.sync = status(box, fd, MICOM_ISP_GET_SYNC);
 
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
         r.sum1 = status(box, fd, MICOM_ISP_CHECKSUM_STATUS);
         r.sum1_value = status(box, fd, MICOM_ISP_CHECKSUM_VALUE);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_CHIP_ERASE, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_CHIP_ERASE, 0), 0);
         r.erase = status(box, fd, MICOM_ISP_CHIP_ERASE_STATUS);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_ERASE_VERIFY, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_ERASE_VERIFY, 0), 0);
         r.erase_verify = status(box, fd, MICOM_ISP_ERASE_VERIFY_STATUS);
 
         for (int32_t blk = 0; blk < 32; ++blk) {
             if (hooks.before_block)
                 hooks.before_block(blk);
-            EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_BLOCK_PROGRAM, (unsigned long)&blk), 0);
+            EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_BLOCK_PROGRAM, (unsigned long)&blk), 0);
             r.program[blk] = status(box, fd, MICOM_ISP_BLOCK_PROGRAM_STATUS);
             for (int i = 0; i < 256; ++i) {
                 if (hooks.before_byte)
                     hooks.before_byte(blk, i);
-                EXPECT_EQ(box.sys_write(fd, &image[blk * 256 + i], 1), 1);
+                EXPECT_EQ(box.kernel().sys_write(fd, &image[blk * 256 + i], 1), 1);
                 pause(box, 150_us);
                 r.bytes[blk * 256 + i] = status(box, fd, MICOM_ISP_BYTE_STATUS);
             }
-            EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_BLOCK_VERIFY, (unsigned long)&blk), 0);
+            EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_BLOCK_VERIFY, (unsigned long)&blk), 0);
             r.verify[blk] = status(box, fd, MICOM_ISP_BLOCK_VERIFY_STATUS);
         }
 
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
         r.sum2 = status(box, fd, MICOM_ISP_CHECKSUM_STATUS);
         r.sum2_value = status(box, fd, MICOM_ISP_CHECKSUM_VALUE);
-        EXPECT_EQ(box.sys_close(fd), 0);
+        EXPECT_EQ(box.kernel().sys_close(fd), 0);
         return 0;
     });
-    for (auto& w : box.isp().log())
+    for (auto& w : box.soc().isp().log())
         r.micom_link_errors += w.error;
     return r;
 }
@@ -147,7 +147,7 @@ SessionResult run_session(IspBox& b, const std::array<uint8_t, 8192>& image, con
 TEST(IspDevice, OpenSetsTheIspLineAndSwitchesTheReceiveInterrupts) {
     IspBox b;
     Box& box = b.box;
-    box.clear_reg_writes();
+    box.soc().clear_reg_writes();
     const long fd = b.open();
     ASSERT_GE(fd, 0);
 
@@ -161,19 +161,19 @@ TEST(IspDevice, OpenSetsTheIspLineAndSwitchesTheReceiveInterrupts) {
 
     // the micom's normal frames are not received while the device is open
     box.micom().press_key(0x49, 20_ms);
-    box.run_for(200_ms);
-    EXPECT_TRUE(box.input().registered()[0]->received().empty());
+    box.machine().run_for(200_ms);
+    EXPECT_TRUE(box.kernel().input().registered()[0]->received().empty());
 
     // bytes on the ISP link reach the answer rules (a one-byte write answered)
     b.in_process([&] {
         const uint8_t d = 0x5A;
-        EXPECT_EQ(box.sys_write(fd, &d, 1), 1);
+        EXPECT_EQ(box.kernel().sys_write(fd, &d, 1), 1);
         return 0;
     });
     inject(box, {0x5A, 0x06});
     EXPECT_EQ(b.p->isp_byte_state, 6);
 
-    box.clear_reg_writes();
+    box.soc().clear_reg_writes();
     b.close(fd);
     const std::vector<std::pair<uint32_t, uint32_t>> at_close = {
         {kUart1 + kIer, 0x00}, {kUart0 + kIer, 0x01},
@@ -190,7 +190,7 @@ TEST(IspDevice, OpenSetsTheIspLineAndSwitchesTheReceiveInterrupts) {
     inject(box, {0x5A, 0x06});
     EXPECT_EQ(b.p->isp_rx_count, 0);
     EXPECT_EQ(b.p->isp_byte_state, 1);
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 TEST(IspDevice, OpenClearsTheCommandWordsAndNothingElse) {
@@ -219,9 +219,9 @@ TEST(IspDevice, OpenClearsTheCommandWordsAndNothingElse) {
     // an answer completed before the open ends the first wait at once
     EXPECT_EQ(p->isp_event, 1);
     b.in_process([&] {
-        const Nanos t0 = b.box.now();
+        const Nanos t0 = b.box.machine().now();
         EXPECT_EQ(status(b.box, fd, MICOM_ISP_CHIP_ERASE_STATUS), 0);
-        EXPECT_LT(b.box.now() - t0, 1_ms);
+        EXPECT_LT(b.box.machine().now() - t0, 1_ms);
         return 0;
     });
     EXPECT_EQ(p->isp_event, 0);
@@ -233,41 +233,41 @@ TEST(IspDevice, SecondOpenIsBusyAndLeavesTheFirstSessionAlone) {
     Box& box = b.box;
     const long fd = b.open();
     ASSERT_GE(fd, 0);
-    box.clear_reg_writes();
-    const size_t log_before = box.log().lines().size();
+    box.soc().clear_reg_writes();
+    const size_t log_before = box.kernel().log().lines().size();
     long second = 0;
     b.in_process([&] {
-        second = box.sys_open("/dev/micom");
+        second = box.kernel().sys_open("/dev/micom");
         return 0;
     });
     EXPECT_EQ(second, -16);
     EXPECT_TRUE(config_writes(box).empty());  // no register touched by the refused open
-    EXPECT_EQ(box.log().lines().size(), log_before);
+    EXPECT_EQ(box.kernel().log().lines().size(), log_before);
     EXPECT_EQ(b.p->isp_mode, 1);
     EXPECT_TRUE(box.machine().irq_installed(FP_ISP_IRQ));
 
     // the first session still works: a one-byte write is answered
     b.in_process([&] {
         const uint8_t d = 0x33;
-        EXPECT_EQ(box.sys_write(fd, &d, 1), 1);
-        box.isp().micom_send(0x33);
-        box.isp().micom_send(0x06);
+        EXPECT_EQ(box.kernel().sys_write(fd, &d, 1), 1);
+        box.soc().isp().micom_send(0x33);
+        box.soc().isp().micom_send(0x06);
         EXPECT_EQ(status(box, fd, MICOM_ISP_BYTE_STATUS), 6);
         return 0;
     });
 
     // the module is held by the open file, and only by it
-    EXPECT_EQ(box.unload_module(), -16);
-    EXPECT_TRUE(box.module_loaded());
+    EXPECT_EQ(box.kernel().unload_module(), -16);
+    EXPECT_TRUE(box.kernel().module_loaded());
     b.close(fd);
     EXPECT_FALSE(box.machine().irq_installed(FP_ISP_IRQ));
-    EXPECT_TRUE(box.bugs().empty());  // interrupt 71 freed once
+    EXPECT_TRUE(box.kernel().bugs().empty());  // interrupt 71 freed once
     const long again = b.open();
     EXPECT_GE(again, 0);
     b.close(again);
-    EXPECT_EQ(box.unload_module(), 0);
-    EXPECT_TRUE(box.leftovers().empty());
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_EQ(box.kernel().unload_module(), 0);
+    EXPECT_TRUE(box.kernel().leftovers().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 static int other_isr(int, void*) { return 0; }
@@ -278,8 +278,8 @@ TEST(IspDevice, OpenWithoutInterrupt71SucceedsAndEveryAwaitTimesOut) {
     int other_cookie = 0;
     ASSERT_EQ(box.machine().request_irq(71, other_isr, &other_cookie, "other"), 0);
     b.handover();
-    box.clear_reg_writes();
-    const size_t log_before = box.log().lines().size();
+    box.soc().clear_reg_writes();
+    const size_t log_before = box.kernel().log().lines().size();
     const long fd = b.open();
     ASSERT_GE(fd, 0);
     auto msgs = log_messages(box, log_before);
@@ -289,22 +289,22 @@ TEST(IspDevice, OpenWithoutInterrupt71SucceedsAndEveryAwaitTimesOut) {
         EXPECT_FALSE(addr == kUart1 + kIer && value != 0) << "the ISP link's interrupt was switched on";
 
     b.in_process([&] {
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_SYNC, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_SYNC, 0), 0);
         pause(box, 2_ms);
         EXPECT_EQ(status_now(box, fd, MICOM_ISP_GET_SYNC), 1);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
-        const Nanos t0 = box.now();
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
+        const Nanos t0 = box.machine().now();
         EXPECT_EQ(status(box, fd, MICOM_ISP_CHECKSUM_STATUS), 1);
-        EXPECT_GT(box.now() - t0, 199 * 10_ms);
+        EXPECT_GT(box.machine().now() - t0, 199 * 10_ms);
         return 0;
     });
     // the micom did answer; nobody read it
-    EXPECT_FALSE(wire_bytes(box.isp(), Direction::MicomToHost).empty());
+    EXPECT_FALSE(wire_bytes(box.soc().isp(), Direction::MicomToHost).empty());
 
     b.close(fd);
     // the line still belongs to the other driver
     EXPECT_TRUE(box.machine().irq_installed(FP_ISP_IRQ));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
     EXPECT_TRUE(box.machine().free_irq(71, &other_cookie));
 }
 
@@ -318,21 +318,21 @@ TEST(IspDevice, UnknownIoctlNumbersReturnZeroAndChangeNothing) {
     b.p->isp_checksum_value = 0x4321;
     std::vector<uint8_t> before(sizeof(fp_priv_t));
     std::memcpy(before.data(), b.p, before.size());
-    box.isp().clear_log();
-    box.primary().clear_log();
-    box.clear_reg_writes();
+    box.soc().isp().clear_log();
+    box.soc().primary().clear_log();
+    box.soc().clear_reg_writes();
     int word = 77;
     b.in_process([&] {
         for (unsigned cmd : {0x20006F00u, 0x20006F1Cu, 0x40046F00u, 0x40046F1Cu, 0x80046F1Cu, 0x40046F01u,
                              0x20006F04u, 0x20007001u, 0x00006F01u})
-            EXPECT_EQ(box.sys_ioctl(fd, cmd, (unsigned long)&word), 0) << std::hex << cmd;
+            EXPECT_EQ(box.kernel().sys_ioctl(fd, cmd, (unsigned long)&word), 0) << std::hex << cmd;
         return 0;
     });
     EXPECT_EQ(word, 77);
     EXPECT_EQ(std::memcmp(before.data(), b.p, before.size()), 0);
-    EXPECT_TRUE(box.isp().log().empty());
-    EXPECT_TRUE(box.primary().log().empty());
-    EXPECT_TRUE(box.reg_writes().empty());
+    EXPECT_TRUE(box.soc().isp().log().empty());
+    EXPECT_TRUE(box.soc().primary().log().empty());
+    EXPECT_TRUE(box.soc().reg_writes().empty());
     b.close(fd);
 }
 
@@ -357,24 +357,24 @@ TEST(IspDevice, FourByteCommandsOnTheWire) {
             {MICOM_ISP_BLOCK_VERIFY, 31, "19 1F 00 FF", &fp_priv_t::isp_verify_state},
         };
         for (const Case& c : cases) {
-            box.isp().clear_log();
+            box.soc().isp().clear_log();
             b.p->*c.word = 0;
             b.p->isp_rx_count = 9;
             int32_t arg = c.arg;
-            EXPECT_EQ(box.sys_ioctl(fd, c.cmd, (unsigned long)&arg), 0);
+            EXPECT_EQ(box.kernel().sys_ioctl(fd, c.cmd, (unsigned long)&arg), 0);
             pause(box, 1_ms);
-            EXPECT_EQ(hex(host_bytes(box.isp())), c.bytes);
+            EXPECT_EQ(hex(host_bytes(box.soc().isp())), c.bytes);
             EXPECT_EQ(b.p->*c.word, 1);
             EXPECT_EQ(b.p->isp_rx_count, 0);
         }
         // a block number that cannot be read: nothing sent, nothing armed
         for (unsigned cmd : {MICOM_ISP_BLOCK_PROGRAM, MICOM_ISP_BLOCK_VERIFY}) {
-            box.isp().clear_log();
+            box.soc().isp().clear_log();
             b.p->isp_program_state = b.p->isp_verify_state = 0;
             b.p->isp_rx_count = 9;
-            EXPECT_EQ(box.sys_ioctl(fd, cmd, 0), -14);
+            EXPECT_EQ(box.kernel().sys_ioctl(fd, cmd, 0), -14);
             pause(box, 1_ms);
-            EXPECT_TRUE(box.isp().log().empty());
+            EXPECT_TRUE(box.soc().isp().log().empty());
             EXPECT_EQ(b.p->isp_program_state, 0);
             EXPECT_EQ(b.p->isp_verify_state, 0);
             EXPECT_EQ(b.p->isp_rx_count, 9);
@@ -396,32 +396,32 @@ TEST(IspDevice, WritesOfZero512And513Bytes) {
     b.in_process([&] {
         // zero bytes: armed, count cleared, nothing sent
         b.p->isp_rx_count = 5;
-        box.isp().clear_log();
-        EXPECT_EQ(box.sys_write(fd, data.data(), 0), 0);
+        box.soc().isp().clear_log();
+        EXPECT_EQ(box.kernel().sys_write(fd, data.data(), 0), 0);
         pause(box, 1_ms);
         EXPECT_EQ(b.p->isp_byte_state, 1);
         EXPECT_EQ(b.p->isp_rx_count, 0);
-        EXPECT_TRUE(box.isp().log().empty());
+        EXPECT_TRUE(box.soc().isp().log().empty());
 
         // 513 bytes, and an unreadable buffer: refused, nothing sent, nothing armed
         b.p->isp_byte_state = 0;
         b.p->isp_rx_count = 5;
-        EXPECT_EQ(box.sys_write(fd, data.data(), 513), -14);
-        EXPECT_EQ(box.sys_write(fd, nullptr, 1), -14);
+        EXPECT_EQ(box.kernel().sys_write(fd, data.data(), 513), -14);
+        EXPECT_EQ(box.kernel().sys_write(fd, nullptr, 1), -14);
         pause(box, 1_ms);
-        EXPECT_TRUE(box.isp().log().empty());
+        EXPECT_TRUE(box.soc().isp().log().empty());
         EXPECT_EQ(b.p->isp_byte_state, 0);
         EXPECT_EQ(b.p->isp_rx_count, 5);
 
         // 512 bytes: all of them, in order, back to back
-        EXPECT_EQ(box.sys_write(fd, data.data(), 512), 512);
+        EXPECT_EQ(box.kernel().sys_write(fd, data.data(), 512), 512);
         pause(box, 100_ms);
-        EXPECT_EQ(host_bytes(box.isp()), std::vector<uint8_t>(data.begin(), data.begin() + 512));
+        EXPECT_EQ(host_bytes(box.soc().isp()), std::vector<uint8_t>(data.begin(), data.begin() + 512));
         EXPECT_EQ(b.p->isp_byte_state, 1);
         return 0;
     });
-    const auto& log = box.isp().log();
-    const Nanos ch = box.isp().micom_format.char_time();
+    const auto& log = box.soc().isp().log();
+    const Nanos ch = box.soc().isp().micom_format.char_time();
     for (size_t i = 1; i < log.size(); ++i)
         ASSERT_EQ(log[i].start - log[i - 1].start, ch) << "byte " << i;
     for (auto& w : log)
@@ -435,15 +435,15 @@ TEST(IspDevice, SyncIsReportedOnlyOnceTheMicomAnswered) {
     b.handover();
     const long fd = b.open();
     b.in_process([&] {
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_SYNC, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_SYNC, 0), 0);
         EXPECT_EQ(status_now(box, fd, MICOM_ISP_GET_SYNC), 1);  // nothing came back yet
         pause(box, 1_ms);
         EXPECT_EQ(status_now(box, fd, MICOM_ISP_GET_SYNC), 0);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_GET_SYNC, 0), -14);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_GET_SYNC, 0), -14);
         return 0;
     });
-    EXPECT_EQ(hex(host_bytes(box.isp())), "AA");
-    EXPECT_EQ(hex(wire_bytes(box.isp(), Direction::MicomToHost)), "AA");
+    EXPECT_EQ(hex(host_bytes(box.soc().isp())), "AA");
+    EXPECT_EQ(hex(wire_bytes(box.soc().isp(), Direction::MicomToHost)), "AA");
     EXPECT_EQ(b.p->isp_rx_count, 0);  // the sync's answer is no answer byte
     b.close(fd);
 }
@@ -462,21 +462,21 @@ TEST(IspDevice, ChecksumValueIsThatOfTheLastAcknowledgedAnswer) {
     const long fd = b.open();
     b.in_process([&] {
         EXPECT_EQ(status_now(box, fd, MICOM_ISP_CHECKSUM_VALUE), 0);  // none since load
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
         EXPECT_EQ(status(box, fd, MICOM_ISP_CHECKSUM_STATUS), 6);
         EXPECT_EQ(status_now(box, fd, MICOM_ISP_CHECKSUM_VALUE), expected);
 
         // refused: the word reads 1, the value stays
         box.micom().set_nak(micom::IspStep::Checksum, true);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
-        const Nanos t0 = box.now();
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
+        const Nanos t0 = box.machine().now();
         EXPECT_EQ(status(box, fd, MICOM_ISP_CHECKSUM_STATUS), 1);
-        EXPECT_LT(box.now() - t0, 5_ms);  // woken by the answer, not by the time-out
+        EXPECT_LT(box.machine().now() - t0, 5_ms);  // woken by the answer, not by the time-out
         EXPECT_EQ(status_now(box, fd, MICOM_ISP_CHECKSUM_VALUE), expected);
 
         // the words of the standard frames are never filled
         EXPECT_EQ(status_now(box, fd, MICOM_ISP_STD_CHECKSUM_VALUE), 0);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_CHECKSUM_VALUE, 0), -14);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_CHECKSUM_VALUE, 0), -14);
         return 0;
     });
     b.close(fd);
@@ -511,15 +511,15 @@ TEST(IspDevice, StandardFramesAreSentAndTheirStatusTimesOut) {
     };
     b.in_process([&] {
         for (const Case& c : cases) {
-            box.isp().clear_log();
-            EXPECT_EQ(box.sys_ioctl(fd, c.send, 0), 0);
-            const Nanos t0 = box.now();
+            box.soc().isp().clear_log();
+            EXPECT_EQ(box.kernel().sys_ioctl(fd, c.send, 0), 0);
+            const Nanos t0 = box.machine().now();
             EXPECT_EQ(status(box, fd, c.status), 1) << c.bytes;
-            const Nanos waited = box.now() - t0;
+            const Nanos waited = box.machine().now() - t0;
             // a time-out of n ticks ends at the n-th tick boundary from now
             EXPECT_GT(waited, Nanos(c.ticks - 1) * tick) << c.bytes;
             EXPECT_LE(waited, Nanos(c.ticks + 1) * tick) << c.bytes;
-            EXPECT_EQ(hex(host_bytes(box.isp())), c.bytes);
+            EXPECT_EQ(hex(host_bytes(box.soc().isp())), c.bytes);
         }
         return 0;
     });
@@ -537,44 +537,44 @@ TEST(IspDevice, StandardFrameWaitsEndEarlyOnlyOnAnotherCompletion) {
     b.in_process([&] {
         // a completion left over: the next wait returns at once
         const uint8_t d = 0x11;
-        EXPECT_EQ(box.sys_write(fd, &d, 1), 1);
-        box.isp().micom_send(0x11);
-        box.isp().micom_send(0x15);
+        EXPECT_EQ(box.kernel().sys_write(fd, &d, 1), 1);
+        box.soc().isp().micom_send(0x11);
+        box.soc().isp().micom_send(0x15);
         pause(box, 1_ms);
         EXPECT_EQ(b.p->isp_event, 1);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_STD_RESET, 0), 0);
-        Nanos t0 = box.now();
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_STD_RESET, 0), 0);
+        Nanos t0 = box.machine().now();
         EXPECT_EQ(status(box, fd, MICOM_ISP_STD_RESET_STATUS), 1);
-        EXPECT_LT(box.now() - t0, 1_ms);
+        EXPECT_LT(box.machine().now() - t0, 1_ms);
         EXPECT_EQ(b.p->isp_event, 0);
 
         // the standard checksum clears a left-over completion and the
         // frequency word when it is sent, so its wait is the full 400 ticks
-        EXPECT_EQ(box.sys_write(fd, &d, 1), 1);
-        box.isp().micom_send(0x11);
-        box.isp().micom_send(0x15);
+        EXPECT_EQ(box.kernel().sys_write(fd, &d, 1), 1);
+        box.soc().isp().micom_send(0x11);
+        box.soc().isp().micom_send(0x15);
         pause(box, 1_ms);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_STD_FREQ_SET, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_STD_FREQ_SET, 0), 0);
         EXPECT_EQ(b.p->isp_std_freq_state, 1);
         EXPECT_EQ(b.p->isp_event, 1);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_STD_CHECKSUM, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_STD_CHECKSUM, 0), 0);
         EXPECT_EQ(b.p->isp_std_freq_state, 0);
         EXPECT_EQ(b.p->isp_event, 0);
-        t0 = box.now();
+        t0 = box.machine().now();
         EXPECT_EQ(status(box, fd, MICOM_ISP_STD_CHECKSUM_STATUS), 1);
-        EXPECT_GT(box.now() - t0, 399 * box.machine().tick_ns());
+        EXPECT_GT(box.machine().now() - t0, 399 * box.machine().tick_ns());
 
         // another rule's completion ends a standard frame's wait
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_STD_CHIP_ERASE, 0), 0);
-        EXPECT_EQ(box.sys_write(fd, &d, 1), 1);
-        box.machine().events().at(box.now() + 30_ms, [&box] {
-            box.isp().micom_send(0x11);
-            box.isp().micom_send(0x06);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_STD_CHIP_ERASE, 0), 0);
+        EXPECT_EQ(box.kernel().sys_write(fd, &d, 1), 1);
+        box.machine().events().at(box.machine().now() + 30_ms, [&box] {
+            box.soc().isp().micom_send(0x11);
+            box.soc().isp().micom_send(0x06);
         });
-        t0 = box.now();
+        t0 = box.machine().now();
         EXPECT_EQ(status(box, fd, MICOM_ISP_STD_CHIP_ERASE_STATUS), 1);
-        EXPECT_GE(box.now() - t0, 30_ms);
-        EXPECT_LT(box.now() - t0, 35_ms);
+        EXPECT_GE(box.machine().now() - t0, 30_ms);
+        EXPECT_LT(box.machine().now() - t0, 35_ms);
 
         // the reply operation clears the answer count and reads 0
         b.p->isp_rx_count = 4;
@@ -591,25 +591,25 @@ TEST(IspDevice, NullIntPointerFaultsAfterTheWait) {
     const long fd = b.open();  // the micom runs its normal firmware: nothing answers
     const Nanos tick = box.machine().tick_ns();
     b.in_process([&] {
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
-        Nanos t0 = box.now();
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_CHECKSUM_STATUS, 0), -14);
-        EXPECT_GT(box.now() - t0, 199 * tick);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_CHECKSUM, 0), 0);
+        Nanos t0 = box.machine().now();
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_CHECKSUM_STATUS, 0), -14);
+        EXPECT_GT(box.machine().now() - t0, 199 * tick);
 
         // the frequency word is cleared even when the caller's int is not writable
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_STD_FREQ_SET, 0), 0);
-        t0 = box.now();
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_STD_FREQ_SET_STATUS, 0), -14);
-        EXPECT_GT(box.now() - t0, 199 * tick);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_STD_FREQ_SET, 0), 0);
+        t0 = box.machine().now();
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_STD_FREQ_SET_STATUS, 0), -14);
+        EXPECT_GT(box.machine().now() - t0, 199 * tick);
         EXPECT_EQ(b.p->isp_std_freq_state, 0);
 
         // a completion before the wait: it is consumed although the copy fails
         const uint8_t d = 0x22;
-        EXPECT_EQ(box.sys_write(fd, &d, 1), 1);
-        box.isp().micom_send(0x22);
-        box.isp().micom_send(0x06);
+        EXPECT_EQ(box.kernel().sys_write(fd, &d, 1), 1);
+        box.soc().isp().micom_send(0x22);
+        box.soc().isp().micom_send(0x06);
         pause(box, 1_ms);
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_BYTE_STATUS, 0), -14);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_BYTE_STATUS, 0), -14);
         EXPECT_EQ(b.p->isp_event, 0);
         return 0;
     });
@@ -620,12 +620,12 @@ TEST(IspDevice, UartClockDivisorIoctlRewritesThePrimaryDivisor) {
     IspBox b;
     Box& box = b.box;
     const long fd = b.open();
-    box.clear_reg_writes();
-    box.isp().clear_log();
-    b.in_process([&] { return int(box.sys_ioctl(fd, MICOM_ISP_UART_CLKDIV, 0)); });
+    box.soc().clear_reg_writes();
+    box.soc().isp().clear_log();
+    b.in_process([&] { return int(box.kernel().sys_ioctl(fd, MICOM_ISP_UART_CLKDIV, 0)); });
     const std::vector<std::pair<uint32_t, uint32_t>> expected = {{kUart0 + 0x28, 4}};
     EXPECT_EQ(config_writes(box), expected);
-    EXPECT_TRUE(box.isp().log().empty());
+    EXPECT_TRUE(box.soc().isp().log().empty());
     b.close(fd);
 }
 
@@ -634,49 +634,49 @@ TEST(IspDevice, UartClockDivisorIoctlRewritesThePrimaryDivisor) {
 TEST(IspDevice, EnableIspGoesToThePrimaryUartWhenClosedAndToTheIspLinkWhenOpen) {
     IspBox b;
     Box& box = b.box;
-    box.primary().clear_log();
-    EXPECT_EQ(box.proc_write("enableisp", "\n"), 1);
-    box.run_for(5_ms);
-    EXPECT_EQ(hex(host_bytes(box.primary())), "AA 20 42 0F 00 6D");
-    EXPECT_TRUE(host_bytes(box.isp()).empty());
+    box.soc().primary().clear_log();
+    EXPECT_EQ(box.kernel().proc_write("enableisp", "\n"), 1);
+    box.machine().run_for(5_ms);
+    EXPECT_EQ(hex(host_bytes(box.soc().primary())), "AA 20 42 0F 00 6D");
+    EXPECT_TRUE(host_bytes(box.soc().isp()).empty());
     EXPECT_EQ(box.micom().mode(), micom::Mode::Programmer);
     // the six bytes go out back to back
-    const Nanos ch = box.primary().micom_format.char_time();
-    const auto& plog = box.primary().log();
+    const Nanos ch = box.soc().primary().micom_format.char_time();
+    const auto& plog = box.soc().primary().log();
     for (size_t i = 1; i < plog.size(); ++i)
         EXPECT_EQ(plog[i].start - plog[i - 1].start, ch);
 
     const long fd = b.open();
-    box.primary().clear_log();
+    box.soc().primary().clear_log();
     long r = 0;
     b.in_process([&] {
-        const long pfd = box.sys_open("/proc/enableisp");
-        r = box.sys_write(pfd, "anything at all", 15);
-        box.sys_close(pfd);
+        const long pfd = box.kernel().sys_open("/proc/enableisp");
+        r = box.kernel().sys_write(pfd, "anything at all", 15);
+        box.kernel().sys_close(pfd);
         pause(box, 5_ms);
         return 0;
     });
     EXPECT_EQ(r, 15);
-    EXPECT_TRUE(box.primary().log().empty());
-    EXPECT_EQ(hex(host_bytes(box.isp())), "AA 20 42 0F 00 6D");
+    EXPECT_TRUE(box.soc().primary().log().empty());
+    EXPECT_EQ(hex(host_bytes(box.soc().isp())), "AA 20 42 0F 00 6D");
     b.close(fd);
 }
 
 TEST(IspDevice, EnableIspStopsTheBlinkThread) {
     IspBox b;
     Box& box = b.box;
-    auto tblink = static_cast<void**>(box.module_symbol("tblink"));
+    auto tblink = static_cast<void**>(box.kernel().module_symbol("tblink"));
     ASSERT_NE(tblink, nullptr);
-    box.proc_write("startrescue", "1\n");
-    box.run_for(2_s);
+    box.kernel().proc_write("startrescue", "1\n");
+    box.machine().run_for(2_s);
     ASSERT_NE(*tblink, nullptr);
     ASSERT_FALSE(box.micom().led_codes().empty());
-    EXPECT_EQ(box.proc_write("enableisp", "1\n"), 2);
+    EXPECT_EQ(box.kernel().proc_write("enableisp", "1\n"), 2);
     EXPECT_EQ(*tblink, nullptr);
     const size_t codes = box.micom().led_codes().size();
-    box.run_for(3_s);
+    box.machine().run_for(3_s);
     EXPECT_EQ(box.micom().led_codes().size(), codes);  // nothing drives the LEDs any more
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 // While the device is open the micom's flash programmer listens on both
@@ -686,23 +686,23 @@ TEST(IspDevice, WhileOpenNormalFramesAreNotSentAndTheirWaitsTimeOut) {
     IspBox b;
     Box& box = b.box;
     box.micom().set_time(micom::DateTime{2013, 5, 1, 12, 0, 0});
-    const unsigned long before = box.call_export<unsigned long>("get_RTC_time");
+    const unsigned long before = box.kernel().call_export<unsigned long>("get_RTC_time");
     const long fd = b.open();
     ASSERT_GE(fd, 0);
-    box.primary().clear_log();
-    box.isp().clear_log();
-    const size_t from = box.log().lines().size();
+    box.soc().primary().clear_log();
+    box.soc().isp().clear_log();
+    const size_t from = box.kernel().log().lines().size();
 
-    const Nanos t0 = box.now();
-    EXPECT_EQ(box.call_export<unsigned long>("get_RTC_time"), before);
-    EXPECT_GE(box.now() - t0, 199 * 10_ms);
-    EXPECT_EQ(box.proc_write("led", "2\n"), 2);
-    box.poweroff();
-    box.run_for(10_ms);
-    EXPECT_TRUE(host_bytes(box.primary()).empty());
-    EXPECT_TRUE(host_bytes(box.isp()).empty());
+    const Nanos t0 = box.machine().now();
+    EXPECT_EQ(box.kernel().call_export<unsigned long>("get_RTC_time"), before);
+    EXPECT_GE(box.machine().now() - t0, 199 * 10_ms);
+    EXPECT_EQ(box.kernel().proc_write("led", "2\n"), 2);
+    box.kernel().poweroff();
+    box.machine().run_for(10_ms);
+    EXPECT_TRUE(host_bytes(box.soc().primary()).empty());
+    EXPECT_TRUE(host_bytes(box.soc().isp()).empty());
     EXPECT_EQ(count_containing(box, "fp_micom: ISP mode, frame D2 not sent", from), 1u);
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 // ---------------------------------------------------------------- pacing
@@ -716,11 +716,11 @@ TEST(IspTransport, CommandsAndStandardFramesArePaced30usApart) {
     IspBox b(cfg);
     Box& box = b.box;
     const long fd = b.open();
-    const Nanos ch = box.isp().micom_format.char_time();
+    const Nanos ch = box.soc().isp().micom_format.char_time();
     ASSERT_LT(ch, 30_us);
     auto gaps = [&box] {
         std::vector<Nanos> g;
-        const auto& log = box.isp().log();
+        const auto& log = box.soc().isp().log();
         for (size_t i = 1; i < log.size(); ++i)
             if (log[i].dir == Direction::HostToMicom)
                 g.push_back(log[i].start - log[i - 1].start);
@@ -728,12 +728,12 @@ TEST(IspTransport, CommandsAndStandardFramesArePaced30usApart) {
     };
     b.in_process([&] {
         for (unsigned cmd : {MICOM_ISP_CHECKSUM, MICOM_ISP_STD_CHECKSUM, MICOM_ISP_STD_RESET}) {
-            box.isp().clear_log();
+            box.soc().isp().clear_log();
             box.machine().reset_irqs_off_stats();
-            EXPECT_EQ(box.sys_ioctl(fd, cmd, 0), 0);
+            EXPECT_EQ(box.kernel().sys_ioctl(fd, cmd, 0), 0);
             pause(box, 1_ms);
             const auto g = gaps();
-            EXPECT_EQ(g.size() + 1, host_bytes(box.isp()).size());
+            EXPECT_EQ(g.size() + 1, host_bytes(box.soc().isp()).size());
             for (Nanos d : g) {
                 EXPECT_GE(d, 30_us) << std::hex << cmd;
                 EXPECT_LE(d, 30_us + ch + 5_us) << std::hex << cmd;
@@ -741,9 +741,9 @@ TEST(IspTransport, CommandsAndStandardFramesArePaced30usApart) {
             // the whole frame is sent with interrupts off, the last pause included
             EXPECT_GE(box.machine().irqs_off_longest(), Nanos(g.size() + 1) * 30_us);
         }
-        box.isp().clear_log();
+        box.soc().isp().clear_log();
         const uint8_t data[4] = {1, 2, 3, 4};
-        EXPECT_EQ(box.sys_write(fd, data, 4), 4);
+        EXPECT_EQ(box.kernel().sys_write(fd, data, 4), 4);
         pause(box, 1_ms);
         for (Nanos d : gaps())
             EXPECT_EQ(d, ch);
@@ -758,13 +758,13 @@ TEST(IspTransport, TransmitRegisterWritesOfAFrameAreAtLeast30usApart) {
     IspBox b;
     Box& box = b.box;
     const long fd = b.open();
-    box.clear_reg_writes();
+    box.soc().clear_reg_writes();
     b.in_process([&] {
-        EXPECT_EQ(box.sys_ioctl(fd, MICOM_ISP_STD_PROGRAM, 0), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, MICOM_ISP_STD_PROGRAM, 0), 0);
         return 0;
     });
     std::vector<Nanos> t;
-    for (auto& w : box.reg_writes())
+    for (auto& w : box.soc().reg_writes())
         if (w.via_gbus && w.bus_addr == kUart1 + 0x04)
             t.push_back(w.t);
     ASSERT_EQ(t.size(), 11u);
@@ -786,13 +786,13 @@ TEST(IspSession, AWholeProgrammingSessionThroughTheDevice) {
         c = uint8_t(rng());
     box.micom().set_flash(old_content);
 
-    const Nanos v0 = box.now();
+    const Nanos v0 = box.machine().now();
     const auto w0 = std::chrono::steady_clock::now();
     const SessionResult r = run_session(b, image);
     const double wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-    const double virt_s = double(box.now() - v0) / 1e9;
+    const double virt_s = double(box.machine().now() - v0) / 1e9;
     std::printf("[ figures  ] whole session: %.3f s virtual, %.3f s host wall time\n", virt_s, wall_s);
-    RecordProperty("session_virtual_ms", int((box.now() - v0) / 1'000'000));
+    RecordProperty("session_virtual_ms", int((box.machine().now() - v0) / 1'000'000));
 
     EXPECT_EQ(r.sync, 0);
     EXPECT_EQ(r.sum1, 6);
@@ -812,9 +812,9 @@ TEST(IspSession, AWholeProgrammingSessionThroughTheDevice) {
     EXPECT_EQ(r.sum2_value, micom::flash_checksum(image.data(), image.size()));
     EXPECT_EQ(box.micom().flash_checksum(), r.sum2_value);
     EXPECT_EQ(r.micom_link_errors, 0);
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
     // the device is closed, the module can go
-    EXPECT_EQ(box.unload_module(), 0);
+    EXPECT_EQ(box.kernel().unload_module(), 0);
 }
 
 struct NakCase {
@@ -870,7 +870,7 @@ TEST_P(IspNak, TheRefusedStepReadsOneAndTheRestGoOn) {
     }
     EXPECT_TRUE(box.micom().flash() == expected_flash);
     EXPECT_EQ(r.sum2_value, sums ? 0 : micom::flash_checksum(expected_flash.data(), expected_flash.size()));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(IspSession, IspNak,

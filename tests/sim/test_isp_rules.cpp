@@ -26,30 +26,30 @@ struct OpenIsp {
         EXPECT_EQ(box.boot(), 0);
         p = priv(box);
         run([&] {
-            fd = box.sys_open("/dev/micom");
+            fd = box.kernel().sys_open("/dev/micom");
             return 0;
         });
         EXPECT_GE(fd, 0);
     }
     ~OpenIsp() {
-        run([&] { return int(box.sys_close(fd)); });
-        EXPECT_TRUE(box.bugs().empty());
+        run([&] { return int(box.kernel().sys_close(fd)); });
+        EXPECT_TRUE(box.kernel().bugs().empty());
     }
-    int run(std::function<int()> body) { return box.run_process("isp", std::move(body)); }
+    int run(std::function<int()> body) { return box.kernel().run_process("isp", std::move(body)); }
 
     // ---- from inside run() ----
-    void send(unsigned cmd, int32_t block = 0) { EXPECT_EQ(box.sys_ioctl(fd, cmd, (unsigned long)&block), 0); }
-    void write_byte(uint8_t b) { EXPECT_EQ(box.sys_write(fd, &b, 1), 1); }
+    void send(unsigned cmd, int32_t block = 0) { EXPECT_EQ(box.kernel().sys_ioctl(fd, cmd, (unsigned long)&block), 0); }
+    void write_byte(uint8_t b) { EXPECT_EQ(box.kernel().sys_write(fd, &b, 1), 1); }
     int status(unsigned cmd) {
         int32_t w = -1;
-        EXPECT_EQ(box.sys_ioctl(fd, cmd, (unsigned long)&w), 0);
+        EXPECT_EQ(box.kernel().sys_ioctl(fd, cmd, (unsigned long)&w), 0);
         return w;
     }
     /// The micom starts sending @bytes @after from now, back to back.
     void answer_later(std::vector<uint8_t> bytes, Nanos after = 1_ms) {
-        box.machine().events().at(box.now() + after, [this, bytes] {
+        box.machine().events().at(box.machine().now() + after, [this, bytes] {
             for (uint8_t c : bytes)
-                box.isp().micom_send(c);
+                box.soc().isp().micom_send(c);
         });
     }
 
@@ -57,13 +57,13 @@ struct OpenIsp {
     /// The micom sends @bytes now; returns when they have arrived.
     void inject(const std::vector<uint8_t>& bytes) {
         for (uint8_t c : bytes)
-            box.isp().micom_send(c);
-        box.run_for(Nanos(bytes.size() + 2) * box.isp().micom_format.char_time());
+            box.soc().isp().micom_send(c);
+        box.machine().run_for(Nanos(bytes.size() + 2) * box.soc().isp().micom_format.char_time());
     }
     /// End of the @n-th byte (from 1) that the micom sent.
     Nanos micom_byte_end(size_t n) const {
         size_t k = 0;
-        for (auto& w : const_cast<Box&>(box).isp().log())
+        for (auto& w : const_cast<Box&>(box).soc().isp().log())
             if (w.dir == Direction::MicomToHost && ++k == n)
                 return w.end;
         return 0;
@@ -80,7 +80,7 @@ TEST(IspRules, ChecksumAnswerWakesTheWaiterAtItsSeventhByte) {
         s.send(MICOM_ISP_CHECKSUM);
         s.answer_later({0xB0, 0x1F, 0x00, 0xFF, 0x06, 0x34, 0x12});
         st = s.status(MICOM_ISP_CHECKSUM_STATUS);
-        woke = s.box.now();
+        woke = s.box.machine().now();
         return 0;
     });
     EXPECT_EQ(st, 6);
@@ -105,7 +105,7 @@ TEST(IspRules, RefusedChecksumKeepsTheValueAndTakesLaterBytesWithoutCompleting) 
         s.send(MICOM_ISP_CHECKSUM);
         s.answer_later({0xB0, 0x1F, 0x00, 0xFF, 0x15, 0x00, 0x00});
         st = s.status(MICOM_ISP_CHECKSUM_STATUS);
-        woke = s.box.now();
+        woke = s.box.machine().now();
         return 0;
     });
     EXPECT_EQ(st, 1);
@@ -135,14 +135,14 @@ TEST(IspRules, FourByteCommandsCompleteAtTheFifthByteAndARefusalAtEveryByteAfter
     for (const Case& c : cases) {
         OpenIsp s;
         for (uint8_t answer : {uint8_t(0x06), uint8_t(0x15)}) {
-            s.box.isp().clear_log();
+            s.box.soc().isp().clear_log();
             Nanos woke = 0;
             int st = 0;
             s.run([&] {
                 s.send(c.send, 0x1F);
                 s.answer_later({c.code, 0x1F, 0x00, 0xFF, answer});
                 st = s.status(c.status);
-                woke = s.box.now();
+                woke = s.box.machine().now();
                 return 0;
             });
             EXPECT_EQ(st, answer == 0x06 ? 6 : 1) << std::hex << int(c.code);
@@ -253,8 +253,8 @@ TEST(IspRules, BytesWithNoAnswerAwaitedAreDropped) {
     // close and open again: the words are cleared, a rule armed before the open takes nothing
     s.run([&] {
         s.send(MICOM_ISP_CHIP_ERASE);
-        s.box.sys_close(s.fd);
-        s.fd = s.box.sys_open("/dev/micom");
+        s.box.kernel().sys_close(s.fd);
+        s.fd = s.box.kernel().sys_open("/dev/micom");
         return 0;
     });
     s.inject({0x20, 0x1F, 0x00, 0xFF, 0x06});

@@ -7,7 +7,7 @@
 #include <cstdarg>
 #include <string>
 
-#include "kernel/kernel_sscanf.h"
+#include "simkernel/kernel_sscanf.h"
 
 namespace {
 

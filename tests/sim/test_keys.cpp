@@ -44,15 +44,15 @@ struct Booted {
     Box box;
     Booted() {
         EXPECT_EQ(box.boot(), 0);
-        box.run_for(10_ms);
+        box.machine().run_for(10_ms);
     }
 };
 
 /// A read of /proc/rescue while the remote's @key is held for @hold, from 50 ms into the read.
 std::string rescue_with(Box& box, uint8_t key, Nanos hold) {
-    box.machine().events().at(box.now() + 50_ms, [&box, key, hold] { box.micom().press_key(key, hold); });
-    SysResult r = box.proc_read("rescue");
-    box.run_for(hold + 100_ms);
+    box.machine().events().at(box.machine().now() + 50_ms, [&box, key, hold] { box.micom().press_key(key, hold); });
+    SysResult r = box.kernel().proc_read("rescue");
+    box.machine().run_for(hold + 100_ms);
     return r.data;
 }
 
@@ -69,14 +69,14 @@ int64_t utc_seconds(int y, int mo, int d, int h, int mi, int s) {
 
 Nanos last_rx_end(Box& box) {
     Nanos end = 0;
-    for (auto& w : box.primary().log())
+    for (auto& w : box.soc().primary().log())
         if (w.dir == Direction::MicomToHost)
             end = w.end;
     return end;
 }
 
 /// The kernel clock as it read when the last byte from the micom ended.
-int64_t wall_at_last_rx(Box& box) { return box.wall_ns() - int64_t(box.now() - last_rx_end(box)); }
+int64_t wall_at_last_rx(Box& box) { return box.kernel().wall_ns() - int64_t(box.machine().now() - last_rx_end(box)); }
 
 }  // namespace
 
@@ -142,13 +142,13 @@ TEST(Keys, NewPowerKeyPressFlipsPowerStateItsRepeatsAndReleaseDoNot) {
     micom_sends(b.box, release(0x01));
     EXPECT_EQ(keys_read(b.box), (Keys{{kPower, kPress}, {kPower, kRepeat}, {kPower, kRepeat}, {kPower, kRelease},
                                       {kPower, kPress}, {kPower, kRelease}}));
-    EXPECT_EQ(b.box.call_export<int>("get_power_status"), 0);
+    EXPECT_EQ(b.box.kernel().call_export<int>("get_power_status"), 0);
 }
 
 TEST(Keys, FrontPowerFrameIsAWholePressWhateverIsPending) {
     Booted b;
     fp_priv_t* p = priv(b.box);
-    size_t from = b.box.log().lines().size();
+    size_t from = b.box.kernel().log().lines().size();
 
     // nothing pending: the frame passes although 00 and FF are no key bytes
     micom_sends(b.box, kFrontPower);
@@ -159,7 +159,7 @@ TEST(Keys, FrontPowerFrameIsAWholePressWhateverIsPending) {
     // a remote key pending: the power press and release come, the pending key stays
     micom_sends(b.box, press(0x49));
     b.box.micom().press_front_power();
-    b.box.run_for(5_ms);
+    b.box.machine().run_for(5_ms);
     EXPECT_EQ(p->last_key, 0x49B6);
     EXPECT_EQ(p->power_state, 0);
     micom_sends(b.box, press(0x49));
@@ -168,7 +168,7 @@ TEST(Keys, FrontPowerFrameIsAWholePressWhateverIsPending) {
                                       {kPower, kRelease}, {kUp, kRepeat}, {kUp, kRelease}}));
     EXPECT_EQ(count_containing(b.box, "[fp] ir key 00FF", from), 2u);
     EXPECT_EQ(count_containing(b.box, "bad code?", from), 0u);
-    const auto& lines = b.box.log().lines();
+    const auto& lines = b.box.kernel().log().lines();
     for (size_t i = from; i < lines.size(); ++i)
         if (lines[i].message() == "[fp] ir key 00FF") {
             EXPECT_EQ(lines[i].level(), 6);
@@ -181,13 +181,13 @@ TEST(Keys, FrontPowerFrameIsAWholePressWhateverIsPending) {
     p->input_ready = 1;
     micom_sends(b.box, kFrontPower);
     EXPECT_EQ(keys_read(b.box).size(), 9u);
-    EXPECT_TRUE(b.box.bugs().empty());
+    EXPECT_TRUE(b.box.kernel().bugs().empty());
 }
 
 TEST(Keys, AnEventMatchingNeitherPressNorReleaseLetsThePendingKeyGo) {
     Booted b;
     fp_priv_t* p = priv(b.box);
-    size_t from = b.box.log().lines().size();
+    size_t from = b.box.kernel().log().lines().size();
     micom_sends(b.box, press(0x20));  // KEY_0
     micom_sends(b.box, press(0x21));  // KEY_1, without a release of KEY_0
     EXPECT_EQ(p->last_key, 0);
@@ -213,7 +213,7 @@ TEST(Keys, AnEventMatchingNeitherPressNorReleaseLetsThePendingKeyGo) {
 TEST(Keys, InvalidKeyBytesAreDroppedWithoutAWord) {
     Booted b;
     fp_priv_t* p = priv(b.box);
-    size_t from = b.box.log().lines().size();
+    size_t from = b.box.kernel().log().lines().size();
     micom_sends(b.box, press(0x44));
     micom_sends(b.box, release(0x44));  // BB 44: BB is no key byte either
     EXPECT_EQ(p->last_key, 0);
@@ -283,7 +283,7 @@ TEST(Keys, APressLostOnTheLineCostsAtMostTheNextTap) {
     micom_sends(b.box, press(0x49));
     micom_sends(b.box, release(0x49));
     micom_sends(b.box, release(0x49));  // again a press lost on the line, then a pause
-    b.box.run_for(400_ms);
+    b.box.machine().run_for(400_ms);
     micom_sends(b.box, press(0x49));
     micom_sends(b.box, release(0x49));
     EXPECT_EQ(keys_read(b.box), (Keys{{kUp, kPress}, {kUp, kRelease}, {kUp, kPress}, {kUp, kRelease}}));
@@ -352,10 +352,10 @@ TEST(Keys, RescueStepTakesTheFirstRescueKeyAndThenTheChoice) {
 
 TEST(Keys, RescueReaderGetsTheChoiceOfAHeldKey) {
     Booted b;
-    const Nanos start = b.box.now();
+    const Nanos start = b.box.machine().now();
     EXPECT_EQ(rescue_with(b.box, 0x21, 150_ms), "2\n");  // KEY_1: its press, then its repeat
     EXPECT_EQ(keys_read(b.box), (Keys{{kKey1, kPress}, {kKey1, kRepeat}, {kKey1, kRelease}}));
-    EXPECT_LT(b.box.now() - start, 1_s);
+    EXPECT_LT(b.box.machine().now() - start, 1_s);
 }
 
 TEST(Keys, RemapThroughTheInputLayerChangesTheReportedCodeAndTheRescueStep) {
@@ -412,19 +412,19 @@ TEST(RemoteSession, StartClockKeysRemapAndRescue) {
     box.machine().events().at(3_ms, [&box] { box.micom().press_key(0x49, 40_ms); });
     ASSERT_EQ(box.boot(), 0);
     fp_priv_t* p = priv(box);
-    const Nanos start_time = box.now();
+    const Nanos start_time = box.machine().now();
 
     // boot information and time answered during the start
-    EXPECT_EQ(hex(host_bytes(box.primary())), "AA 20 A2 0A 0A 82 AA 20 D2 0D 0D F2");
-    const std::string from_micom = hex(wire_bytes(box.primary(), Direction::MicomToHost));
+    EXPECT_EQ(hex(host_bytes(box.soc().primary())), "AA 20 A2 0A 0A 82 AA 20 D2 0D 0D F2");
+    const std::string from_micom = hex(wire_bytes(box.soc().primary(), Direction::MicomToHost));
     EXPECT_NE(from_micom.find("AA DF A8 00 00 00 00 00 00 00 00 77"), std::string::npos) << from_micom;
     EXPECT_NE(from_micom.find("AA DF D8 00 00 D2 00 01 05 13 00"), std::string::npos) << from_micom;
     EXPECT_EQ(p->bootinfo_ready, 1);
     EXPECT_EQ(p->alarm_status, 0);
     EXPECT_EQ(p->time_ready, 1);
     const int64_t micom_t0 = utc_seconds(2013, 5, 1, 12, 0, 0);
-    EXPECT_GE(box.wall_ns(), micom_t0 * 1'000'000'000 + 500'000'000);
-    EXPECT_LT(box.wall_ns(), micom_t0 * 1'000'000'000 + 600'000'000);
+    EXPECT_GE(box.kernel().wall_ns(), micom_t0 * 1'000'000'000 + 500'000'000);
+    EXPECT_LT(box.kernel().wall_ns(), micom_t0 * 1'000'000'000 + 600'000'000);
     // the key of the start: seen on the line, not reported, nothing pending
     EXPECT_EQ(count_containing(box, "ir raw data: 01 00 5f 49 b6"), 1u);
     EXPECT_EQ(count_containing(box, "ir raw data: 01 00 5f b6 49"), 1u);
@@ -432,13 +432,13 @@ TEST(RemoteSession, StartClockKeysRemapAndRescue) {
     EXPECT_EQ(p->last_key, 0);
 
     // the start's length next to its floor: 60 ms of sleeps and two round trips
-    const Nanos ch = box.primary().micom_format.char_time();
+    const Nanos ch = box.soc().primary().micom_format.char_time();
     const Nanos floor = 60_ms + 2 * (6 + 12) * ch;
     EXPECT_GE(start_time, floor);
     EXPECT_LT(start_time, floor + 3 * box.machine().tick_ns());
     std::printf("[figures] start with a live micom: %.3f ms, floor %.3f ms (tick %.0f ms)\n",
                 double(start_time) / 1e6, double(floor) / 1e6, double(box.machine().tick_ns()) / 1e6);
-    for (auto& w : box.primary().log())
+    for (auto& w : box.soc().primary().log())
         if (w.dir == Direction::HostToMicom && w.byte == 0xAA)
             std::printf("[figures] request sent at %.3f ms\n", double(w.start) / 1e6);
 
@@ -462,7 +462,7 @@ TEST(RemoteSession, StartClockKeysRemapAndRescue) {
             want.emplace_back(k.code, kRepeat);
         want.emplace_back(k.code, kRelease);
     }
-    box.run_for(1_s);
+    box.machine().run_for(1_s);
     EXPECT_EQ(keys_read(box), want);
     EXPECT_EQ(p->power_state, 1);
     EXPECT_EQ(p->last_key, 0);
@@ -471,13 +471,13 @@ TEST(RemoteSession, StartClockKeysRemapAndRescue) {
     // the kernel clock follows the micom: a time answer of its own accord...
     box.micom().set_time(micom::DateTime{2014, 6, 7, 8, 9, 10});
     box.micom().send_time_answer();
-    box.run_for(5_ms);
+    box.machine().run_for(5_ms);
     const int64_t t1 = utc_seconds(2014, 6, 7, 8, 9, 10) * 1'000'000'000 + 500'000'000;
     EXPECT_LE(wall_at_last_rx(box), t1);
     EXPECT_GE(wall_at_last_rx(box), t1 - int64_t(20_us));
     // ... and one asked for through get_RTC_time
-    box.run_for(3_s);
-    EXPECT_EQ(int64_t(box.call_export<unsigned long>("get_RTC_time")), utc_seconds(2014, 6, 7, 8, 9, 13));
+    box.machine().run_for(3_s);
+    EXPECT_EQ(int64_t(box.kernel().call_export<unsigned long>("get_RTC_time")), utc_seconds(2014, 6, 7, 8, 9, 13));
     const int64_t t2 = utc_seconds(2014, 6, 7, 8, 9, 13) * 1'000'000'000 + 500'000'000;
     EXPECT_LE(wall_at_last_rx(box), t2);
     EXPECT_GE(wall_at_last_rx(box), t2 - int64_t(20_us));
@@ -487,5 +487,5 @@ TEST(RemoteSession, StartClockKeysRemapAndRescue) {
     ASSERT_EQ(input(box).set_keycode(box.machine(), 0x2B, kVolumeUp), 0);  // PLAY becomes VOLUMEUP
     EXPECT_EQ(rescue_with(box, 0x2B, 200_ms), "1\n");
     EXPECT_EQ(keys_read(box), (Keys{{kVolumeUp, kPress}, {kVolumeUp, kRepeat}, {kVolumeUp, kRelease}}));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }

@@ -41,28 +41,28 @@ class Led : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(box.boot(), 0);
-        box.run_for(20_ms);
+        box.machine().run_for(20_ms);
         box.micom().clear_frames();
     }
     std::vector<uint8_t> codes_after(long expect_ret, const std::string& text) {
         box.micom().clear_frames();
-        EXPECT_EQ(box.proc_write("led", text), expect_ret) << text;
-        box.run_for(20_ms);
+        EXPECT_EQ(box.kernel().proc_write("led", text), expect_ret) << text;
+        box.machine().run_for(20_ms);
         std::vector<uint8_t> v;
         for (auto& f : led_frames(box))
             v.push_back(f.code);
         return v;
     }
-    std::string led() { return box.proc_read("led").data; }
+    std::string led() { return box.kernel().proc_read("led").data; }
     Box box;
 };
 
 }  // namespace
 
 TEST_F(Led, ReadGivesTheLastModeSetAndOneCallPerRead) {
-    ProcEntry* e = box.procfs().find("led");
+    ProcEntry* e = box.kernel().procfs().find("led");
     ASSERT_NE(e, nullptr);
-    SysResult r = box.proc_read("led");
+    SysResult r = box.kernel().proc_read("led");
     EXPECT_EQ(r.ret, 2);
     EXPECT_EQ(r.data, "1\n");  // the load-time mode; nothing was sent for it
     EXPECT_TRUE(led_frames(box).empty());
@@ -72,16 +72,16 @@ TEST_F(Led, ReadGivesTheLastModeSetAndOneCallPerRead) {
 TEST_F(Led, AReaderTakingOneByteAtATimeGetsTheWholeTextThenEndOfFile) {
     std::string got;
     long last = -1;
-    box.run_process("dd", [&] {
-        long fd = box.sys_open("/proc/led");
+    box.kernel().run_process("dd", [&] {
+        long fd = box.kernel().sys_open("/proc/led");
         char c;
         for (int i = 0; i < 4; ++i) {
-            last = box.sys_read(fd, &c, 1);
+            last = box.kernel().sys_read(fd, &c, 1);
             if (last != 1)
                 break;
             got += c;
         }
-        box.sys_close(fd);
+        box.kernel().sys_close(fd);
         return 0;
     });
     EXPECT_EQ(got, "1\n");
@@ -98,15 +98,15 @@ TEST_F(Led, WritesSendThePatternCodesOfTheMode) {
     EXPECT_EQ(hex(codes_after(4, "  3\n")), "07");  // leading blanks are skipped
     // other modules pass the mode as text
     box.micom().clear_frames();
-    box.call_export<void>("set_LED", "2");
-    box.run_for(20_ms);
+    box.kernel().call_export<void>("set_LED", "2");
+    box.machine().run_for(20_ms);
     ASSERT_EQ(led_frames(box).size(), 2u);
     EXPECT_EQ(led_frames(box)[0].code, 0x04);
     EXPECT_EQ(led_frames(box)[1].code, 0x05);
     EXPECT_EQ(led(), "2\n");
     // a NULL text from another module sends nothing; the next text is taken
-    box.call_export<void>("set_LED", static_cast<const char*>(nullptr));
-    box.run_for(20_ms);
+    box.kernel().call_export<void>("set_LED", static_cast<const char*>(nullptr));
+    box.machine().run_for(20_ms);
     EXPECT_EQ(led_frames(box).size(), 2u);
     EXPECT_EQ(led(), "2\n");
     EXPECT_EQ(hex(codes_after(2, "3\n")), "07");
@@ -145,7 +145,7 @@ TEST_F(Led, ModeTextsAreReadAsTheKernelReadsNumbers) {
 
 TEST_F(Led, OversizedOrUnreadableWritesFailWithEfaultAndSendNothing) {
     EXPECT_TRUE(codes_after(-14, std::string(129, '2')).empty());
-    box.faults.user_copy_fail = 1;
+    box.kernel().faults.user_copy_fail = 1;
     EXPECT_TRUE(codes_after(-14, "2\n").empty());
     EXPECT_EQ(led(), "1\n");
     // 128 bytes are still taken
@@ -153,19 +153,19 @@ TEST_F(Led, OversizedOrUnreadableWritesFailWithEfaultAndSendNothing) {
 }
 
 TEST_F(Led, BlinkThreadAlternatesModes0And1Every50TicksAndProcLedFollows) {
-    const Nanos t0 = box.now();
-    EXPECT_EQ(box.proc_write("startrescue", "1\n"), 2);
+    const Nanos t0 = box.machine().now();
+    EXPECT_EQ(box.kernel().proc_write("startrescue", "1\n"), 2);
     EXPECT_EQ(blink_threads(box), 1u);
-    EXPECT_NE(*static_cast<kp_task**>(box.module_symbol("tblink")), nullptr);
+    EXPECT_NE(*static_cast<kp_task**>(box.kernel().module_symbol("tblink")), nullptr);
 
-    box.run_for(t0 + 40 * kTick - box.now());
+    box.machine().run_for(t0 + 40 * kTick - box.machine().now());
     EXPECT_TRUE(led_frames(box).empty());  // the first change waits 50 ticks
     EXPECT_EQ(led(), "1\n");
 
     // at 75, 125, 175, 225 ticks: modes 0, 1, 0, 1
     const char* want_led[] = {"0\n", "1\n", "0\n", "1\n"};
     for (int k = 0; k < 4; ++k) {
-        box.run_for(t0 + Nanos(75 + 50 * k) * kTick - box.now());
+        box.machine().run_for(t0 + Nanos(75 + 50 * k) * kTick - box.machine().now());
         EXPECT_EQ(led(), want_led[k]) << k;
     }
     auto f = led_frames(box);
@@ -180,29 +180,29 @@ TEST_F(Led, BlinkThreadAlternatesModes0And1Every50TicksAndProcLedFollows) {
         EXPECT_GE(at, Nanos(50 * (k + 1) - 1) * kTick) << k;
         EXPECT_LE(at, Nanos(50 * (k + 1) + 1) * kTick) << k;
     }
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 TEST_F(Led, SecondStartrescueWhileBlinkingIsIgnored) {
-    const Nanos t0 = box.now();
-    ASSERT_EQ(box.proc_write("startrescue", ""), 0);
-    kp_task* first = *static_cast<kp_task**>(box.module_symbol("tblink"));
-    box.run_for(t0 + 75 * kTick - box.now());
-    EXPECT_EQ(box.proc_write("startrescue", "1\n"), 2);
+    const Nanos t0 = box.machine().now();
+    ASSERT_EQ(box.kernel().proc_write("startrescue", ""), 0);
+    kp_task* first = *static_cast<kp_task**>(box.kernel().module_symbol("tblink"));
+    box.machine().run_for(t0 + 75 * kTick - box.machine().now());
+    EXPECT_EQ(box.kernel().proc_write("startrescue", "1\n"), 2);
     EXPECT_EQ(blink_threads(box), 1u);
-    EXPECT_EQ(*static_cast<kp_task**>(box.module_symbol("tblink")), first);
+    EXPECT_EQ(*static_cast<kp_task**>(box.kernel().module_symbol("tblink")), first);
     // the running thread keeps its rhythm: a new thread would send mode 0 at 125 ticks
-    box.run_for(t0 + 140 * kTick - box.now());
+    box.machine().run_for(t0 + 140 * kTick - box.machine().now());
     std::string codes;
     for (auto& x : led_frames(box))
         codes += hex({x.code}) + " ";
     EXPECT_EQ(codes, "00 06 03 ");
 
     // the module's stop ends the one thread; it leaves nothing behind
-    ASSERT_EQ(box.unload_module(), 0);
+    ASSERT_EQ(box.kernel().unload_module(), 0);
     EXPECT_EQ(blink_threads(box), 0u);
-    EXPECT_TRUE(box.leftovers().empty()) << testing::PrintToString(box.leftovers());
-    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+    EXPECT_TRUE(box.kernel().leftovers().empty()) << testing::PrintToString(box.kernel().leftovers());
+    EXPECT_TRUE(box.kernel().bugs().empty()) << testing::PrintToString(box.kernel().bugs());
 }
 
 // Two writers race across the thread's creation, which sleeps: the one that
@@ -210,12 +210,12 @@ TEST_F(Led, SecondStartrescueWhileBlinkingIsIgnored) {
 TEST_F(Led, TwoWritersRacingStartOneBlinkThread) {
     Machine& m = box.machine();
     auto writer = [this] {
-        const long fd = box.sys_open("/proc/startrescue");
-        const long r = box.sys_write(fd, "1\n", 2);
-        box.sys_close(fd);
+        const long fd = box.kernel().sys_open("/proc/startrescue");
+        const long r = box.kernel().sys_write(fd, "1\n", 2);
+        box.kernel().sys_close(fd);
         return int(r);
     };
-    const Nanos t0 = box.now();
+    const Nanos t0 = box.machine().now();
     Task* a = m.spawn("writer-a", writer, true);
     Task* b = m.spawn("writer-b", writer, true);
     ASSERT_TRUE(m.run_until_done(a));
@@ -229,23 +229,23 @@ TEST_F(Led, TwoWritersRacingStartOneBlinkThread) {
         if (t->is_kthread && t->name == "blink")
             blink.push_back(t);
     ASSERT_EQ(blink.size(), 1u);
-    EXPECT_EQ(*static_cast<void**>(box.module_symbol("tblink")), static_cast<void*>(blink[0]));
-    box.run_for(t0 + 60 * kTick - box.now());
+    EXPECT_EQ(*static_cast<void**>(box.kernel().module_symbol("tblink")), static_cast<void*>(blink[0]));
+    box.machine().run_for(t0 + 60 * kTick - box.machine().now());
     EXPECT_EQ(led_frames(box).size(), 1u);  // one thread: one change of mode
 
-    ASSERT_EQ(box.unload_module(), 0);
+    ASSERT_EQ(box.kernel().unload_module(), 0);
     EXPECT_EQ(blink_threads(box), 0u);
-    EXPECT_TRUE(box.leftovers().empty()) << testing::PrintToString(box.leftovers());
-    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+    EXPECT_TRUE(box.kernel().leftovers().empty()) << testing::PrintToString(box.kernel().leftovers());
+    EXPECT_TRUE(box.kernel().bugs().empty()) << testing::PrintToString(box.kernel().bugs());
 }
 
 TEST_F(Led, ThreadToldToStopInItsSleepChangesTheModeOnceMore) {
-    const Nanos t0 = box.now();
-    ASSERT_EQ(box.proc_write("startrescue", "1\n"), 2);
-    box.run_for(t0 + 75 * kTick - box.now());
+    const Nanos t0 = box.machine().now();
+    ASSERT_EQ(box.kernel().proc_write("startrescue", "1\n"), 2);
+    box.machine().run_for(t0 + 75 * kTick - box.machine().now());
     ASSERT_EQ(led_frames(box).size(), 1u);  // mode 0
-    ASSERT_EQ(box.unload_module(), 0);
-    box.run_for(2_s);
+    ASSERT_EQ(box.kernel().unload_module(), 0);
+    box.machine().run_for(2_s);
     std::string codes;
     for (auto& x : led_frames(box))
         codes += hex({x.code}) + " ";
@@ -255,16 +255,16 @@ TEST_F(Led, ThreadToldToStopInItsSleepChangesTheModeOnceMore) {
 }
 
 TEST_F(Led, FailedThreadCreationKeepsNoHandleAndALaterWriteStartsOne) {
-    box.faults.kthread_fail = true;
-    EXPECT_EQ(box.proc_write("startrescue", "1\n"), 2);
-    EXPECT_EQ(*static_cast<kp_task**>(box.module_symbol("tblink")), nullptr);
+    box.kernel().faults.kthread_fail = true;
+    EXPECT_EQ(box.kernel().proc_write("startrescue", "1\n"), 2);
+    EXPECT_EQ(*static_cast<kp_task**>(box.kernel().module_symbol("tblink")), nullptr);
     EXPECT_EQ(blink_threads(box), 0u);
-    box.run_for(2_s);
+    box.machine().run_for(2_s);
     EXPECT_TRUE(led_frames(box).empty());
 
-    box.faults.kthread_fail = false;
-    EXPECT_EQ(box.proc_write("startrescue", "1\n"), 2);
+    box.kernel().faults.kthread_fail = false;
+    EXPECT_EQ(box.kernel().proc_write("startrescue", "1\n"), 2);
     EXPECT_EQ(blink_threads(box), 1u);
-    box.run_for(60 * kTick);
+    box.machine().run_for(60 * kTick);
     EXPECT_EQ(led_frames(box).size(), 1u);
 }

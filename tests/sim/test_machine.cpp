@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "box.h"
-#include "core/machine.h"
-#include "kernel/kp_time.h"
-#include "kernel/kp_wait.h"
+#include "box/box.h"
+#include "machine/machine.h"
+#include "platform/kp_time.h"
+#include "platform/kp_wait.h"
 
 using namespace sim;
 

@@ -103,7 +103,7 @@ struct Bench {
         auto old = random_bytes(kFlashSize, 7);
         std::copy(old.begin(), old.end(), old_flash.begin());
         box.micom().set_flash(old_flash);
-        box.gpio().clear_writes();
+        box.soc().gpio().clear_writes();
     }
     RunResult run(Build b, const std::string& image) {
         RunResult r = runner.run(b, {image});
@@ -112,7 +112,7 @@ struct Bench {
         EXPECT_TRUE(r.unloaded) << "the program's image stayed mapped after the run";
         EXPECT_EQ(r.files_left_open, 0);
         EXPECT_TRUE(runner.vendor_misuse().empty()) << runner.vendor_misuse().front();
-        EXPECT_TRUE(box.bugs().empty()) << box.bugs().front();
+        EXPECT_TRUE(box.kernel().bugs().empty()) << box.kernel().bugs().front();
         return r;
     }
 };
@@ -210,13 +210,13 @@ TEST_P(Micomflash, GoodRunPrintsTheWholeSequenceAndLeavesTheImageInTheFlash) {
         "RUAExchangeProperty 43 4411 [9] 4 4", "RUASetProperty 43 4417 [9 2 4] 12 0", "RUADestroyInstance",
         "gbus_close", "llad_close"};
     EXPECT_EQ(calls, want_calls);
-    EXPECT_TRUE(bench.box.clock_generator().micom_reference());
+    EXPECT_TRUE(bench.box.soc().clock_generator().micom_reference());
 
     // back in its normal firmware, and the driver hears it again once /dev/micom is closed
     EXPECT_EQ(bench.box.micom().mode(), micom::Mode::Normal);
     bench.box.micom().set_time({2021, 3, 4, 5, 6, 7});
     priv(bench.box)->time_ready = 0;
-    const auto t = bench.box.call_export<unsigned long>("get_RTC_time");
+    const auto t = bench.box.kernel().call_export<unsigned long>("get_RTC_time");
     EXPECT_EQ(priv(bench.box)->time_ready, 1);
     std::tm tm{};
     tm.tm_year = 121, tm.tm_mon = 2, tm.tm_mday = 4, tm.tm_hour = 5, tm.tm_min = 6, tm.tm_sec = 7;
@@ -259,8 +259,8 @@ TEST_P(Micomflash, ShortEmptyAndLongImagesAreZeroFilledOrCut) {
 // thread, or its LED frames land in the programming traffic.
 TEST(MicomflashBlink, BuildBFlashWhileTheLedsBlinkLeavesTheImageInTheFlash) {
     Bench bench;
-    EXPECT_EQ(bench.box.proc_write("startrescue", "1\n"), 2);
-    bench.box.run_for(2_s);
+    EXPECT_EQ(bench.box.kernel().proc_write("startrescue", "1\n"), 2);
+    bench.box.machine().run_for(2_s);
     ASSERT_FALSE(bench.box.micom().led_codes().empty());
     const uint16_t before = bench.box.micom().flash_checksum();
     const std::vector<uint8_t> file = {'a', 'b', 'c'};
@@ -268,7 +268,7 @@ TEST(MicomflashBlink, BuildBFlashWhileTheLedsBlinkLeavesTheImageInTheFlash) {
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, join_lines(good_run_lines(before, 0x0129)));
     EXPECT_EQ(bench.box.micom().flash(), flash_image(file));
-    EXPECT_EQ(*static_cast<void**>(bench.box.module_symbol("tblink")), nullptr);
+    EXPECT_EQ(*static_cast<void**>(bench.box.kernel().module_symbol("tblink")), nullptr);
 }
 
 // ---------------------------------------------------------------- the pins
@@ -281,7 +281,7 @@ TEST(MicomflashPins, BothBuildsDriveTheSameSequenceWriteByWriteAndInTime) {
         RunResult r = bench.run(build, image_file("pins", random_bytes(100, 3)));
         EXPECT_EQ(r.exit_status, 0);
         auto& w = writes[build == Build::A ? 0 : 1];
-        w = bench.box.gpio().writes();
+        w = bench.box.soc().gpio().writes();
 
         const auto entry = entry_writes(build);
         const auto exit = exit_writes(build);
@@ -308,12 +308,12 @@ TEST(MicomflashPins, BothBuildsDriveTheSameSequenceWriteByWriteAndInTime) {
         EXPECT_GE(exit_time, 13_ms);
         EXPECT_LE(exit_time, 13_ms + 20_us);
         // pins as the exit leaves them
-        EXPECT_FALSE(bench.box.gpio().level(kClk));
-        EXPECT_TRUE(bench.box.gpio().level(kClkEnN));
-        EXPECT_FALSE(bench.box.gpio().level(kPwrN));
-        EXPECT_TRUE(bench.box.gpio().level(kRst));
-        EXPECT_TRUE(bench.box.gpio().level(kIspN));
-        EXPECT_EQ(bench.box.gpio().is_output(kIspN), build == Build::A);
+        EXPECT_FALSE(bench.box.soc().gpio().level(kClk));
+        EXPECT_TRUE(bench.box.soc().gpio().level(kClkEnN));
+        EXPECT_FALSE(bench.box.soc().gpio().level(kPwrN));
+        EXPECT_TRUE(bench.box.soc().gpio().level(kRst));
+        EXPECT_TRUE(bench.box.soc().gpio().level(kIspN));
+        EXPECT_EQ(bench.box.soc().gpio().is_output(kIspN), build == Build::A);
     }
 
     // write by write: build B is build A without GPIO 6, at the same spacing
@@ -341,21 +341,21 @@ TEST(MicomflashPins, BuildAHandsOverThroughEnableispAndWaitsSixSeconds) {
     for (Build build : {Build::A, Build::B}) {
         SCOPED_TRACE(micomflash::build_name(build));
         Bench bench;
-        bench.box.primary().clear_log();
-        bench.box.isp().clear_log();
+        bench.box.soc().primary().clear_log();
+        bench.box.soc().isp().clear_log();
         RunResult r = bench.run(build, image_file("handover", {1, 2, 3}));
         EXPECT_EQ(r.exit_status, 0);
 
         // the hand-over frame on the primary link, before any pin is touched
-        const auto& plog = bench.box.primary().log();
-        const auto sent = host_bytes(bench.box.primary());
+        const auto& plog = bench.box.soc().primary().log();
+        const auto sent = host_bytes(bench.box.soc().primary());
         const size_t at = index_of(sent, kHandOver);
         if (build == Build::A) {
             ASSERT_NE(at, std::string::npos) << hex(sent);
             size_t n = 0;
             for (auto& wb : plog) {
                 if (wb.dir == Direction::HostToMicom && n++ == at) {
-                    EXPECT_LT(wb.start, bench.box.gpio().writes().front().t);
+                    EXPECT_LT(wb.start, bench.box.soc().gpio().writes().front().t);
                 }
             }
         } else {
@@ -364,9 +364,9 @@ TEST(MicomflashPins, BuildAHandsOverThroughEnableispAndWaitsSixSeconds) {
 
         // from the clock enable to the first flash command (checksum B0 1F 00 FF)
         const size_t clock_on = entry_writes(build).size() - 1;
-        const Nanos clock_on_t = bench.box.gpio().writes()[clock_on].t;
+        const Nanos clock_on_t = bench.box.soc().gpio().writes()[clock_on].t;
         Nanos first_cmd = 0;
-        for (auto& wb : bench.box.isp().log())
+        for (auto& wb : bench.box.soc().isp().log())
             if (wb.dir == Direction::HostToMicom && wb.byte == 0xB0) {
                 first_cmd = wb.start;
                 break;
@@ -415,8 +415,8 @@ TEST(MicomflashFailures, PlatformHandlesThatDoNotOpenEndTheRunAtOnce) {
     EXPECT_EQ(bench.runner.vendor_calls().back(), "RUACreateInstance 0");
 
     // nothing reached the micom
-    EXPECT_TRUE(bench.box.gpio().writes().empty());
-    EXPECT_TRUE(host_bytes(bench.box.isp()).empty());
+    EXPECT_TRUE(bench.box.soc().gpio().writes().empty());
+    EXPECT_TRUE(host_bytes(bench.box.soc().isp()).empty());
     EXPECT_EQ(bench.box.micom().flash(), before);
 }
 
@@ -430,16 +430,16 @@ TEST_P(Micomflash, EachFailingClockRequestIsReportedAndTheSyncThenFails) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.property);
         Bench bench;
-        bench.box.clock_generator().fail(c.property);
-        bench.box.isp().clear_log();
+        bench.box.soc().clock_generator().fail(c.property);
+        bench.box.soc().isp().clear_log();
         const auto before = bench.box.micom().flash();
         RunResult r = bench.run(build, image_file("clock", random_bytes(kFlashSize, 5)));
         EXPECT_EQ(r.exit_status, 1);
         EXPECT_EQ(r.out, join_lines({c.message, "OPEN MICOM", "programming_mode_init fail.", "CLOSE MICOM"}));
-        EXPECT_FALSE(bench.box.clock_generator().micom_reference());
+        EXPECT_FALSE(bench.box.soc().clock_generator().micom_reference());
         // every request still went out, and the entry and exit ran in full
-        EXPECT_EQ(bench.box.clock_generator().requests().size(), 3u);
-        const auto& w = bench.box.gpio().writes();
+        EXPECT_EQ(bench.box.soc().clock_generator().requests().size(), 3u);
+        const auto& w = bench.box.soc().gpio().writes();
         const size_t n_entry = entry_writes(build).size();
         ASSERT_EQ(w.size(), n_entry + exit_writes(build).size());
         // the sync result is asked for at once (build A: after 6 s), then the
@@ -450,7 +450,7 @@ TEST_P(Micomflash, EachFailingClockRequestIsReportedAndTheSyncThenFails) {
         EXPECT_GE(r.ended - after_entry, 2'013_ms);
         EXPECT_LE(r.ended - after_entry, 2'013_ms + 20_us);
         // the sync went out, no flash step followed, the flash is untouched
-        EXPECT_EQ(hex(host_bytes(bench.box.isp())), "AA");
+        EXPECT_EQ(hex(host_bytes(bench.box.soc().isp())), "AA");
         EXPECT_EQ(bench.box.micom().flash(), before);
         EXPECT_EQ(bench.box.micom().mode(), micom::Mode::Normal);
     }
@@ -459,16 +459,16 @@ TEST_P(Micomflash, EachFailingClockRequestIsReportedAndTheSyncThenFails) {
 TEST_P(Micomflash, ADeviceThatCannotBeOpenedSkipsTheMicomEntirely) {
     const Build build = GetParam();
     Bench bench;
-    ASSERT_EQ(bench.box.unload_module(), 0);  // no driver: /dev/micom has nothing behind it
-    bench.box.primary().clear_log();
+    ASSERT_EQ(bench.box.kernel().unload_module(), 0);  // no driver: /dev/micom has nothing behind it
+    bench.box.soc().primary().clear_log();
     RunResult r = bench.run(build, image_file("nodev", {1, 2}));
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out, "micom open error\n");
     // build A's shell could not write /proc/enableisp either; its complaint goes to standard error
     EXPECT_EQ(r.err, build == Build::A ? "sh: 1: cannot create /proc/enableisp: No such file or directory\n" : "");
-    EXPECT_TRUE(bench.box.gpio().writes().empty());
-    EXPECT_TRUE(host_bytes(bench.box.isp()).empty());
-    EXPECT_TRUE(host_bytes(bench.box.primary()).empty());
+    EXPECT_TRUE(bench.box.soc().gpio().writes().empty());
+    EXPECT_TRUE(host_bytes(bench.box.soc().isp()).empty());
+    EXPECT_TRUE(host_bytes(bench.box.soc().primary()).empty());
     // the platform handles were still closed
     const auto& calls = bench.runner.vendor_calls();
     ASSERT_GE(calls.size(), 3u);
@@ -490,8 +490,8 @@ TEST_P(Micomflash, AnImageThatCannotBeReadOrIsNotNamedLeavesTheMicomAlone) {
     EXPECT_EQ(r.exit_status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "usage: micomflash IMAGE\n");
-    EXPECT_TRUE(bench.box.gpio().writes().empty());
-    EXPECT_TRUE(host_bytes(bench.box.isp()).empty());
+    EXPECT_TRUE(bench.box.soc().gpio().writes().empty());
+    EXPECT_TRUE(host_bytes(bench.box.soc().isp()).empty());
     EXPECT_EQ(bench.box.micom().flash(), bench.old_flash);
 }
 
@@ -501,7 +501,7 @@ TEST_P(Micomflash, AMicomThatRefusesEveryStepStillReceivesTheWholeImage) {
     for (auto step : {micom::IspStep::Checksum, micom::IspStep::Erase, micom::IspStep::EraseVerify,
                       micom::IspStep::BlockProgram, micom::IspStep::Byte, micom::IspStep::BlockVerify})
         bench.box.micom().set_nak(step, true);
-    bench.box.isp().clear_log();
+    bench.box.soc().isp().clear_log();
     const auto file = random_bytes(kFlashSize, 11);
     RunResult r = bench.run(build, image_file("nak", file));
 
@@ -527,7 +527,7 @@ TEST_P(Micomflash, AMicomThatRefusesEveryStepStillReceivesTheWholeImage) {
     EXPECT_EQ(r.exit_status, 1);
 
     // the sync, five commands around the blocks, and per block its command, 256 bytes and the verify
-    const auto sent = host_bytes(bench.box.isp());
+    const auto sent = host_bytes(bench.box.soc().isp());
     EXPECT_EQ(sent.size(), 1u + 4 * 4 + 32 * (4 + 256 + 4));
     size_t data = 0, block = 0;
     for (size_t i = 0; i + 4 <= sent.size(); ++i)
@@ -557,7 +557,7 @@ INSTANTIATE_TEST_SUITE_P(Builds, Micomflash, ::testing::Values(Build::A, Build::
 TEST(MicomflashFigures, AFullRunTakesItsWaitsPlusTheWireTimeAndRunsFasterThanRealTime) {
     for (Build build : {Build::A, Build::B}) {
         Bench bench;
-        bench.box.isp().clear_log();
+        bench.box.soc().isp().clear_log();
         RunResult r = bench.run(build, image_file("figures", random_bytes(kFlashSize, 17)));
         EXPECT_EQ(r.exit_status, 0);
 
@@ -566,7 +566,7 @@ TEST(MicomflashFigures, AFullRunTakesItsWaitsPlusTheWireTimeAndRunsFasterThanRea
         const Nanos flash = 12_ms + 20_ms + kFlashSize * 150_us + 32 * 10_ms;
         const Nanos waits = entry + exit + flash + (build == Build::A ? 6_s : 0);
         Nanos wire = 0;
-        for (auto& wb : bench.box.isp().log())
+        for (auto& wb : bench.box.soc().isp().log())
             if (wb.dir == Direction::HostToMicom)
                 wire += wb.end - wb.start;
         const Nanos floor = waits + wire;
@@ -587,10 +587,10 @@ TEST(MicomflashDeterminism, TheSameRunTwiceGivesTheSamePinsWireAndOutput) {
     std::string out[2];
     for (int i = 0; i < 2; ++i) {
         Bench bench;
-        bench.box.isp().clear_log();
+        bench.box.soc().isp().clear_log();
         RunResult r = bench.run(Build::B, image_file("twice", random_bytes(3000, 23)));
-        writes[i] = bench.box.gpio().writes();
-        wire[i] = bench.box.isp().log();
+        writes[i] = bench.box.soc().gpio().writes();
+        wire[i] = bench.box.soc().isp().log();
         out[i] = r.out;
     }
     EXPECT_EQ(out[0], out[1]);
@@ -608,12 +608,12 @@ TEST(MicomflashDeterminism, TheSameRunTwiceGivesTheSamePinsWireAndOutput) {
 
 TEST(MicomflashShell, RunsEchoIntoTheBoxAndRefusesEverythingElse) {
     Bench bench;
-    bench.box.primary().clear_log();
+    bench.box.soc().primary().clear_log();
     sim::userland::UserProcess p;
     p.box = &bench.box;
     auto sh = [&](const char* command) {
         int status = -1;
-        bench.box.run_process("sh", [&] {
+        bench.box.kernel().run_process("sh", [&] {
             status = sim::userland::run_shell_command(p, command);
             return 0;
         });
@@ -621,8 +621,8 @@ TEST(MicomflashShell, RunsEchoIntoTheBoxAndRefusesEverythingElse) {
     };
 
     EXPECT_EQ(sh("echo \"1\" > /proc/enableisp"), 0);
-    bench.box.run_for(1_ms);  // the UART sends the frame's last bytes
-    EXPECT_EQ(hex(host_bytes(bench.box.primary())), hex(kHandOver));
+    bench.box.machine().run_for(1_ms);  // the UART sends the frame's last bytes
+    EXPECT_EQ(hex(host_bytes(bench.box.soc().primary())), hex(kHandOver));
     EXPECT_EQ(sh("echo  'a  b'   c"), 0);
     EXPECT_EQ(sh("echo -n x"), 0);
     EXPECT_EQ(p.out, "a  b c\nx");
@@ -642,8 +642,8 @@ TEST(MicomflashShell, RunsEchoIntoTheBoxAndRefusesEverythingElse) {
                          "sh: 1: Syntax error: \";\" is not understood by this shell\n"
                          "sh: 1: Syntax error: Unterminated quoted string\n");
     // nothing more reached the micom
-    bench.box.run_for(1_ms);
-    EXPECT_EQ(hex(host_bytes(bench.box.primary())), hex(kHandOver));
+    bench.box.machine().run_for(1_ms);
+    EXPECT_EQ(hex(host_bytes(bench.box.soc().primary())), hex(kHandOver));
 }
 
 TEST(MicomflashClockGenerator, GivesTheMicomItsReferenceOnlyForTheRightDividerAndRoute) {
@@ -689,8 +689,8 @@ extern "C" const char* RMstatusToString(int32_t status);
 
 TEST(MicomflashVendor, TheMicrosecondClockIsVirtualTimeAndStatusesHaveNames) {
     Bench bench;
-    bench.box.run_for(1234567_ns);
-    EXPECT_EQ(RMGetTimeInMicroSeconds(), bench.box.now() / 1000);
+    bench.box.machine().run_for(1234567_ns);
+    EXPECT_EQ(RMGetTimeInMicroSeconds(), bench.box.machine().now() / 1000);
     EXPECT_STREQ(RMstatusToString(6), "RM_OK");
     EXPECT_STREQ(RMstatusToString(7), "RM_ERROR");
     EXPECT_STREQ(RMstatusToString(-1), "RM_UNKNOWN_STATUS");

@@ -35,27 +35,27 @@ TEST(Start, SilentMicomStartTakesBothTimeoutsAndSendsBothRequests) {
     // 10 ms + 100 ticks + 50 ms + 200 ticks, each sleep rounded up to whole
     // ticks plus one as the kernel does, and the two frames on the wire
     const Nanos floor = 10_ms + 100 * 10_ms + 50_ms + 200 * 10_ms;
-    EXPECT_GE(box.now(), floor);
-    EXPECT_LE(box.now(), floor + 4 * 10_ms);
+    EXPECT_GE(box.machine().now(), floor);
+    EXPECT_LE(box.machine().now(), floor + 4 * 10_ms);
 
-    EXPECT_EQ(hex(host_bytes(box.primary())), "AA 20 A2 0A 0A 82 AA 20 D2 0D 0D F2");
-    EXPECT_TRUE(host_bytes(box.isp()).empty());
+    EXPECT_EQ(hex(host_bytes(box.soc().primary())), "AA 20 A2 0A 0A 82 AA 20 D2 0D 0D F2");
+    EXPECT_TRUE(host_bytes(box.soc().isp()).empty());
 
     auto msgs = log_messages(box);
     ASSERT_EQ(msgs.size(), 2u);
     EXPECT_EQ(msgs[0], "MICOM FP starting 8652...");
     EXPECT_EQ(msgs[1], "DETECTED TAVIX lumeta MODEL");
-    EXPECT_EQ(box.log().lines()[0].level(), 6);
+    EXPECT_EQ(box.kernel().log().lines()[0].level(), 6);
 
     // no answer: nothing learnt, the kernel clock left alone
     EXPECT_EQ(priv(box)->bootinfo_ready, 0);
     EXPECT_EQ(priv(box)->time_ready, 0);
-    EXPECT_LT(box.wall_ns(), int64_t(10_s));
+    EXPECT_LT(box.kernel().wall_ns(), int64_t(10_s));
 }
 
 TEST(Start, ProgramsBothUartsInOrderAndEnablesReceiveAfterTheInterrupt) {
     Box box;
-    box.faults.irq_taken = false;
+    box.kernel().faults.irq_taken = false;
     ASSERT_EQ(box.boot(), 0);
     const std::vector<std::pair<uint32_t, uint32_t>> expected = {
         {kUart0 + 0x08, 0x00}, {kUart0 + 0x38, 0xEE}, {kUart0 + 0x10, 0x47},
@@ -66,16 +66,16 @@ TEST(Start, ProgramsBothUartsInOrderAndEnablesReceiveAfterTheInterrupt) {
     };
     EXPECT_EQ(config_writes(box), expected);
     // the transmit register is the only one written over gbus
-    for (auto& w : box.reg_writes()) {
+    for (auto& w : box.soc().reg_writes()) {
         if (w.via_gbus) {
             EXPECT_EQ(w.bus_addr, kUart0 + 0x04);
         }
     }
 
     // with interrupt 10 taken, the receive interrupt is never switched on
-    box.unload_module();
-    box.clear_reg_writes();
-    box.faults.irq_taken = true;
+    box.kernel().unload_module();
+    box.soc().clear_reg_writes();
+    box.kernel().faults.irq_taken = true;
     EXPECT_EQ(box.boot(), -5);
     for (auto& [addr, value] : config_writes(box)) {
         EXPECT_FALSE(addr == kUart0 + 0x08 && value == 0x01);
@@ -87,14 +87,14 @@ TEST(Start, LiveMicomAnswersShortenTheStart) {
     box.micom().set_time(micom::DateTime{2013, 5, 1, 12, 0, 0});
     ASSERT_EQ(box.boot(), 0);
     // two sleeps (2 and 6 ticks) and two round trips on the wire
-    EXPECT_LT(box.now(), 100_ms);
+    EXPECT_LT(box.machine().now(), 100_ms);
     EXPECT_EQ(priv(box)->bootinfo_ready, 1);
     EXPECT_EQ(priv(box)->time_ready, 1);
     EXPECT_EQ(priv(box)->rtc_year, 2013);
     // the kernel clock is the micom's time plus half a second
     const int64_t micom_secs = 1367409600;  // 2013-05-01 12:00:00
-    EXPECT_GE(box.wall_ns(), micom_secs * 1'000'000'000 + 500'000'000);
-    EXPECT_LT(box.wall_ns(), micom_secs * 1'000'000'000 + 600'000'000);
+    EXPECT_GE(box.kernel().wall_ns(), micom_secs * 1'000'000'000 + 500'000'000);
+    EXPECT_LT(box.kernel().wall_ns(), micom_secs * 1'000'000'000 + 600'000'000);
 }
 
 TEST(Start, RegistersEntriesDeviceAndInput) {
@@ -110,9 +110,9 @@ TEST(Start, RegistersEntriesDeviceAndInput) {
         {"startrescue", {false, true}}, {"settime", {false, true}},  {"led", {true, true}},
         {"enableisp", {false, true}},
     };
-    EXPECT_EQ(box.procfs().names().size(), 10u);
+    EXPECT_EQ(box.kernel().procfs().names().size(), 10u);
     for (auto& [name, want] : entries) {
-        ProcEntry* e = box.procfs().find(name);
+        ProcEntry* e = box.kernel().procfs().find(name);
         ASSERT_NE(e, nullptr) << name;
         EXPECT_EQ(e->mode, 0644) << name;
         EXPECT_EQ(e->read_proc != nullptr, want.read) << name;
@@ -120,13 +120,13 @@ TEST(Start, RegistersEntriesDeviceAndInput) {
         EXPECT_EQ(e->data, priv(box)) << name;
     }
 
-    Chrdev* dev = box.chrdevs().find(75, 0);
+    Chrdev* dev = box.kernel().chrdevs().find(75, 0);
     ASSERT_NE(dev, nullptr);
     EXPECT_EQ(dev->name, "micom");
     EXPECT_EQ(dev->baseminor, 0u);
     EXPECT_EQ(dev->count, 256u);
 
-    auto devices = box.input().registered();
+    auto devices = box.kernel().input().registered();
     ASSERT_EQ(devices.size(), 1u);
     InputDevice* in = devices[0];
     EXPECT_EQ(in->name, "marlowen remote control (native)");
@@ -144,7 +144,7 @@ TEST(Start, RegistersEntriesDeviceAndInput) {
     EXPECT_EQ(in->keybit.count(), 42u); // the 41 distinct keys of the map, and KEY_DVD
 
     fp_priv_t* p = priv(box);
-    auto* ir_keycode = static_cast<uint32_t*>(box.module_symbol("ir_keycode"));
+    auto* ir_keycode = static_cast<uint32_t*>(box.kernel().module_symbol("ir_keycode"));
     ASSERT_NE(ir_keycode, nullptr);
     EXPECT_TRUE(std::equal(p->keymap, p->keymap + 256, ir_keycode));
     EXPECT_EQ(in->keycode, p->keymap);
@@ -154,34 +154,34 @@ TEST(Start, RegistersEntriesDeviceAndInput) {
     EXPECT_EQ(ir_keycode[0x44], 389u);  // not a key of the remote
     EXPECT_TRUE(box.machine().irq_installed(FP_IRQ));
     EXPECT_FALSE(box.machine().irq_installed(FP_ISP_IRQ));
-    EXPECT_NE(box.pm_power_off, nullptr);
-    EXPECT_EQ(box.call_export<int>("get_power_status"), 0);
+    EXPECT_NE(box.kernel().pm_power_off, nullptr);
+    EXPECT_EQ(box.kernel().call_export<int>("get_power_status"), 0);
     // keys are reported from the end of the start on, nothing held before
     EXPECT_TRUE(in->held_keys().empty());
     box.micom().press_key(0x49, 50_ms);
-    box.run_for(200_ms);
+    box.machine().run_for(200_ms);
     EXPECT_EQ(keys_read(box), (std::vector<std::pair<unsigned, int>>{{103, 1}, {103, 0}}));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 TEST(Stop, UnloadRemovesEverythingInOrderAndSendsNothing) {
     Box box;
     ASSERT_EQ(box.boot(), 0);
-    box.primary().clear_log();
-    box.clear_reg_writes();
-    size_t from = box.log().lines().size();
-    ASSERT_EQ(box.unload_module(), 0);
+    box.soc().primary().clear_log();
+    box.soc().clear_reg_writes();
+    size_t from = box.kernel().log().lines().size();
+    ASSERT_EQ(box.kernel().unload_module(), 0);
 
     EXPECT_EQ(log_messages(box, from), std::vector<std::string>{"MICOM FP exiting ..."});
-    EXPECT_EQ(box.procfs().removed(),
+    EXPECT_EQ(box.kernel().procfs().removed(),
               (std::vector<std::string>{"vfdclock", "deepstandby", "model", "vfd", "reboot", "rescue",
                                         "startrescue", "settime", "led", "enableisp"}));
-    EXPECT_TRUE(box.leftovers().empty());
-    EXPECT_TRUE(box.primary().log().empty());
-    EXPECT_TRUE(box.reg_writes().empty());  // the stop leaves the UARTs alone
-    EXPECT_EQ(box.pm_power_off, nullptr);
-    EXPECT_TRUE(box.bugs().empty());
-    EXPECT_TRUE(box.last_unload_unmapped());
+    EXPECT_TRUE(box.kernel().leftovers().empty());
+    EXPECT_TRUE(box.soc().primary().log().empty());
+    EXPECT_TRUE(box.soc().reg_writes().empty());  // the stop leaves the UARTs alone
+    EXPECT_EQ(box.kernel().pm_power_off, nullptr);
+    EXPECT_TRUE(box.kernel().bugs().empty());
+    EXPECT_TRUE(box.kernel().last_unload_unmapped());
 }
 
 void other_power_off() {}
@@ -189,25 +189,25 @@ void other_power_off() {}
 TEST(Stop, PowerOffHookReplacedByAnotherModuleIsLeftAlone) {
     Box box;
     ASSERT_EQ(box.boot(), 0);
-    box.pm_power_off = other_power_off;
-    ASSERT_EQ(box.unload_module(), 0);
-    EXPECT_EQ(box.pm_power_off, other_power_off);
+    box.kernel().pm_power_off = other_power_off;
+    ASSERT_EQ(box.kernel().unload_module(), 0);
+    EXPECT_EQ(box.kernel().pm_power_off, other_power_off);
 }
 
 TEST(Stop, OpenMicomDeviceHoldsTheModule) {
     Box box;
     ASSERT_EQ(box.boot(), 0);
     long fd = -1;
-    box.run_process("holder", [&] {
-        fd = box.sys_open("/dev/micom");
+    box.kernel().run_process("holder", [&] {
+        fd = box.kernel().sys_open("/dev/micom");
         return 0;
     });
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(box.unload_module(), -16);
-    EXPECT_TRUE(box.module_loaded());
-    box.run_process("closer", [&] { return int(box.sys_close(fd)); });
-    EXPECT_EQ(box.unload_module(), 0);
-    EXPECT_TRUE(box.leftovers().empty());
+    EXPECT_EQ(box.kernel().unload_module(), -16);
+    EXPECT_TRUE(box.kernel().module_loaded());
+    box.kernel().run_process("closer", [&] { return int(box.kernel().sys_close(fd)); });
+    EXPECT_EQ(box.kernel().unload_module(), 0);
+    EXPECT_TRUE(box.kernel().leftovers().empty());
 }
 
 struct StartFailure {
@@ -222,17 +222,17 @@ class StartFailures : public testing::TestWithParam<StartFailure> {};
 TEST_P(StartFailures, GiveTheirResultAndLeaveNothingRegistered) {
     const StartFailure& f = GetParam();
     Box box;
-    f.arm(box.faults);
+    f.arm(box.kernel().faults);
     EXPECT_EQ(box.boot(), f.result);
-    EXPECT_FALSE(box.module_loaded());
+    EXPECT_FALSE(box.kernel().module_loaded());
     if (*f.message) {
         EXPECT_EQ(log_messages(box).back(), f.message);
     }
-    EXPECT_TRUE(box.leftovers().empty()) << testing::PrintToString(box.leftovers());
-    EXPECT_EQ(box.pm_power_off, nullptr);
-    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+    EXPECT_TRUE(box.kernel().leftovers().empty()) << testing::PrintToString(box.kernel().leftovers());
+    EXPECT_EQ(box.kernel().pm_power_off, nullptr);
+    EXPECT_TRUE(box.kernel().bugs().empty()) << testing::PrintToString(box.kernel().bugs());
     // and once the fault is gone the module loads
-    box.clear_faults();
+    box.kernel().clear_faults();
     EXPECT_EQ(box.boot(), 0);
 }
 
@@ -256,19 +256,19 @@ class SendCmd : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(box.boot(), 0);
-        box.primary().clear_log();
+        box.soc().primary().clear_log();
         send = reinterpret_cast<void (*)(int, const uint8_t*, int, fp_priv_t*)>(
-            box.module_symbol("_Z8send_cmdiPKhiP9fp_priv_t"));
+            box.kernel().module_symbol("_Z8send_cmdiPKhiP9fp_priv_t"));
         ASSERT_NE(send, nullptr);
     }
     std::vector<uint8_t> frame(int cmd, const std::vector<uint8_t>& payload, int len = -1) {
-        box.primary().clear_log();
-        box.run_process("send", [&] {
+        box.soc().primary().clear_log();
+        box.kernel().run_process("send", [&] {
             send(cmd, payload.data(), len < 0 ? int(payload.size()) : len, priv(box));
             return 0;
         });
-        box.run_for(10_ms);  // let the last bytes leave the wire
-        return host_bytes(box.primary());
+        box.machine().run_for(10_ms);  // let the last bytes leave the wire
+        return host_bytes(box.soc().primary());
     }
     Box box;
     void (*send)(int, const uint8_t*, int, fp_priv_t*) = nullptr;
@@ -307,16 +307,16 @@ TEST_F(SendCmd, KeepsOnlyTheLowNibbleOfTheCodeAndHandlesEmptyPayloads) {
 // the warning comes at most once a second.
 TEST_F(SendCmd, SendsNothingWhileIspModeIsOnAndWarnsOnceASecond) {
     priv(box)->isp_mode = 1;
-    box.isp().clear_log();
-    const size_t from = box.log().lines().size();
+    box.soc().isp().clear_log();
+    const size_t from = box.kernel().log().lines().size();
     EXPECT_TRUE(frame(0xD, {0x0D, 0x0D}).empty());
     EXPECT_TRUE(frame(0x4, {0x00, 0x04}).empty());
     EXPECT_EQ(log_messages(box, from), std::vector<std::string>{"fp_micom: ISP mode, frame D2 not sent"});
-    EXPECT_EQ(box.log().lines().back().level(), 4);
-    box.run_for(1_s);
+    EXPECT_EQ(box.kernel().log().lines().back().level(), 4);
+    box.machine().run_for(1_s);
     EXPECT_TRUE(frame(0x4, {0x00, 0x04}).empty());
     EXPECT_EQ(count_containing(box, "fp_micom: ISP mode, frame 42 not sent", from), 1u);
-    EXPECT_TRUE(host_bytes(box.isp()).empty());
+    EXPECT_TRUE(host_bytes(box.soc().isp()).empty());
     priv(box)->isp_mode = 0;
     EXPECT_EQ(hex(frame(0xD, {0x0D, 0x0D})), "AA 20 D2 0D 0D F2");
 }
@@ -326,16 +326,16 @@ TEST(Signals, EndTheWaitForAnAnswerEarly) {
     Box box;
     box.micom().set_silent(true);
     ASSERT_EQ(box.boot(), 0);
-    auto get_rtc = reinterpret_cast<unsigned long (*)()>(box.module_symbol("get_RTC_time"));
+    auto get_rtc = reinterpret_cast<unsigned long (*)()>(box.kernel().module_symbol("get_RTC_time"));
     ASSERT_NE(get_rtc, nullptr);
-    const Nanos start = box.now();
+    const Nanos start = box.machine().now();
     Nanos returned = 0;
     Task* caller = box.machine().spawn("caller", [&] {
         get_rtc();
-        returned = box.now();
+        returned = box.machine().now();
         return 0;
     }, true);
-    box.run_for(300_ms);
+    box.machine().run_for(300_ms);
     EXPECT_EQ(returned, 0u);  // still waiting for the micom's answer
     box.machine().send_signal(caller);
     ASSERT_TRUE(box.machine().run_until_done(caller));

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The platform interface (driver/kernel/*.h) at its limits, on the
+// The platform interface (driver/platform/*.h) at its limits, on the
 // simulator: tests/contract/platform_contract.table holds what each
 // function returns where the kernel refuses, fails or stops, as the box's
 // Linux 3.9 gives it and as 6.x does where that differs.  The simulated
@@ -19,8 +19,8 @@
 
 #include <gtest/gtest.h>
 
-#include "box.h"
-#include "kernel/kernel.h"
+#include "box/box.h"
+#include "platform/kernel.h"
 #include "sim_helpers.h"
 
 namespace {
@@ -59,7 +59,7 @@ std::string words(const char* fmt, auto... args) {
 /// @body in a process of @box; its result.
 std::string in_process(Box& box, const std::function<std::string()>& body) {
     std::string result;
-    box.run_process("contract", [&] {
+    box.kernel().run_process("contract", [&] {
         result = body();
         return 0;
     });
@@ -76,10 +76,10 @@ size_t log_lines_with(Box& box, const std::string& text) {
 std::string set_clock(Box& box, unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s,
                       long nsec = 0) {
     return in_process(box, [&] {
-        const int64_t offset = box.wall_ns() - int64_t(box.now());
+        const int64_t offset = box.kernel().wall_ns() - int64_t(box.machine().now());
         const int r = kp_set_wall_clock(y, mo, d, h, mi, s, nsec);
-        const bool kept = box.wall_ns() - int64_t(box.now()) == offset;
-        const std::string clock = kept ? "kept" : std::to_string(box.wall_ns() / 1'000'000'000);
+        const bool kept = box.kernel().wall_ns() - int64_t(box.machine().now()) == offset;
+        const std::string clock = kept ? "kept" : std::to_string(box.kernel().wall_ns() / 1'000'000'000);
         return words("ret=%d clock=%s warnings=%zu", r, clock.c_str(),
                      log_lines_with(box, "beyond this kernel's clock"));
     });
@@ -99,7 +99,7 @@ std::string past_2038_three_times(Box& box) {
 }
 
 std::string user_copy(Box& box, bool to_user, int failing) {
-    box.faults.user_copy_fail = failing;
+    box.kernel().faults.user_copy_fail = failing;
     return in_process(box, [&] {
         char kernel[16] = "kernel", user[16] = "user";
         const unsigned long r = to_user ? kp_copy_to_user(user, kernel, sizeof user)
@@ -126,42 +126,42 @@ std::string proc(Box& box, const std::string& what) {
         return std::string();
     });
     if (what == "write")
-        return words("ret=%ld", box.proc_write("contract", "1\n"));
+        return words("ret=%ld", box.kernel().proc_write("contract", "1\n"));
     if (what == "read") {
-        const auto r = box.proc_read("contract");
+        const auto r = box.kernel().proc_read("contract");
         return words("ret=%ld text=%s", long(r.ret), r.data.c_str());
     }
     if (what == "pieces")
         return in_process(box, [&] {
-            const long fd = box.sys_open("/proc/contract");
+            const long fd = box.kernel().sys_open("/proc/contract");
             std::string pieces, rets;
             for (int i = 0; i < 3; ++i) {
                 char buf[2];
-                const long n = box.sys_read(fd, buf, sizeof buf);
+                const long n = box.kernel().sys_read(fd, buf, sizeof buf);
                 std::string piece(buf, n > 0 ? size_t(n) : 0);
                 for (char& ch : piece)
                     ch = ch == '\n' ? '|' : ch;
                 pieces += (i ? "," : "") + piece;
                 rets += (i ? "," : "") + std::to_string(n);
             }
-            box.sys_close(fd);
+            box.kernel().sys_close(fd);
             return "pieces=" + pieces + " ret=" + rets;
         });
     return in_process(box, [&] {
         char buf[64] = {};
-        const long fd = box.sys_open("/proc/contract");
-        const long first = box.sys_read(fd, buf, sizeof buf);
+        const long fd = box.kernel().sys_open("/proc/contract");
+        const long first = box.kernel().sys_read(fd, buf, sizeof buf);
         std::string text(buf, first > 0 ? size_t(first) : 0);
         if (!text.empty() && text.back() == '\n')
             text.back() = '|';
-        const long second = box.sys_read(fd, buf, sizeof buf);
-        box.sys_close(fd);
+        const long second = box.kernel().sys_read(fd, buf, sizeof buf);
+        box.kernel().sys_close(fd);
         return words("first=%ld text=%s second=%ld", first, text.c_str(), second);
     });
 }
 
 std::string keycode(Box& box, unsigned entry, unsigned code, bool get) {
-    sim::InputDevice* dev = box.input().registered().at(0);
+    sim::InputDevice* dev = box.kernel().input().registered().at(0);
     unsigned got = 0;
     const int r = get ? dev->get_keycode(entry, &got) : dev->set_keycode(box.machine(), entry, code);
     return words("ret=%d", r);
@@ -306,7 +306,7 @@ TEST(PlatformContract, TheSimulatedKernelGivesWhatTheBoxKernelGives) {
         Box box;  // a box with the driver loaded, afresh for each scenario
         ASSERT_EQ(box.boot(), 0);
         EXPECT_EQ(name_errors(runner->second(box)), c.linux_3_9);
-        EXPECT_TRUE(box.bugs().empty());
+        EXPECT_TRUE(box.kernel().bugs().empty());
     }
     EXPECT_EQ(kRunners.size(), table.size());
 }

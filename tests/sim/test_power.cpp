@@ -40,11 +40,11 @@ protected:
         settle();
     }
     void settle() {
-        box.run_for(20_ms);
+        box.machine().run_for(20_ms);
         box.micom().clear_frames();
     }
     std::vector<std::string> sent() {
-        box.run_for(20_ms);
+        box.machine().run_for(20_ms);
         return frames(box);
     }
     Box box;
@@ -59,16 +59,16 @@ protected:
         std::vector<std::string> log;
     };
     Outcome read_with_keys(const std::vector<std::pair<Nanos, uint8_t>>& keys) {
-        const Nanos t0 = box.now();
+        const Nanos t0 = box.machine().now();
         for (auto& [after, key] : keys)
             box.machine().events().at(t0 + after, [this, key = key] { box.micom().press_key(key, 30_ms); });
-        const size_t from = box.log().lines().size();
-        SysResult r = box.proc_read("rescue");
-        Outcome o{r.data, box.now() - t0, {}};
+        const size_t from = box.kernel().log().lines().size();
+        SysResult r = box.kernel().proc_read("rescue");
+        Outcome o{r.data, box.machine().now() - t0, {}};
         for (auto& m : log_messages(box, from))
             if (m.rfind("wait", 0) == 0)
                 o.log.push_back(m);
-        box.run_for(200_ms);  // the last key's release
+        box.machine().run_for(200_ms);  // the last key's release
         return o;
     }
 };
@@ -78,78 +78,78 @@ protected:
 // ---------------------------------------------------------- control entries
 
 TEST_F(Power, RebootEntrySendsTheRebootCommandWhateverIsWritten) {
-    EXPECT_EQ(box.proc_write("reboot", "1\n"), 2);
+    EXPECT_EQ(box.kernel().proc_write("reboot", "1\n"), 2);
     EXPECT_EQ(sent(), std::vector<std::string>{control("55 00")});
     // the micom switches the box off and on again: a fresh start
     EXPECT_FALSE(box.powered());
-    const unsigned boots = box.boots();
-    box.run_for(2_s);
+    const unsigned boots = box.kernel().boots();
+    box.machine().run_for(2_s);
     EXPECT_TRUE(box.powered());
-    EXPECT_EQ(box.boots(), boots + 1);
-    EXPECT_TRUE(box.module_loaded());
+    EXPECT_EQ(box.kernel().boots(), boots + 1);
+    EXPECT_TRUE(box.kernel().module_loaded());
 
     box.micom().clear_frames();
-    EXPECT_EQ(box.proc_write("reboot", ""), 0);
+    EXPECT_EQ(box.kernel().proc_write("reboot", ""), 0);
     EXPECT_EQ(sent(), std::vector<std::string>{control("55 00")});
-    box.run_for(2_s);
-    EXPECT_TRUE(box.module_loaded());
-    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+    box.machine().run_for(2_s);
+    EXPECT_TRUE(box.kernel().module_loaded());
+    EXPECT_TRUE(box.kernel().bugs().empty()) << testing::PrintToString(box.kernel().bugs());
 }
 
 TEST_F(Power, ClockDisplayAndVfdEntries) {
-    EXPECT_EQ(box.proc_write("vfdclock", ""), 0);
+    EXPECT_EQ(box.kernel().proc_write("vfdclock", ""), 0);
     EXPECT_EQ(sent(), std::vector<std::string>{hex({kCmdClock}) + ": 03 03"});
     EXPECT_TRUE(box.micom().clock_display());
 
     // the text is never copied: an unreadable buffer does not matter
     settle();
-    box.faults.user_copy_fail = 1;
-    EXPECT_EQ(box.proc_write("vfd", std::string(300, 'x')), 300);
-    EXPECT_EQ(box.proc_write("vfdclock", std::string(200, 'x')), 200);
+    box.kernel().faults.user_copy_fail = 1;
+    EXPECT_EQ(box.kernel().proc_write("vfd", std::string(300, 'x')), 300);
+    EXPECT_EQ(box.kernel().proc_write("vfdclock", std::string(200, 'x')), 200);
     EXPECT_EQ(sent(), std::vector<std::string>{hex({kCmdClock}) + ": 03 03"});
-    EXPECT_EQ(box.faults.user_copy_fail, 1);
+    EXPECT_EQ(box.kernel().faults.user_copy_fail, 1);
 }
 
 TEST_F(Power, ModelAndIdentificationExports) {
-    ProcEntry* e = box.procfs().find("model");
+    ProcEntry* e = box.kernel().procfs().find("model");
     ASSERT_NE(e, nullptr);
-    SysResult r = box.proc_read("model");
+    SysResult r = box.kernel().proc_read("model");
     EXPECT_EQ(r.data, "lumeta\n");
     EXPECT_EQ(e->read_calls, 1u);
-    EXPECT_EQ(std::string(box.call_export<const char*>("get_tavix_model")), "lumeta");
-    EXPECT_EQ(std::string(box.call_export<const char*>("get_put_version")), "150");
-    EXPECT_EQ(box.call_export<int>("get_have_RF"), 0);
+    EXPECT_EQ(std::string(box.kernel().call_export<const char*>("get_tavix_model")), "lumeta");
+    EXPECT_EQ(std::string(box.kernel().call_export<const char*>("get_put_version")), "150");
+    EXPECT_EQ(box.kernel().call_export<int>("get_have_RF"), 0);
 
     // another module changes the exported variables; the getters follow
-    *static_cast<int*>(box.module_symbol("have_RF")) = 1;
-    *static_cast<const char**>(box.module_symbol("put_model")) = "other";
-    EXPECT_EQ(box.call_export<int>("get_have_RF"), 1);
-    EXPECT_EQ(box.proc_read("model").data, "other\n");
+    *static_cast<int*>(box.kernel().module_symbol("have_RF")) = 1;
+    *static_cast<const char**>(box.kernel().module_symbol("put_model")) = "other";
+    EXPECT_EQ(box.kernel().call_export<int>("get_have_RF"), 1);
+    EXPECT_EQ(box.kernel().proc_read("model").data, "other\n");
 }
 
 TEST_F(Power, PowerOffWithoutAStoredAlarmSendsPlainDeepStandby) {
-    box.poweroff();
+    box.kernel().poweroff();
     EXPECT_EQ(sent(), std::vector<std::string>{control("0C 00")});
     EXPECT_FALSE(box.powered());
-    box.run_for(3600_s);
+    box.machine().run_for(3600_s);
     EXPECT_FALSE(box.powered());  // no wake-up time: the box stays off
-    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+    EXPECT_TRUE(box.kernel().bugs().empty()) << testing::PrintToString(box.kernel().bugs());
 }
 
 TEST_F(Power, DeepStandbyEntryNeverSendsTheStoredAlarm) {
-    box.call_export<void>("set_ALARM_time", "20131206153000");
-    EXPECT_EQ(box.proc_write("deepstandby", "1\n"), 2);
+    box.kernel().call_export<void>("set_ALARM_time", "20131206153000");
+    EXPECT_EQ(box.kernel().proc_write("deepstandby", "1\n"), 2);
     EXPECT_EQ(sent(), std::vector<std::string>{control("0C 00")});
     EXPECT_FALSE(box.powered());
-    box.run_for(3600_s);
+    box.machine().run_for(3600_s);
     EXPECT_FALSE(box.powered());
 }
 
 TEST_F(Power, ALaterAlarmReplacesTheStoredOneAtPowerOff) {
-    box.call_export<void>("set_ALARM_time", "20140101000000");
-    box.call_export<void>("set_ALARM_time", "20131206153000");
-    box.call_export<void>("set_ALARM_time", "201");  // too short: the stored one stays
-    box.poweroff();
+    box.kernel().call_export<void>("set_ALARM_time", "20140101000000");
+    box.kernel().call_export<void>("set_ALARM_time", "20131206153000");
+    box.kernel().call_export<void>("set_ALARM_time", "201");  // too short: the stored one stays
+    box.kernel().poweroff();
     EXPECT_EQ(sent(), std::vector<std::string>{control("0C 01 00 30 D5 00 06 12 13")});
 }
 
@@ -157,74 +157,74 @@ TEST_F(Power, ALaterAlarmReplacesTheStoredOneAtPowerOff) {
 // /proc/settime, a wake-up time one hour ahead, the power-off hook, and the
 // fresh start that reports the wake-up.
 TEST_F(Power, WholePowerCycleWithTimedWakeUp) {
-    ASSERT_EQ(box.proc_write("settime", "20140630220000+0\n"), 17);
-    box.run_for(20_ms);
+    ASSERT_EQ(box.kernel().proc_write("settime", "20140630220000+0\n"), 17);
+    box.machine().run_for(20_ms);
     EXPECT_EQ(epoch_of(box.micom().time()), epoch_of(2014, 6, 30, 22, 0, 0));
     // some state of this run that the next start must not inherit
-    ASSERT_EQ(box.proc_write("led", "3\n"), 2);
-    ASSERT_EQ(box.proc_write("startrescue", "1\n"), 2);
-    box.call_export<void>("set_ALARM_time", "20140630230000");
-    const unsigned boots = box.boots();
+    ASSERT_EQ(box.kernel().proc_write("led", "3\n"), 2);
+    ASSERT_EQ(box.kernel().proc_write("startrescue", "1\n"), 2);
+    box.kernel().call_export<void>("set_ALARM_time", "20140630230000");
+    const unsigned boots = box.kernel().boots();
     settle();
 
-    box.poweroff();
+    box.kernel().poweroff();
     EXPECT_EQ(sent(), std::vector<std::string>{control("0C 01 00 00 E3 00 30 06 14")});
     EXPECT_FALSE(box.powered());
-    EXPECT_FALSE(box.module_loaded());
+    EXPECT_FALSE(box.kernel().module_loaded());
 
     // off until the wake-up time
-    box.run_for(3590_s);
+    box.machine().run_for(3590_s);
     EXPECT_FALSE(box.powered());
-    EXPECT_EQ(box.boots(), boots);
-    box.run_for(20_s);
+    EXPECT_EQ(box.kernel().boots(), boots);
+    box.machine().run_for(20_s);
     ASSERT_TRUE(box.powered());
-    ASSERT_EQ(box.boots(), boots + 1);
-    EXPECT_EQ(box.last_boot_result(), 0);
-    ASSERT_TRUE(box.module_loaded());
+    ASSERT_EQ(box.kernel().boots(), boots + 1);
+    EXPECT_EQ(box.kernel().last_boot_result(), 0);
+    ASSERT_TRUE(box.kernel().module_loaded());
 
     // the new start learnt why it runs
-    EXPECT_NE(box.call_export<int>("get_ALARM_status"), 0);
-    EXPECT_EQ(int64_t(box.call_export<unsigned long>("get_ALARM_time")), epoch_of(2014, 6, 30, 23, 0, 0));
+    EXPECT_NE(box.kernel().call_export<int>("get_ALARM_status"), 0);
+    EXPECT_EQ(int64_t(box.kernel().call_export<unsigned long>("get_ALARM_time")), epoch_of(2014, 6, 30, 23, 0, 0));
     // and the kernel clock follows the micom's clock
     const int64_t micom_ns = epoch_of(box.micom().time()) * 1'000'000'000;
-    EXPECT_GE(box.wall_ns(), micom_ns - int64_t(1_s));
-    EXPECT_LE(box.wall_ns(), micom_ns + int64_t(1_s));
-    EXPECT_GE(box.wall_ns(), epoch_of(2014, 6, 30, 23, 0, 0) * 1'000'000'000);
+    EXPECT_GE(box.kernel().wall_ns(), micom_ns - int64_t(1_s));
+    EXPECT_LE(box.kernel().wall_ns(), micom_ns + int64_t(1_s));
+    EXPECT_GE(box.kernel().wall_ns(), epoch_of(2014, 6, 30, 23, 0, 0) * 1'000'000'000);
 
     // a fresh module: load-time values, no alarm, no blink thread
-    EXPECT_EQ(box.proc_read("led").data, "1\n");
+    EXPECT_EQ(box.kernel().proc_read("led").data, "1\n");
     EXPECT_EQ(priv(box)->alarm_pending, 0);
-    EXPECT_EQ(*static_cast<kp_task**>(box.module_symbol("tblink")), nullptr);
+    EXPECT_EQ(*static_cast<kp_task**>(box.kernel().module_symbol("tblink")), nullptr);
     for (Task* t : box.machine().live_tasks())
         EXPECT_NE(t->name, "blink");
 
     // the next plain power-off does not repeat the old wake-up time
-    box.call_export<void>("clear_ALARM_status");
-    EXPECT_EQ(box.call_export<int>("get_ALARM_status"), 0);
+    box.kernel().call_export<void>("clear_ALARM_status");
+    EXPECT_EQ(box.kernel().call_export<int>("get_ALARM_status"), 0);
     settle();
-    box.poweroff();
+    box.kernel().poweroff();
     EXPECT_EQ(sent(), std::vector<std::string>{control("0C 00")});
-    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+    EXPECT_TRUE(box.kernel().bugs().empty()) << testing::PrintToString(box.kernel().bugs());
 }
 
 TEST_F(Power, SwitchingOnByHandAfterDeepStandbyStartsAFreshModule) {
-    ASSERT_EQ(box.proc_write("led", "3\n"), 2);
-    box.call_export<void>("set_ALARM_time", "20131206153000");
-    ASSERT_EQ(box.proc_write("deepstandby", ""), 0);
-    box.run_for(20_ms);
+    ASSERT_EQ(box.kernel().proc_write("led", "3\n"), 2);
+    box.kernel().call_export<void>("set_ALARM_time", "20131206153000");
+    ASSERT_EQ(box.kernel().proc_write("deepstandby", ""), 0);
+    box.machine().run_for(20_ms);
     ASSERT_FALSE(box.powered());
     ASSERT_EQ(box.boot(), 0);
     EXPECT_TRUE(box.powered());
-    EXPECT_EQ(box.proc_read("led").data, "1\n");
+    EXPECT_EQ(box.kernel().proc_read("led").data, "1\n");
     EXPECT_EQ(priv(box)->alarm_pending, 0);
-    EXPECT_EQ(box.call_export<int>("get_ALARM_status"), 0);  // not woken by the alarm
-    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+    EXPECT_EQ(box.kernel().call_export<int>("get_ALARM_status"), 0);  // not woken by the alarm
+    EXPECT_TRUE(box.kernel().bugs().empty()) << testing::PrintToString(box.kernel().bugs());
 }
 
 // --------------------------------------------------------------- rescue
 
 TEST_F(Rescue, NoKeyGives255After200TicksWithThreeLogLines) {
-    ProcEntry* e = box.procfs().find("rescue");
+    ProcEntry* e = box.kernel().procfs().find("rescue");
     ASSERT_NE(e, nullptr);
     Outcome o = read_with_keys({});
     EXPECT_EQ(o.text, "255\n");
@@ -239,14 +239,14 @@ TEST_F(Rescue, ASecondReadOfTheSameOpenFileIsEndOfFileWithoutAHandShake) {
     long first = 0, second = -1;
     std::string text(16, '\0');
     Nanos took_second = 0;
-    const size_t from = box.log().lines().size();
-    box.run_process("cat", [&] {
-        long fd = box.sys_open("/proc/rescue");
-        first = box.sys_read(fd, text.data(), text.size());
-        const Nanos t = box.now();
-        second = box.sys_read(fd, text.data() + 8, 8);
-        took_second = box.now() - t;
-        box.sys_close(fd);
+    const size_t from = box.kernel().log().lines().size();
+    box.kernel().run_process("cat", [&] {
+        long fd = box.kernel().sys_open("/proc/rescue");
+        first = box.kernel().sys_read(fd, text.data(), text.size());
+        const Nanos t = box.machine().now();
+        second = box.kernel().sys_read(fd, text.data() + 8, 8);
+        took_second = box.machine().now() - t;
+        box.kernel().sys_close(fd);
         return 0;
     });
     EXPECT_EQ(first, 4);
@@ -278,12 +278,12 @@ TEST_F(Rescue, EachChoiceKeyGivesItsNumber) {
 }
 
 TEST_F(Rescue, HoldingOneRescueKeyIsEnough) {
-    const Nanos t0 = box.now();
+    const Nanos t0 = box.machine().now();
     box.machine().events().at(t0 + 100_ms, [this] { box.micom().press_key(kKey2, 400_ms); });
-    SysResult r = box.proc_read("rescue");
+    SysResult r = box.kernel().proc_read("rescue");
     EXPECT_EQ(r.data, "3\n");
     // the first repeat comes one repeat interval after the press
-    EXPECT_LE(box.now() - t0, 100_ms + 110_ms + 5_ms);
+    EXPECT_LE(box.machine().now() - t0, 100_ms + 110_ms + 5_ms);
 }
 
 TEST_F(Rescue, DigitZeroTwiceGives0OnlyAfterTheFullFirstWait) {
@@ -310,9 +310,9 @@ TEST_F(Rescue, SingleKeyAddsTheSecondWaitAndGives255After300Ticks) {
 TEST_F(Rescue, AChoiceMadeAfterAReadIsReportedByTheNext) {
     ASSERT_EQ(read_with_keys({}).text, "255\n");  // armed, no answer
     box.micom().press_key(kKey1, 30_ms);
-    box.run_for(200_ms);
+    box.machine().run_for(200_ms);
     box.micom().press_key(kKey1, 30_ms);
-    box.run_for(200_ms);
+    box.machine().run_for(200_ms);
     Outcome o = read_with_keys({});
     EXPECT_EQ(o.text, "2\n");
     EXPECT_LT(o.took, kTick);  // at once
@@ -321,13 +321,13 @@ TEST_F(Rescue, AChoiceMadeAfterAReadIsReportedByTheNext) {
 }
 
 TEST_F(Rescue, ReadingDoesNotStopTheBlinkThread) {
-    ASSERT_EQ(box.proc_write("startrescue", "1\n"), 2);
+    ASSERT_EQ(box.kernel().proc_write("startrescue", "1\n"), 2);
     EXPECT_EQ(read_with_keys({}).text, "255\n");
     size_t blink = 0;
     for (Task* t : box.machine().live_tasks())
         blink += t->name == "blink";
     EXPECT_EQ(blink, 1u);
-    EXPECT_NE(*static_cast<kp_task**>(box.module_symbol("tblink")), nullptr);
+    EXPECT_NE(*static_cast<kp_task**>(box.kernel().module_symbol("tblink")), nullptr);
 }
 
 // A box switched off by its micom keeps the image of its module until it is
@@ -336,19 +336,19 @@ TEST(PowerLifetime, ANewBoxAfterOneLeftSwitchedOffLoadsAFreshModule) {
     {
         Box box;
         ASSERT_EQ(box.boot(), 0);
-        ASSERT_EQ(box.proc_write("led", "3\n"), 2);
-        box.call_export<void>("set_ALARM_time", "20131206153000");  // ahead: a wake-up is pending
-        box.poweroff();
-        box.run_for(20_ms);
+        ASSERT_EQ(box.kernel().proc_write("led", "3\n"), 2);
+        box.kernel().call_export<void>("set_ALARM_time", "20131206153000");  // ahead: a wake-up is pending
+        box.kernel().poweroff();
+        box.machine().run_for(20_ms);
         ASSERT_FALSE(box.powered());
     }
     Box box;
     ASSERT_EQ(box.boot(), 0);
-    EXPECT_EQ(box.proc_read("led").data, "1\n");
+    EXPECT_EQ(box.kernel().proc_read("led").data, "1\n");
     EXPECT_EQ(priv(box)->alarm_pending, 0);
-    ASSERT_EQ(box.unload_module(), 0);
-    EXPECT_TRUE(box.last_unload_unmapped());
-    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+    ASSERT_EQ(box.kernel().unload_module(), 0);
+    EXPECT_TRUE(box.kernel().last_unload_unmapped());
+    EXPECT_TRUE(box.kernel().bugs().empty()) << testing::PrintToString(box.kernel().bugs());
 }
 
 // A power-off while /dev/micom is open sends nothing: the micom keeps the box
@@ -356,27 +356,27 @@ TEST(PowerLifetime, ANewBoxAfterOneLeftSwitchedOffLoadsAFreshModule) {
 TEST(PowerLifetime, BootAfterAHaltWithTheMicomStillOnStartsAfresh) {
     Box box;
     ASSERT_EQ(box.boot(), 0);
-    ASSERT_EQ(box.proc_write("led", "3\n"), 2);
+    ASSERT_EQ(box.kernel().proc_write("led", "3\n"), 2);
     long fd = -1;
-    box.run_process("isp", [&] {
-        fd = box.sys_open("/dev/micom");
+    box.kernel().run_process("isp", [&] {
+        fd = box.kernel().sys_open("/dev/micom");
         return 0;
     });
     ASSERT_GE(fd, 0);
-    box.poweroff();
-    box.run_for(20_ms);
+    box.kernel().poweroff();
+    box.machine().run_for(20_ms);
     EXPECT_TRUE(box.micom().box_power());
-    const unsigned boots = box.boots();
+    const unsigned boots = box.kernel().boots();
     ASSERT_EQ(box.boot(), 0);
-    EXPECT_EQ(box.boots(), boots + 1);
-    EXPECT_EQ(box.proc_read("led").data, "1\n");  // a fresh driver
+    EXPECT_EQ(box.kernel().boots(), boots + 1);
+    EXPECT_EQ(box.kernel().proc_read("led").data, "1\n");  // a fresh driver
     EXPECT_EQ(priv(box)->isp_mode, 0);
     box.micom().press_key(0x49, 50_ms);
-    box.run_for(200_ms);
+    box.machine().run_for(200_ms);
     EXPECT_EQ(keys_read(box), (std::vector<std::pair<unsigned, int>>{{103, 1}, {103, 0}}));
-    ASSERT_EQ(box.unload_module(), 0);
-    EXPECT_TRUE(box.leftovers().empty()) << testing::PrintToString(box.leftovers());
-    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+    ASSERT_EQ(box.kernel().unload_module(), 0);
+    EXPECT_TRUE(box.kernel().leftovers().empty()) << testing::PrintToString(box.kernel().leftovers());
+    EXPECT_TRUE(box.kernel().bugs().empty()) << testing::PrintToString(box.kernel().bugs());
 }
 
 // A module built for another kernel is refused whoever starts the box: boot,
@@ -386,22 +386,22 @@ TEST(PowerLifetime, AForeignModuleIsRefusedAtBootAndAtAPowerOnByTheMicom) {
     cfg.module_path = FP_FOREIGN_MODULE;
     Box box(cfg);
     EXPECT_EQ(box.boot(), -8);
-    EXPECT_FALSE(box.module_loaded());
+    EXPECT_FALSE(box.kernel().module_loaded());
     EXPECT_EQ(count_containing(box, "frontpanel: disagrees about version of symbol module_layout"), 1u);
 
     // deep standby, asked for on the line (no driver is there to ask)
     for (uint8_t b : {0xAA, 0x20, 0x42, 0x0C, 0x00, 0x6E})
-        box.micom().receive(micom::Link::Primary, b, box.now(), true);
-    box.run_for(100_ms);
+        box.micom().receive(micom::Link::Primary, b, box.machine().now(), true);
+    box.machine().run_for(100_ms);
     ASSERT_FALSE(box.powered());
-    const unsigned boots = box.boots();
+    const unsigned boots = box.kernel().boots();
     box.micom().press_front_power();
-    box.run_for(1_s);
+    box.machine().run_for(1_s);
     EXPECT_TRUE(box.powered());
-    EXPECT_EQ(box.boots(), boots + 1);
-    EXPECT_FALSE(box.module_loaded());
-    EXPECT_EQ(box.last_boot_result(), -8);
+    EXPECT_EQ(box.kernel().boots(), boots + 1);
+    EXPECT_FALSE(box.kernel().module_loaded());
+    EXPECT_EQ(box.kernel().last_boot_result(), -8);
     EXPECT_EQ(count_containing(box, "frontpanel: disagrees about version of symbol module_layout"), 2u);
-    EXPECT_TRUE(box.leftovers().empty());
-    EXPECT_TRUE(box.bugs().empty()) << testing::PrintToString(box.bugs());
+    EXPECT_TRUE(box.kernel().leftovers().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty()) << testing::PrintToString(box.kernel().bugs());
 }

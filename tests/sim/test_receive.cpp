@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "kernel/kp_soc.h"
+#include "platform/kp_soc.h"
 #include "sim_helpers.h"
 
 using namespace sim;
@@ -48,14 +48,14 @@ constexpr unsigned kUp = 103, kOk = 352;
 /// The end of the last byte the micom sent.
 Nanos last_rx_end(Box& box) {
     Nanos end = 0;
-    for (auto& w : box.primary().log())
+    for (auto& w : box.soc().primary().log())
         if (w.dir == Direction::MicomToHost)
             end = w.end;
     return end;
 }
 
 /// The kernel clock as it read when the last byte from the micom ended.
-int64_t wall_at_last_rx(Box& box) { return box.wall_ns() - int64_t(box.now() - last_rx_end(box)); }
+int64_t wall_at_last_rx(Box& box) { return box.kernel().wall_ns() - int64_t(box.machine().now() - last_rx_end(box)); }
 
 int64_t utc_seconds(int y, int mo, int d, int h, int mi, int s) {
     std::tm tm{};
@@ -73,8 +73,8 @@ struct Booted {
     Box box;
     Booted() {
         EXPECT_EQ(box.boot(), 0);
-        box.run_for(10_ms);
-        box.primary().clear_log();
+        box.machine().run_for(10_ms);
+        box.soc().primary().clear_log();
     }
 };
 
@@ -99,7 +99,7 @@ TEST(Receive, BootInformationStoresTheWakeUpTimeOnlyWithAStatus) {
     EXPECT_EQ(int64_t(p->alarm_time), utc_seconds(2014, 2, 3, 4, 5, 6));
     EXPECT_EQ(p->bootinfo_ready, 1);
     EXPECT_EQ(p->time_ready, 1);  // left as the start set it
-    EXPECT_TRUE(b.box.bugs().empty());
+    EXPECT_TRUE(b.box.kernel().bugs().empty());
 }
 
 TEST(Receive, TimeAnswerSetsTheFieldsAndTheKernelClockHalfASecondAhead) {
@@ -165,9 +165,9 @@ TEST(Receive, StrayBytesRightBeforeAFrameDoNotLoseIt) {
         EXPECT_EQ(priv(b.box)->last_key, 0);
     }
     // stray bytes alone: dropped without a message
-    size_t from = b.box.log().lines().size();
+    size_t from = b.box.kernel().log().lines().size();
     micom_sends(b.box, {0x01, 0x02, 0xDF, 0xE5, 0x03});
-    EXPECT_EQ(b.box.log().lines().size(), from);
+    EXPECT_EQ(b.box.kernel().log().lines().size(), from);
 }
 
 TEST(Receive, DoubledStartByteLosesTheFrameAndTheParserRescans) {
@@ -189,7 +189,7 @@ TEST(Receive, EchoedHostFramesAndUnknownFramesAreDroppedSilently) {
     fp_priv_t* p = priv(b.box);
     p->time_ready = 0;
     p->bootinfo_ready = 0;
-    size_t from = b.box.log().lines().size();
+    size_t from = b.box.kernel().log().lines().size();
     const Bytes echoes = Bytes{0xAA, 0x20, 0xD2, 0x0D, 0x0D, 0xF2} + Bytes{0xAA, 0x20, 0xA2, 0x0A, 0x0A, 0x82};
     const Bytes unknown = micom_frame(0xC2, {0x55, 0x66});
     micom_sends(b.box, echoes + unknown + key_frame(0x49, 0xB6) + key_frame(0xB6, 0x49));
@@ -202,22 +202,22 @@ TEST(Receive, EchoedHostFramesAndUnknownFramesAreDroppedSilently) {
 
 TEST(Receive, KeyEventsAreDumpedAtDebugLevelOnlyFromTheRemoteOrFrontKeys) {
     Booted b;
-    size_t from = b.box.log().lines().size();
+    size_t from = b.box.kernel().log().lines().size();
     micom_sends(b.box, micom_frame(0xE5, {0x01, 0x7E, 0x5F, 0x49, 0xB6}));
-    ASSERT_EQ(b.box.log().lines().size(), from + 1);
-    const LogLine& dump = b.box.log().lines()[from];
+    ASSERT_EQ(b.box.kernel().log().lines().size(), from + 1);
+    const LogLine& dump = b.box.kernel().log().lines()[from];
     EXPECT_EQ(dump.level(), 7);
     EXPECT_EQ(dump.message(), "ir raw data: 01 7e 5f 49 b6 e5");
 
     // address 0x34: neither dump nor input event, and nothing pending
     micom_sends(b.box, key_frame(0x4A, 0xB5, 0x34));
-    EXPECT_EQ(b.box.log().lines().size(), from + 1);
+    EXPECT_EQ(b.box.kernel().log().lines().size(), from + 1);
     EXPECT_EQ(keys_read(b.box), (Keys{{kUp, 1}}));
     EXPECT_EQ(priv(b.box)->last_key, 0x49B6);
 
     // the front keys' address 0x12 is ours
     micom_sends(b.box, key_frame(0xB6, 0x49, 0x12));
-    EXPECT_EQ(b.box.log().lines().back().message(), "ir raw data: 01 00 12 b6 49 d6");
+    EXPECT_EQ(b.box.kernel().log().lines().back().message(), "ir raw data: 01 00 12 b6 49 d6");
     EXPECT_EQ(keys_read(b.box), (Keys{{kUp, 1}, {kUp, 0}}));
 }
 
@@ -234,8 +234,8 @@ TEST(Receive, FramesWithAWrongChecksumAreDroppedWhole) {
     p->bootinfo_ready = 0;
     const auto clock = std::make_tuple(p->rtc_year, p->rtc_mon, p->rtc_day, p->rtc_hour, p->rtc_min, p->rtc_sec,
                                        p->time_flags);
-    const int64_t wall_before = box.wall_ns() - int64_t(box.now());
-    const size_t from = box.log().lines().size();
+    const int64_t wall_before = box.kernel().wall_ns() - int64_t(box.machine().now());
+    const size_t from = box.kernel().log().lines().size();
     // 2013 read as 2011; a wake-up status; a first byte (compared by nothing else)
     micom_sends(box, flipped(micom_frame(0xD8, {0x00, 0x00, 0xD2, 0x00, 0x01, 0x05, 0x13, 0x00}), 9));
     micom_sends(box, flipped(micom_frame(0xA8, {0x06, 0x05, 0xC4, 0x00, 0x03, 0x02, 0x14, 0x01}), 3));
@@ -244,15 +244,15 @@ TEST(Receive, FramesWithAWrongChecksumAreDroppedWhole) {
     EXPECT_EQ(std::make_tuple(p->rtc_year, p->rtc_mon, p->rtc_day, p->rtc_hour, p->rtc_min, p->rtc_sec,
                               p->time_flags),
               clock);
-    EXPECT_EQ(box.wall_ns() - int64_t(box.now()), wall_before);
+    EXPECT_EQ(box.kernel().wall_ns() - int64_t(box.machine().now()), wall_before);
     EXPECT_EQ(p->bootinfo_ready, 0);
     EXPECT_EQ(p->alarm_status, 0);
     EXPECT_TRUE(keys_read(box).empty());
     EXPECT_EQ(p->last_key, 0);
     EXPECT_EQ(log_messages(box, from), std::vector<std::string>{"fp_micom: bad checksum, frame D8 dropped"});
-    EXPECT_EQ(box.log().lines().back().level(), 4);
+    EXPECT_EQ(box.kernel().log().lines().back().level(), 4);
 
-    box.run_for(1_s);
+    box.machine().run_for(1_s);
     micom_sends(box, flipped(key_frame(0x49, 0xB6), 8));  // the checksum byte itself
     EXPECT_EQ(count_containing(box, "fp_micom: bad checksum, frame E5 dropped", from), 1u);
     micom_sends(box, key_frame(0x49, 0xB6));
@@ -263,7 +263,7 @@ TEST(Receive, FrameCutInTheMiddleIsAbandonedBoundedAndLoggedOnceASecond) {
     Booted b;
     Box& box = b.box;
     const Bytes whole = key_frame(0x49, 0xB6);
-    size_t from = box.log().lines().size();
+    size_t from = box.kernel().log().lines().size();
 
     box.machine().reset_irqs_off_stats();
     micom_sends(box, Bytes(whole.begin(), whole.begin() + 5));  // AA DF E5 01 00, then silence
@@ -273,7 +273,7 @@ TEST(Receive, FrameCutInTheMiddleIsAbandonedBoundedAndLoggedOnceASecond) {
     std::printf("[figures] frame cut after 5 bytes: interrupts off %.1f us\n",
                 double(box.machine().irqs_off_longest()) / 1e3);
     EXPECT_EQ(count_containing(box, "fp_micom: frame cut short (5 bytes)", from), 1u);
-    EXPECT_EQ(box.log().lines().back().level(), 4);
+    EXPECT_EQ(box.kernel().log().lines().back().level(), 4);
     EXPECT_TRUE(keys_read(box).empty());
 
     // the parser is back between frames: the next whole frame counts
@@ -284,7 +284,7 @@ TEST(Receive, FrameCutInTheMiddleIsAbandonedBoundedAndLoggedOnceASecond) {
     micom_sends(box, {0xAA, 0xDF});
     micom_sends(box, {0xAA});
     EXPECT_EQ(count_containing(box, "cut short", from), 1u);
-    box.run_for(1_s);
+    box.machine().run_for(1_s);
     micom_sends(box, {0xAA, 0xDF, 0xD8, 0x00});
     EXPECT_EQ(count_containing(box, "cut short", from), 2u);
     EXPECT_EQ(count_containing(box, "fp_micom: frame cut short (4 bytes)", from), 1u);
@@ -293,7 +293,7 @@ TEST(Receive, FrameCutInTheMiddleIsAbandonedBoundedAndLoggedOnceASecond) {
     micom_sends(box, Bytes(whole.begin() + 5, whole.end()));
     micom_sends(box, key_frame(0xB6, 0x49));
     EXPECT_EQ(keys_read(box), (Keys{{kUp, 1}, {kUp, 0}}));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 TEST(Receive, OnTheIspPathFrameBytesMeanNothingToTheFramePath) {
@@ -301,52 +301,52 @@ TEST(Receive, OnTheIspPathFrameBytesMeanNothingToTheFramePath) {
     Box& box = b.box;
     fp_priv_t* p = priv(box);
     long fd = -1;
-    box.run_process("isp", [&] {
-        fd = box.sys_open("/dev/micom");
+    box.kernel().run_process("isp", [&] {
+        fd = box.kernel().sys_open("/dev/micom");
         return 0;
     });
     ASSERT_GE(fd, 0);
     ASSERT_EQ(p->isp_mode, 1);
     p->time_ready = 0;
-    const int64_t wall_before = box.wall_ns() - int64_t(box.now());
+    const int64_t wall_before = box.kernel().wall_ns() - int64_t(box.machine().now());
     const Bytes time_answer = micom_frame(0xD8, {0x00, 0x00, 0xC1, 0x00, 0x01, 0x01, 0x30, 0x00});
     for (uint8_t c : time_answer + key_frame(0x49, 0xB6))
-        box.isp().micom_send(c);
-    box.run_for(20_ms);
+        box.soc().isp().micom_send(c);
+    box.machine().run_for(20_ms);
     EXPECT_EQ(p->time_ready, 0);
-    EXPECT_EQ(box.wall_ns() - int64_t(box.now()), wall_before);
+    EXPECT_EQ(box.kernel().wall_ns() - int64_t(box.machine().now()), wall_before);
     EXPECT_TRUE(keys_read(box).empty());
     EXPECT_EQ(p->last_key, 0);
-    box.run_process("close", [&] { return int(box.sys_close(fd)); });
+    box.kernel().run_process("close", [&] { return int(box.kernel().sys_close(fd)); });
     micom_sends(box, key_frame(0x49, 0xB6));
     EXPECT_EQ(keys_read(box), (Keys{{kUp, 1}}));
-    EXPECT_TRUE(box.bugs().empty());
+    EXPECT_TRUE(box.kernel().bugs().empty());
 }
 
 TEST(Receive, InterruptsOffForOneFrameIsTheRestOfItsWireTime) {
     Booted b;
     Box& box = b.box;
-    const Nanos ch = box.primary().micom_format.char_time();
+    const Nanos ch = box.soc().primary().micom_format.char_time();
 
     // The interrupt comes when four bytes are in (the FIFO's trigger level);
     // the handler then polls for the rest of the frame.
     box.machine().reset_irqs_off_stats();
     box.micom().press_key(0x49, 10_ms);  // a press, then its release 10 ms later
-    box.run_for(5_ms);
+    box.machine().run_for(5_ms);
     const Nanos key_off = box.machine().irqs_off_longest();
     EXPECT_GE(key_off, 5 * ch - 10_us);
     EXPECT_LE(key_off, 5 * ch + 20_us);
 
-    box.run_for(20_ms);
+    box.machine().run_for(20_ms);
     box.machine().reset_irqs_off_stats();
     box.micom().send_time_answer();
-    box.run_for(5_ms);
+    box.machine().run_for(5_ms);
     const Nanos time_off = box.machine().irqs_off_longest();
     EXPECT_GE(time_off, 8 * ch - 10_us);
     EXPECT_LE(time_off, 8 * ch + 20_us);
     EXPECT_EQ(priv(box)->time_ready, 1);
 
-    std::printf("[figures] char time %.1f us at %u bit/s\n", double(ch) / 1e3, box.primary().micom_format.baud);
+    std::printf("[figures] char time %.1f us at %u bit/s\n", double(ch) / 1e3, box.soc().primary().micom_format.baud);
     std::printf("[figures] key event (9 bytes, wire %.1f us): interrupts off %.1f us\n", double(9 * ch) / 1e3,
                 double(key_off) / 1e3);
     std::printf("[figures] time answer (12 bytes, wire %.1f us): interrupts off %.1f us\n",
@@ -364,16 +364,16 @@ TEST(Receive, RegisterPollEndsWhereRoundByRoundPollingEnds) {
     };
     auto run = [](uint64_t seed, bool round_by_round) {
         sim::Box box;
-        const uint32_t lsr = (box.uart(0).base() + sim::Uart::LSR) | FP_KSEG1;
-        const uint32_t rbr = (box.uart(0).base() + sim::Uart::RBR) | FP_KSEG1;
-        const uint32_t thr = (box.uart(0).base() + sim::Uart::THR) | FP_KSEG1;
+        const uint32_t lsr = (box.soc().uart(0).base() + sim::Uart::LSR) | FP_KSEG1;
+        const uint32_t rbr = (box.soc().uart(0).base() + sim::Uart::RBR) | FP_KSEG1;
+        const uint32_t thr = (box.soc().uart(0).base() + sim::Uart::THR) | FP_KSEG1;
         std::mt19937_64 rnd(seed);
         for (int i = 0; i < 30; ++i)  // bytes from the micom now and then
             box.machine().events().at(sim::Nanos(rnd() % 8'000'000), [&box, i] {
-                box.primary().micom_send(uint8_t(i));
+                box.soc().primary().micom_send(uint8_t(i));
             });
         std::vector<Poll> polls;
-        box.run_process("poller", [&] {
+        box.kernel().run_process("poller", [&] {
             for (int i = 0; i < 60; ++i) {
                 const uint32_t bits = (i % 3 == 2) ? 0x20u : 0x01u;  // THRE or DR
                 if (bits == 0x20)
@@ -391,7 +391,7 @@ TEST(Receive, RegisterPollEndsWhereRoundByRoundPollingEnds) {
                 } else {
                     got = kp_reg_poll32(lsr, bits, limit);
                 }
-                polls.push_back({box.now(), got, got && bits == 1 ? kp_reg_read32(rbr) : 0});
+                polls.push_back({box.machine().now(), got, got && bits == 1 ? kp_reg_read32(rbr) : 0});
             }
             return 0;
         });

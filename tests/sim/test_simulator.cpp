@@ -26,10 +26,10 @@ static std::string scenario_trace(uint64_t seed) {
     Box box(cfg);
     box.micom().set_time(micom::DateTime{2020, 2, 29, 23, 59, 58});
     box.boot();
-    box.run_for(3_s);
-    box.unload_module();
-    std::string trace = box.log().format();
-    for (auto* link : {&box.primary(), &box.isp()})
+    box.machine().run_for(3_s);
+    box.kernel().unload_module();
+    std::string trace = box.kernel().log().format();
+    for (auto* link : {&box.soc().primary(), &box.soc().isp()})
         for (auto& w : link->log())
             trace += std::to_string(w.start) + (w.dir == Direction::HostToMicom ? " > " : " < ") +
                      std::to_string(w.byte) + "\n";
@@ -45,18 +45,18 @@ TEST(Determinism, SameScenarioGivesIdenticalLogs) {
 TEST(FreshLoad, EveryLoadStartsFromTheLoadTimeGlobals) {
     Box box;
     ASSERT_EQ(box.boot(), 0);
-    auto* led_status = static_cast<int32_t*>(box.module_symbol("led_status"));
-    auto* have_rf = static_cast<int*>(box.module_symbol("have_RF"));
+    auto* led_status = static_cast<int32_t*>(box.kernel().module_symbol("led_status"));
+    auto* have_rf = static_cast<int*>(box.kernel().module_symbol("have_RF"));
     ASSERT_NE(led_status, nullptr);
     ASSERT_NE(have_rf, nullptr);
     EXPECT_EQ(*led_status, 1);
     *led_status = 3;
     *have_rf = 1;
-    ASSERT_EQ(box.unload_module(), 0);
-    EXPECT_TRUE(box.last_unload_unmapped());
+    ASSERT_EQ(box.kernel().unload_module(), 0);
+    EXPECT_TRUE(box.kernel().last_unload_unmapped());
     ASSERT_EQ(box.boot(), 0);
-    EXPECT_EQ(*static_cast<int32_t*>(box.module_symbol("led_status")), 1);
-    EXPECT_EQ(*static_cast<int*>(box.module_symbol("have_RF")), 0);
+    EXPECT_EQ(*static_cast<int32_t*>(box.kernel().module_symbol("led_status")), 1);
+    EXPECT_EQ(*static_cast<int*>(box.kernel().module_symbol("have_RF")), 0);
 }
 
 // A restored image must be what a fresh mapping of the module gives, byte
@@ -70,10 +70,10 @@ TEST(FreshLoad, RestoredImageEqualsAFreshMappingAndAnUnloadedOneCannotRun) {
         Box box(cfg);
         path = box.config().module_path;
         ASSERT_EQ(box.boot(), 0);
-        ASSERT_EQ(box.proc_write("led", "3"), 1);
+        ASSERT_EQ(box.kernel().proc_write("led", "3"), 1);
         simtest::micom_sends(box, {0xAA, 0xD8, 0x01, 0x00, 0x5F, 0x49, 0xB6, 0x9B ^ 0xD8 ^ 0x01 ^ 0x5F ^ 0x49 ^ 0xB6});
-        ASSERT_EQ(box.unload_module(), 0);
-        EXPECT_TRUE(box.last_unload_unmapped());
+        ASSERT_EQ(box.kernel().unload_module(), 0);
+        EXPECT_TRUE(box.kernel().last_unload_unmapped());
         auto init = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "init_fp"));
         EXPECT_EQ(init, nullptr);  // the module's symbols stay its own
     }
@@ -133,8 +133,8 @@ TEST(TickRate, TimeoutsAreCountedInTicks) {
     box.micom().set_silent(true);
     ASSERT_EQ(box.boot(), 0);
     const Nanos floor = 10_ms + 100 * 4_ms + 50_ms + 200 * 4_ms;
-    EXPECT_GE(box.now(), floor);
-    EXPECT_LE(box.now(), floor + 4 * 4_ms);
+    EXPECT_GE(box.machine().now(), floor);
+    EXPECT_LE(box.machine().now(), floor + 4 * 4_ms);
 }
 
 
@@ -145,16 +145,16 @@ static std::string noisy_trace(uint64_t seed) {
     cfg.seed = seed;
     Box box(cfg);
     box.boot();
-    box.primary().faults.drop = 0.05;
-    box.primary().faults.corrupt = 0.05;
+    box.soc().primary().faults.drop = 0.05;
+    box.soc().primary().faults.corrupt = 0.05;
     for (int i = 0; i < 30; ++i) {
         box.micom().press_key(0x49, 200_ms);
-        box.run_for(500_ms);
+        box.machine().run_for(500_ms);
     }
-    std::string trace = box.log().format();
-    for (auto& e : box.input().registered().at(0)->received())
+    std::string trace = box.kernel().log().format();
+    for (auto& e : box.kernel().input().registered().at(0)->received())
         trace += std::to_string(e.t) + " " + std::to_string(e.code) + " " + std::to_string(e.value) + "\n";
-    return trace + std::to_string(box.primary().faults_injected());
+    return trace + std::to_string(box.soc().primary().faults_injected());
 }
 
 TEST(Determinism, SameSeedSameRunOtherSeedOtherRun) {

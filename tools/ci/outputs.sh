@@ -35,7 +35,7 @@ for s in "$scripts"/*.fpsim; do
 	name=$(basename "$s" .fpsim)
 	# shellcheck disable=SC2046
 	(cd "$scripts" && "$fpsim" $(script_args "$name") --vcd "$out/scripts/$name.vcd" \
-		--log "$out/scripts/$name.log" shell "$s" \
+		--log "$out/scripts/$name.log" shell "$name.fpsim" \
 		>"$out/scripts/$name.out" 2>"$out/scripts/$name.err" </dev/null && st=0 || st=$?
 		echo $st >"$out/scripts/$name.status")
 done

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The simulator tests under ThreadSanitizer (build-tsan).  The process
 # contexts of the simulated box are switched in user space on one host thread;
-# ThreadSanitizer follows each as a fiber of its own (sim/core/context.cpp
+# ThreadSanitizer follows each as a fiber of its own (sim/machine/context.cpp
 # tells it of every switch): this run shows that the switches are race-free.
 #
 #   tools/ci/tsan.sh

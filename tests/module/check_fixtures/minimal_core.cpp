@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The smallest core the module glue links with: its entry points, its
 // exports and a /proc entry, through the platform interface only.
-#include "kernel/kernel.h"
+#include "platform/kernel.h"
 
 namespace {
 kp_spinlock lock;
