@@ -92,8 +92,13 @@ inline bool env_on(const char* name) {
 
 /// FNV-1a over what an input's box did: its kernel log, both lines' wire
 /// logs, the input events, the driver's register writes, the time, and the
-/// module's writable bytes, with pointers into a loaded object or the box
-/// heap taken relative to it (each lies elsewhere in another process).
+/// module's writable bytes, with pointers into the box heap taken relative
+/// to it and pointers into a loaded object as the symbol they fall in and
+/// the offset from it (or, outside every symbol, relative to the object):
+/// each lies elsewhere in another process, and the module's lazily bound
+/// calls into the harness (its coverage hook, the sanitizers' checks) lie
+/// elsewhere in another build of the harness, whose own code may have moved
+/// them.  So the digests of two builds of a harness can be compared.
 inline uint64_t box_digest(sim::Box& box) {
     uint64_t h = 1469598103934665603ull;
     auto mix = [&h](const void* p, size_t n) {
@@ -131,8 +136,14 @@ inline uint64_t box_digest(sim::Box& box) {
         Dl_info info{};
         if (heap && v >= heap && v < heap + (uint64_t(4) << 30))
             v -= heap;
-        else if (v >= 4096 && dladdr(reinterpret_cast<void*>(v), &info) && info.dli_fbase)
-            v -= reinterpret_cast<uintptr_t>(info.dli_fbase);
+        else if (v >= 4096 && dladdr(reinterpret_cast<void*>(v), &info) && info.dli_fbase) {
+            if (info.dli_sname && info.dli_saddr) {  // (a symbol of the dynamic table)
+                mix(info.dli_sname, std::strlen(info.dli_sname));
+                v -= reinterpret_cast<uintptr_t>(info.dli_saddr);
+            } else {
+                v -= reinterpret_cast<uintptr_t>(info.dli_fbase);
+            }
+        }
         mix(&v, 8);
     }
     return h;
