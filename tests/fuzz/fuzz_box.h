@@ -26,8 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "booted_box.h"
 #include "box.h"
 #include "box_snapshot.h"
+#include "frames.h"
 #include "ir_vfd.h"
 #include "key_map.h"
 #include "line_inputs.h"
@@ -73,15 +75,8 @@ inline std::unique_ptr<sim::Box> boot_box(uint64_t seed) {
     cfg.module_path = module_beside_harness();
     cfg.restore_module_image = true;
     auto box = std::make_unique<sim::Box>(cfg);
-    int r = box->boot();
-    if (r != 0)
+    if (int r = fptest::boot(*box, {.settle = 20_ms, .clear_wire_log = true, .clear_irqs_off_stats = true}))
         fail("the box did not boot: %d", r);
-    // The kernel's input_register_device() announces EV_SYN for every
-    // device; the simulated input core leaves that to its user.
-    box->input().registered().at(0)->evbit.set(sim::kEvSyn);
-    box->run_for(20_ms);
-    box->primary().clear_log();
-    box->machine().reset_irqs_off_stats();
     return box;
 }
 
@@ -297,9 +292,7 @@ inline void check_syncs(sim::InputDevice& dev) {
 /// A whole key-event frame from the micom (key_event_frame()).
 inline void send_key_event(sim::Box& box, uint8_t k0, uint8_t k1, uint8_t addr, uint8_t k3,
                            uint8_t k4) {
-    uint8_t frame[9];
-    key_event_frame(frame, k0, k1, addr, k3, k4);
-    for (uint8_t b : frame)
+    for (uint8_t b : fptest::key_event_frame(k0, k1, addr, k3, k4))
         box.primary().micom_send(b);
 }
 
