@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // What every fuzz harness shares: a reader that turns the fuzzer's bytes into
-// decisions, a freshly booted box per input, and the invariants that hold
-// whatever the micom or a user program did.
+// decisions, a freshly booted box per input, and the checks of the
+// invariants that hold whatever the micom or a user program did (the box's,
+// in sim/checks, which fpsim soak checks too).
 //
 // Every input starts from a box as it is right after its boot.  The box is
 // booted once per process, on the box heap, and its state kept
@@ -29,11 +30,10 @@
 #include "booted_box.h"
 #include "box.h"
 #include "box_snapshot.h"
+#include "checks/invariants.h"
 #include "frames.h"
 #include "ir_vfd.h"
-#include "key_map.h"
 #include "line_inputs.h"
-#include "uart.h"
 
 namespace fuzz {
 
@@ -219,74 +219,22 @@ private:
     uint8_t* p_;
 };
 
-/// The simulated kernel saw nothing of the "BUG" class.
-inline void check_no_bugs(sim::Box& box) {
-    if (!box.bugs().empty())
-        fail("the kernel saw: %s", box.bugs().front().c_str());
+/// Aborts with what a check of the box (sim/checks/invariants.h) found,
+/// when it found anything.
+inline void require(const sim::checks::Finding& found) {
+    if (!found.empty())
+        fail("%s", found.c_str());
 }
 
-/// Local interrupts were never off longer than @bound.
+/// Every invariant of the box that holds at any moment: no kernel bug, the
+/// driver's words in their ranges, the RTC class's alarm the driver's, the
+/// held keys the pending press, every key event synced
+/// (sim::checks::box_state()).
+inline void check_box(sim::Box& box) { require(sim::checks::box_state(box)); }
+
+/// Local interrupts were never off longer than @bound (@why: what allows it).
 inline void check_irqs_off(sim::Box& box, Nanos bound, const char* why) {
-    Nanos longest = box.machine().irqs_off_longest();
-    if (longest > bound)
-        fail("interrupts off for %.3f ms, more than the %.3f ms that %s allows",
-             double(longest) / 1e6, double(bound) / 1e6, why);
-}
-
-/// An ISP status word holds 0 (idle), 1 (armed or refused) or 6 (acknowledged).
-inline void check_state_word(int32_t v, const char* name) {
-    if (v != 0 && v != 1 && v != 6)
-        fail("%s is %d, not 0, 1 or 6", name, v);
-}
-
-inline void check_state_words(const fp_priv_t& p) {
-#define FP_CHECK_WORD(f) check_state_word(p.f, #f)
-    FP_CHECK_WORD(isp_checksum_state);
-    FP_CHECK_WORD(isp_erase_state);
-    FP_CHECK_WORD(isp_erase_verify_state);
-    FP_CHECK_WORD(isp_program_state);
-    FP_CHECK_WORD(isp_byte_state);
-    FP_CHECK_WORD(isp_verify_state);
-    FP_CHECK_WORD(isp_std_reset_state);
-    FP_CHECK_WORD(isp_std_freq_state);
-    FP_CHECK_WORD(isp_std_checksum_state);
-    FP_CHECK_WORD(isp_std_erase_state);
-    FP_CHECK_WORD(isp_std_program_state);
-#undef FP_CHECK_WORD
-    if (p.isp_sync_pending != 0 && p.isp_sync_pending != 1)
-        fail("isp_sync_pending is %d", p.isp_sync_pending);
-}
-
-/// What the driver believes pending agrees with what user space believes held:
-/// no key is held in user space unless it is the driver's pending press (a
-/// key held there with nothing pending would repeat in every application
-/// until the next press of it).  Small flags stay in their ranges.
-inline void check_keys(fp_priv_t& p, sim::InputDevice& dev) {
-    std::vector<unsigned> held = dev.held_keys();
-    if (p.last_key == 0 && !held.empty())
-        fail("no press pending, but user space holds key %u", held.front());
-    if (p.last_key != 0) {
-        unsigned pending = p.keymap[p.last_key >> 8];
-        for (unsigned k : held)
-            if (k != pending)
-                fail("press %04X pending (key %u), but user space holds key %u", p.last_key,
-                     pending, k);
-    }
-    if (p.power_state != 0 && p.power_state != 1)
-        fail("power_state is %d", p.power_state);
-    if (p.rescue_state < 0 || p.rescue_state > 2)
-        fail("rescue_state is %d", p.rescue_state);
-    if (p.rescue_choice < 0 || p.rescue_choice > 3)
-        fail("rescue_choice is %d", p.rescue_choice);
-}
-
-/// Every key event user space read is followed at once by its sync.
-inline void check_syncs(sim::InputDevice& dev) {
-    const auto& ev = dev.received();
-    for (size_t i = 0; i < ev.size(); ++i)
-        if (ev[i].type == sim::kEvKey &&
-            (i + 1 >= ev.size() || ev[i + 1].type != sim::kEvSyn || ev[i + 1].code != 0))
-            fail("key event %u/%d without its sync", ev[i].code, ev[i].value);
+    require(sim::checks::irqs_off_within(box, bound, why));
 }
 
 /// A whole key-event frame from the micom (key_event_frame()).
@@ -332,19 +280,10 @@ inline void check_clean_tap(FreshBox& fb, uint8_t key) {
                  "and %zu keys held",
                  pending, key, p.last_key, fb.input().held_keys().size());
     }
-    const auto& ev = fb.input().received();
-    const size_t from = ev.size();
-    const unsigned code = p.keymap[key];
+    const size_t from = sim::checks::input_events_read(box);
+    const unsigned code = sim::checks::key_code_of(box, key);
     tap_key(fb, key);
-
-    std::string got;
-    for (size_t i = from; i < ev.size(); ++i)
-        if (ev[i].type == sim::kEvKey)
-            got += " " + std::to_string(ev[i].code) + "/" + std::to_string(ev[i].value);
-    const std::string want = " " + std::to_string(code) + "/1 " + std::to_string(code) + "/0";
-    if (got != want)
-        fail("a clean tap of key byte %02X after a quiet line: user space read%s, not%s", key,
-             got.empty() ? " nothing" : got.c_str(), want.c_str());
+    require(sim::checks::clean_tap_read(box, from, key, code));
     if (p.last_key != 0 || !fb.input().held_keys().empty())
         fail("a clean tap of key byte %02X left press %04X pending", key, p.last_key);
     ++clean_taps_checked();
@@ -357,29 +296,6 @@ inline void report_clean_taps_at_exit() {
         return true;
     }();
     (void)once;
-}
-
-/// The longest stretch that local interrupts may stay off while the parser
-/// reads what the micom sent on @link: the parser drains the UART while bytes
-/// keep coming, so a chain of bytes each of which starts within the parser's
-/// poll limit of the previous one's end may be read in one run.  The bound is
-/// the longest such chain, plus the poll limit after its last byte, plus two
-/// character times for the byte in flight and the register accesses.
-inline Nanos parser_irqs_off_bound(const sim::SerialLink& link, Nanos char_time) {
-    const Nanos poll = Nanos(UART_POLL_LIMIT_US) * 1000;
-    Nanos longest = 0, chain_start = 0, prev_end = 0;
-    bool any = false;
-    for (const auto& w : link.log()) {
-        if (w.dir != sim::Direction::MicomToHost)
-            continue;
-        if (!any || w.start > prev_end + poll)
-            chain_start = w.start;
-        any = true;
-        prev_end = w.end;
-        if (prev_end - chain_start > longest)
-            longest = prev_end - chain_start;
-    }
-    return longest + poll + 2 * char_time;
 }
 
 }  // namespace fuzz
