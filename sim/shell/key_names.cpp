@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "key_names.h"
 
-#include "key_map.h"
-
 #include <cstdlib>
+
+#include "checks/key_table.h"
 
 namespace fpsim {
 
@@ -37,14 +37,14 @@ std::string key_name(unsigned code) {
 }
 
 std::optional<uint8_t> default_key_byte(unsigned code) {
-    for (const auto& k : fp_default_keys)
+    for (const auto& k : sim::checks::default_keys())
         if (k.code == code)
             return k.key_byte;
     return std::nullopt;
 }
 
 bool accepted_key_byte(uint8_t byte) {
-    for (const auto& k : fp_default_keys)
+    for (const auto& k : sim::checks::default_keys())
         if (k.key_byte == byte)
             return true;
     return false;

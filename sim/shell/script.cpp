@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <string_view>
 
 #include "durations.h"
 #include "key_names.h"
@@ -164,136 +165,83 @@ bool on_off(const std::string& s, int line) {
     fail(line, "expected on or off, not '" + s + "'");
 }
 
+/// Whether @word is one of the '|'-separated words of @subs.
+bool sub_matches(const char* subs, const std::string& word) {
+    const std::string all = std::string("|") + subs + "|";
+    return !word.empty() && all.find("|" + word + "|") != std::string::npos;
+}
+
+/// A fault command (fault_table.h): its group, its fault, then the fault's arguments.
 FaultSetting parse_fault(const std::vector<std::string>& w, int line) {
-    using W = FaultSetting::What;
-    FaultSetting f;
     auto need = [&](size_t n) {
         if (w.size() != n)
             fail(line, "bad fault command (see fault help)");
     };
     if (w.size() < 2)
         fail(line, "usage: fault help");
-    const std::string& what = w[1];
-    if (what == "help") {
-        need(2);
-        f.what = W::Help;
-    } else if (what == "clear") {
-        need(2);
-        f.what = W::Clear;
-    } else if (what == "primary" || what == "isp") {
-        need(4);
-        f.link = what == "isp";
-        if (w[2] == "stall") {
-            f.what = W::LinkStall;
-            auto n = number(w[3], 0, 1000000000);
-            if (!n)
-                fail(line, "bad byte count '" + w[3] + "' (0 to 1000000000)");
-            f.number = *n;
-        } else {
-            if (w[2] == "drop")
-                f.what = W::LinkDrop;
-            else if (w[2] == "corrupt")
-                f.what = W::LinkCorrupt;
-            else if (w[2] == "duplicate")
-                f.what = W::LinkDuplicate;
-            else
-                fail(line, "unknown link fault '" + w[2] + "' (see fault help)");
+    FaultSetting f;
+    const FaultGroup* group = nullptr;
+    for (const FaultGroup& g : fault_groups())
+        if (sub_matches(g.word, w[1]))
+            group = &g;
+    if (!group)
+        fail(line, "unknown fault '" + w[1] + "' (see fault help)");
+    f.link = w[1] == "isp";
+    if (group->words)
+        need(group->words);
+    for (const FaultEntry& e : fault_entries())
+        if (std::string_view(e.group) == group->word && (!e.name || (w.size() > 2 && w[2] == e.name)))
+            f.entry = &e;
+    if (!f.entry) {
+        if (w.size() < 3)
+            fail(line, "bad fault command (see fault help)");
+        if (group->unknown_words)
+            need(group->unknown_words);
+        fail(line, std::string("unknown ") + group->noun + " fault '" + w[2] + "' (see fault help)");
+    }
+    const size_t first = f.entry->name ? 3 : 2;
+    need(first + f.entry->arg_count());
+    for (unsigned i = 0; i < f.entry->arg_count(); ++i) {
+        const FaultArg& a = f.entry->args[i];
+        const std::string& word = w[first + i];
+        switch (a.kind) {
+        case FaultArg::Kind::None:
+            break;
+        case FaultArg::Kind::Probability: {
             char* end = nullptr;
-            f.probability = std::strtod(w[3].c_str(), &end);
-            if (*end || end == w[3].c_str() || !(f.probability >= 0 && f.probability <= 1))
-                fail(line, "bad probability '" + w[3] + "' (0 to 1)");
+            f.probability = std::strtod(word.c_str(), &end);
+            if (*end || end == word.c_str() || !(f.probability >= 0 && f.probability <= 1))
+                fail(line, "bad probability '" + word + "' (0 to 1)");
+            break;
         }
-    } else if (what == "micom") {
-        if (w.size() < 3)
-            fail(line, "bad fault command (see fault help)");
-        if (w[2] == "silent") {
-            need(4);
-            f.what = W::MicomSilent;
-            f.on = on_off(w[3], line);
-        } else if (w[2] == "power-loss") {
-            need(3);
-            f.what = W::MicomPowerLoss;
-        } else if (w[2] == "nak") {
-            need(5);
-            f.what = W::MicomNak;
-            static const struct {
-                const char* name;
-                micom::IspStep step;
-            } steps[] = {{"checksum", micom::IspStep::Checksum},
-                         {"erase", micom::IspStep::Erase},
-                         {"erase-verify", micom::IspStep::EraseVerify},
-                         {"block-program", micom::IspStep::BlockProgram},
-                         {"byte", micom::IspStep::Byte},
-                         {"block-verify", micom::IspStep::BlockVerify}};
-            bool found = false;
-            for (auto& s : steps)
-                if (w[3] == s.name) {
-                    f.step = s.step;
-                    found = true;
-                }
-            if (!found)
-                fail(line, "unknown programmer step '" + w[3] + "' (see fault help)");
-            f.on = on_off(w[4], line);
-        } else {
-            fail(line, "unknown micom fault '" + w[2] + "' (see fault help)");
-        }
-    } else if (what == "kernel") {
-        if (w.size() < 3)
-            fail(line, "bad fault command (see fault help)");
-        const std::string& k = w[2];
-        if (k == "proc" || k == "user-copy") {
-            need(4);
-            const long most = k == "proc" ? 10 : 1000000;
-            auto n = number(w[3], 1, most);
+        case FaultArg::Kind::Number: {
+            auto n = number(word, a.lo, a.hi);
             if (!n)
-                fail(line, "bad count '" + w[3] + "' (1 to " + std::to_string(most) + ")");
+                fail(line, std::string("bad ") + a.noun + " '" + word + "' (" + std::to_string(a.lo) + " to " +
+                               std::to_string(a.hi) + ")");
             f.number = *n;
-            f.what = k == "proc" ? W::KernelProc : W::KernelUserCopy;
-        } else {
-            need(3);
-            if (k == "major-taken")
-                f.what = W::KernelMajorTaken;
-            else if (k == "irq-taken")
-                f.what = W::KernelIrqTaken;
-            else if (k == "input-alloc")
-                f.what = W::KernelInputAlloc;
-            else if (k == "input-register")
-                f.what = W::KernelInputRegister;
-            else if (k == "kthread")
-                f.what = W::KernelKthread;
-            else if (k == "device-register")
-                f.what = W::KernelDeviceRegister;
-            else if (k == "rtc-register")
-                f.what = W::KernelRtcRegister;
-            else
-                fail(line, "unknown kernel fault '" + k + "' (see fault help)");
+            break;
         }
-    } else if (what == "vendor") {
-        if (w.size() < 3)
-            fail(line, "bad fault command (see fault help)");
-        if (w[2] == "llad-open" || w[2] == "gbus-open") {
-            need(3);
-            f.what = w[2] == "llad-open" ? W::VendorLladOpen : W::VendorGbusOpen;
-        } else if (w[2] == "rua-create" || w[2] == "rua-destroy") {
-            need(4);
-            auto n = number(w[3], 0, 0x7fffffff);
-            if (!n)
-                fail(line, "bad status '" + w[3] + "' (0 to 2147483647)");
+        case FaultArg::Kind::OnOff:
+            f.on = on_off(word, line);
+            break;
+        case FaultArg::Kind::Step: {
+            const auto steps = fault_steps();
+            auto s = std::find_if(steps.begin(), steps.end(), [&](const FaultStep& s) { return word == s.name; });
+            if (s == steps.end())
+                fail(line, "unknown programmer step '" + word + "' (see fault help)");
+            f.step = s->step;
+            break;
+        }
+        case FaultArg::Kind::Property: {
+            const auto known = clock_properties();
+            auto n = number(word, 0, 0xffffffff);
+            if (!n || std::find(known.begin(), known.end(), *n) == known.end())
+                fail(line, "bad property '" + word + "' (4409, 4411 or 4417: the ones micomflash asks for)");
             f.number = *n;
-            f.what = w[2] == "rua-create" ? W::VendorRuaCreate : W::VendorRuaDestroy;
-        } else {
-            fail(line, "unknown vendor fault '" + w[2] + "' (see fault help)");
+            break;
         }
-    } else if (what == "clock") {
-        need(3);
-        // the three properties micomflash asks the clock generator for
-        auto n = number(w[2], 0, 0xffffffff);
-        if (!n || (*n != 4409 && *n != 4411 && *n != 4417))
-            fail(line, "bad property '" + w[2] + "' (4409, 4411 or 4417: the ones micomflash asks for)");
-        f.what = W::ClockRequest;
-        f.number = *n;
-    } else {
-        fail(line, "unknown fault '" + what + "' (see fault help)");
+        }
     }
     return f;
 }
@@ -416,8 +364,8 @@ void parse_wire(Command& c, const Parsing& p) {
 
 void parse_fault_command(Command& c, const Parsing& p) {
     c.fault = parse_fault(p.w, p.line);
-    if (p.scheduled && c.fault.what == FaultSetting::What::Help)
-        fail(p.line, "after cannot schedule fault help");
+    if (p.scheduled && !c.fault.entry->schedulable)
+        fail(p.line, "after cannot schedule fault " + p.w[1]);
 }
 
 void parse_expect(Command& c, const Parsing& p) {
@@ -569,11 +517,6 @@ bool names(const CommandEntry& e, const std::string& word) {
 }
 
 /// Whether @word is one of the '|'-separated words of @subs.
-bool sub_matches(const char* subs, const std::string& word) {
-    const std::string all = std::string("|") + subs + "|";
-    return !word.empty() && all.find("|" + word + "|") != std::string::npos;
-}
-
 std::string schedulable_list() {
     std::string out;
     for (const auto& e : kCommands)
@@ -675,31 +618,6 @@ std::string export_list() {
         out += std::string(ret) + e.name + "(" + arg + ")\n";
     }
     return out;
-}
-
-const char* fault_help() {
-    return "fault clear                          every fault off (kernel faults of the next boot too)\n"
-           "fault primary|isp drop P             each byte on the link is lost with probability P\n"
-           "fault primary|isp corrupt P          each byte arrives with one bit flipped, probability P\n"
-           "fault primary|isp duplicate P        each byte arrives twice, probability P\n"
-           "fault primary|isp stall N            the micom stops sending after N more bytes (0: never)\n"
-           "fault micom silent on|off            the normal firmware answers nothing\n"
-           "fault micom nak STEP on|off          the flash programmer refuses STEP: checksum, erase,\n"
-           "                                     erase-verify, block-program, byte, block-verify\n"
-           "fault micom power-loss               the micom loses power now\n"
-           "fault kernel major-taken             at the next boot another driver holds major 75\n"
-           "fault kernel irq-taken               at the next boot another driver holds interrupt 10\n"
-           "fault kernel proc N                  at the next boot the N-th /proc entry cannot be made\n"
-           "fault kernel input-alloc             at the next boot the input device cannot be allocated\n"
-           "fault kernel input-register          at the next boot the input device cannot be registered\n"
-           "fault kernel kthread                 at the next boot no kernel thread can be created\n"
-           "fault kernel device-register         at the next boot the driver's device cannot be registered\n"
-           "fault kernel rtc-register            at the next boot the RTC device cannot be registered\n"
-           "fault kernel user-copy N             the next N copies from or to user space fail\n"
-           "fault vendor llad-open|gbus-open     micomflash cannot open llad or gbus\n"
-           "fault vendor rua-create|rua-destroy S  the RUA instance request answers status S\n"
-           "fault clock PROPERTY                 the clock generator fails requests of PROPERTY\n"
-           "A fault can be scheduled: after 2s fault micom power-loss\n";
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "machine/sim_time.h"
+#include "fault_table.h"
 #include "micom/micom_model.h"
 
 namespace fpsim {
@@ -55,25 +56,6 @@ enum class ExpectKind {
     Fail,    ///< it failed
     Error,   ///< it failed, and its message contains the text
     Output,  ///< its output contains the text
-};
-
-/// What a `fault` command does.
-struct FaultSetting {
-    enum class What {
-        Help, Clear,
-        LinkDrop, LinkCorrupt, LinkDuplicate, LinkStall,       // link: 0 primary, 1 isp
-        MicomSilent, MicomNak, MicomPowerLoss,
-        KernelMajorTaken, KernelIrqTaken, KernelProc, KernelInputAlloc, KernelInputRegister,
-        KernelKthread, KernelUserCopy, KernelDeviceRegister, KernelRtcRegister,
-        VendorLladOpen, VendorGbusOpen, VendorRuaCreate, VendorRuaDestroy,
-        ClockRequest,
-    };
-    What what = What::Help;
-    int link = 0;
-    double probability = 0;
-    long number = 0;
-    bool on = true;
-    micom::IspStep step = micom::IspStep::Checksum;
 };
 
 /// The exported functions the shell can call, by their C signature.
@@ -123,8 +105,6 @@ std::string escape_controls(const std::string& s);
 /// declarations, one a line.
 std::string export_list();
 
-/// The text of `fault help`.
-const char* fault_help();
 /// The text of `help`, or of `help COMMAND` or `help COMMAND SUBCOMMAND` (nullopt: no such
 /// command).
 std::string shell_help();

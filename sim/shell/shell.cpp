@@ -712,47 +712,19 @@ void Shell::run_call(const Command& c) {
 }
 
 void Shell::run_fault(const Command& c) {
-    using W = FaultSetting::What;
-    const auto& f = c.fault;
-    auto& box = *box_;
-    sim::SerialLink& link = f.link ? box.soc().isp() : box.soc().primary();
-    switch (f.what) {
-    case W::Help: print(fault_help()); break;
-    case W::Clear:
-        box.kernel().clear_faults();
-        box.soc().primary().faults = {};
-        box.soc().isp().faults = {};
-        box.micom().set_silent(false);
-        for (auto s : {micom::IspStep::Checksum, micom::IspStep::Erase, micom::IspStep::EraseVerify,
-                       micom::IspStep::BlockProgram, micom::IspStep::Byte,
-                       micom::IspStep::BlockVerify})
-            box.micom().set_nak(s, false);
-        if (runner_)
-            runner_->vendor_faults = {};
-        box.soc().clock_generator().clear_failures();
-        break;
-    case W::LinkDrop: link.faults.drop = f.probability; break;
-    case W::LinkCorrupt: link.faults.corrupt = f.probability; break;
-    case W::LinkDuplicate: link.faults.duplicate = f.probability; break;
-    case W::LinkStall: link.stall_after_more(uint64_t(f.number)); break;
-    case W::MicomSilent: box.micom().set_silent(f.on); break;
-    case W::MicomNak: box.micom().set_nak(f.step, f.on); break;
-    case W::MicomPowerLoss: box.micom().power_loss(); break;
-    case W::KernelMajorTaken: box.kernel().faults.major_taken = true; break;
-    case W::KernelIrqTaken: box.kernel().faults.irq_taken = true; break;
-    case W::KernelProc: box.kernel().faults.proc_fail_nth = int(f.number); break;
-    case W::KernelInputAlloc: box.kernel().faults.input_alloc_fail = true; break;
-    case W::KernelInputRegister: box.kernel().faults.input_register_fail = true; break;
-    case W::KernelKthread: box.kernel().faults.kthread_fail = true; break;
-    case W::KernelUserCopy: box.kernel().faults.user_copy_fail = int(f.number); break;
-    case W::KernelDeviceRegister: box.kernel().faults.device_register_fail = true; break;
-    case W::KernelRtcRegister: box.kernel().faults.rtc_register_fail = true; break;
-    case W::VendorLladOpen: runner().vendor_faults.llad_open_fails = true; break;
-    case W::VendorGbusOpen: runner().vendor_faults.gbus_open_fails = true; break;
-    case W::VendorRuaCreate: runner().vendor_faults.rua_create_status = int32_t(f.number); break;
-    case W::VendorRuaDestroy: runner().vendor_faults.rua_destroy_status = int32_t(f.number); break;
-    case W::ClockRequest: box.soc().clock_generator().fail(uint32_t(f.number)); break;
-    }
+    // what the fault acts on (fault_table.h)
+    struct Target final : FaultTarget {
+        Shell& shell;
+        explicit Target(Shell& s) : shell(s) {}
+        sim::Box& box() override { return *shell.box_; }
+        sim::userland::VendorFaults& vendor_faults() override { return shell.runner().vendor_faults; }
+        void clear_vendor_faults() override {
+            if (shell.runner_)
+                shell.runner_->vendor_faults = {};
+        }
+        void print(const std::string& text) override { shell.print(text); }
+    } target(*this);
+    c.fault.entry->set(target, c.fault);
 }
 
 void Shell::show_micom(const Command&) {

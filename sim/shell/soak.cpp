@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "checks/invariants.h"
+#include "checks/key_table.h"
 #include "machine/footprint.h"
-#include "ir_vfd.h"
-#include "key_map.h"
 #include "tool.h"
 
 namespace fpsim {
@@ -32,6 +32,7 @@ using namespace sim;  // the _ms/_s literals
 /// Longest stretch with interrupts off that a healthy box shows: a frame cut
 /// short (about 2.3 ms) is the worst the driver allows itself.
 constexpr Nanos kIrqsOffBound = 5'000'000;
+constexpr const char* kIrqsOffAllowance = "a healthy box (a frame cut short, about 2.3 ms, at worst)";
 
 /// The signal (SIGINT, SIGTERM) that asked the soak to stop: it stops after
 /// its current step and gives its summary.
@@ -145,7 +146,11 @@ private:
                     double(end_) / 3600e9);
     }
 
-    fp_priv_t* priv() { return static_cast<fp_priv_t*>(box_->kernel().module_symbol("fp_priv")); }
+    /// A key byte of the driver's default key map, at random.
+    uint8_t random_key() {
+        const auto keys = checks::default_keys();
+        return keys[pick(unsigned(keys.size()))].key_byte;
+    }
 
     void noise(bool on) {
         LinkFaults f;
@@ -171,7 +176,7 @@ private:
         }
         switch (pick(20)) {
         case 0: case 1: case 2: case 3: case 4: case 5: {  // a key on the remote
-            const uint8_t key = fp_default_keys[pick(fp_default_key_count)].key_byte;
+            const uint8_t key = random_key();
             box_->micom().press_key(key, Nanos(50 + pick(700)) * 1_ms, chance(0.1) ? 0x12 : 0x5F);
             box_->machine().run_for(1_s);
             if (chance(0.25))
@@ -224,7 +229,7 @@ private:
             noise(true);
             ++faults_;
             for (int i = 0; i < 5; ++i) {
-                box_->micom().press_key(fp_default_keys[pick(fp_default_key_count)].key_byte, Nanos(100 + pick(400)) * 1_ms);
+                box_->micom().press_key(random_key(), Nanos(100 + pick(400)) * 1_ms);
                 box_->machine().run_for(1_s);
             }
             noise(false);
@@ -297,22 +302,13 @@ private:
         box_->machine().run_for(1_s);
         if (!box_->kernel().module_loaded() || box_->kernel().input().registered().empty())
             return;
-        const uint8_t key = fp_default_keys[pick(fp_default_key_count)].key_byte;
-        const unsigned code = priv()->keymap[key];
-        const auto& ev = box_->kernel().input().registered()[0]->received();
-        const size_t from = ev.size();
+        const uint8_t key = random_key();
+        const unsigned code = checks::key_code_of(*box_, key);
+        const size_t from = checks::input_events_read(*box_);
         box_->micom().press_key(key, 80_ms);  // shorter than the repeat interval
         box_->machine().run_for(500_ms);
-        std::string got;
-        for (size_t i = from; i < ev.size(); ++i)
-            if (ev[i].type == sim::kEvKey)
-                got += " " + std::to_string(ev[i].code) + "/" + std::to_string(ev[i].value);
-        const std::string want = " " + std::to_string(code) + "/1 " + std::to_string(code) + "/0";
-        if (got != want) {
-            char what[64];
-            std::snprintf(what, sizeof what, "a clean tap of key byte %02X after a quiet line", key);
-            fail(what + std::string(": user space read") + (got.empty() ? " nothing" : got) + ", not" + want);
-        }
+        if (const checks::Finding found = checks::clean_tap_read(*box_, from, key, code); !found.empty())
+            fail(found);
         ++taps_;
     }
 
@@ -335,33 +331,22 @@ private:
                  std::to_string(end.rss_kb) + " kB");
     }
 
+    // The invariants of the box (sim/checks), the held keys compared only
+    // between two presses of the micom's, both ways: the soak sends no frame
+    // of the front panel.
     void check() {
         if (failures_)
             return;
-        if (!box_->kernel().bugs().empty()) {
-            fail("the kernel saw: " + box_->kernel().bugs().front());
-            return;
-        }
-        if (box_->machine().irqs_off_longest() > kIrqsOffBound) {
-            fail("interrupts were off for " + std::to_string(box_->machine().irqs_off_longest()) + " ns");
-            return;
-        }
-        if (!box_->kernel().module_loaded() || box_->kernel().input().registered().empty())
-            return;
-        fp_priv_t* p = priv();
-        for (int32_t w : {p->isp_checksum_state, p->isp_erase_state, p->isp_erase_verify_state,
-                          p->isp_program_state, p->isp_byte_state, p->isp_verify_state})
-            if (w != 0 && w != 1 && w != 6) {
-                fail("an ISP state word holds " + std::to_string(w));
-                return;
-            }
-        // what user space believes is held is what the decoder has pending
-        if (box_->micom().key_active())
-            return;
-        auto held = box_->kernel().input().registered()[0]->held_keys();
-        if (p->last_key == 0 ? !held.empty()
-                             : held != std::vector<unsigned>{p->keymap[p->last_key >> 8]})
-            fail("user space holds keys the decoder does not (last_key " + std::to_string(p->last_key) + ")");
+        const bool keys_settled = !box_->micom().key_active();
+        checks::Finding found = checks::kernel_saw_no_bug(*box_);
+        if (found.empty())
+            found = checks::irqs_off_within(*box_, kIrqsOffBound, kIrqsOffAllowance);
+        if (found.empty())
+            found = checks::box_state(*box_, keys_settled);
+        if (found.empty() && keys_settled)
+            found = checks::pending_press_held(*box_);
+        if (!found.empty())
+            fail(found);
     }
 
     ToolOptions options_;

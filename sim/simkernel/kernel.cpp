@@ -74,30 +74,30 @@ void Kernel::bug(const std::string& what) {
 
 // ---------------------------------------------------------- user memory
 
-bool Kernel::copy_from_user(void* to, const void* from, size_t n) {
+// A copy across the user boundary, @user being the user side's pointer:
+// false when it faults (an injected fault, or a pointer into the first
+// page).  Copying in, the kernel zeroes what it could not copy.
+static bool user_copy(KernelFaults& faults, void* to, const void* from, size_t n, const void* user,
+                      bool zero_on_fault) {
     if (n && faults.user_copy_fail > 0) {
-        // a fault inside the copy: the kernel zeroes what it could not copy
         --faults.user_copy_fail;
-        std::memset(to, 0, n);
+        if (zero_on_fault)
+            std::memset(to, 0, n);
         return false;
     }
-    if (!user_pointer_ok(from, n))
+    if (!user_pointer_ok(user, n))
         return false;
     if (n)
         std::memcpy(to, from, n);
     return true;
 }
 
+bool Kernel::copy_from_user(void* to, const void* from, size_t n) {
+    return user_copy(faults, to, from, n, from, true);
+}
+
 bool Kernel::copy_to_user(void* to, const void* from, size_t n) {
-    if (n && faults.user_copy_fail > 0) {
-        --faults.user_copy_fail;
-        return false;
-    }
-    if (!user_pointer_ok(to, n))
-        return false;
-    if (n)
-        std::memcpy(to, from, n);
-    return true;
+    return user_copy(faults, to, from, n, to, false);
 }
 
 void Kernel::abort_current() {

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 // What every fuzz harness shares: a reader that turns the fuzzer's bytes into
-// decisions, a freshly booted box per input, and the invariants that hold
-// whatever the micom or a user program did.
+// decisions, a freshly booted box per input, and the checks of the
+// invariants that hold whatever the micom or a user program did (the box's,
+// in sim/checks, which fpsim soak checks too).
 //
 // Every input starts from a box as it is right after its boot.  The box is
 // booted once per process, on the box heap, and its state kept
-// (sim/box/box_snapshot.h); before each input that state is put back, the
+// (sim/box_snapshot.h); before each input that state is put back, the
 // module's globals with it, so an input that fails fails again when run
 // alone, in a process whose first and only input it is.  With
 // FP_FUZZ_FRESH_BOOT=1 every input boots a box of its own instead (the
@@ -26,12 +27,13 @@
 #include <string>
 #include <vector>
 
+#include "booted_box.h"
 #include "box/box.h"
 #include "box/box_snapshot.h"
+#include "checks/invariants.h"
+#include "frames.h"
 #include "ir_vfd.h"
-#include "key_map.h"
 #include "line_inputs.h"
-#include "uart.h"
 
 namespace fuzz {
 
@@ -73,15 +75,8 @@ inline std::unique_ptr<sim::Box> boot_box(uint64_t seed) {
     cfg.module_path = module_beside_harness();
     cfg.restore_module_image = true;
     auto box = std::make_unique<sim::Box>(cfg);
-    int r = box->boot();
-    if (r != 0)
+    if (int r = fptest::boot(*box, {.settle = 20_ms, .clear_wire_log = true, .clear_irqs_off_stats = true}))
         fail("the box did not boot: %d", r);
-    // The kernel's input_register_device() announces EV_SYN for every
-    // device; the simulated input core leaves that to its user.
-    box->kernel().input().registered().at(0)->evbit.set(sim::kEvSyn);
-    box->machine().run_for(20_ms);
-    box->soc().primary().clear_log();
-    box->machine().reset_irqs_off_stats();
     return box;
 }
 
@@ -92,8 +87,13 @@ inline bool env_on(const char* name) {
 
 /// FNV-1a over what an input's box did: its kernel log, both lines' wire
 /// logs, the input events, the driver's register writes, the time, and the
-/// module's writable bytes, with pointers into a loaded object or the box
-/// heap taken relative to it (each lies elsewhere in another process).
+/// module's writable bytes, with pointers into the box heap taken relative
+/// to it and pointers into a loaded object as the symbol they fall in and
+/// the offset from it (or, outside every symbol, relative to the object):
+/// each lies elsewhere in another process, and the module's lazily bound
+/// calls into the harness (its coverage hook, the sanitizers' checks) lie
+/// elsewhere in another build of the harness, whose own code may have moved
+/// them.  So the digests of two builds of a harness can be compared.
 inline uint64_t box_digest(sim::Box& box) {
     uint64_t h = 1469598103934665603ull;
     auto mix = [&h](const void* p, size_t n) {
@@ -131,8 +131,14 @@ inline uint64_t box_digest(sim::Box& box) {
         Dl_info info{};
         if (heap && v >= heap && v < heap + (uint64_t(4) << 30))
             v -= heap;
-        else if (v >= 4096 && dladdr(reinterpret_cast<void*>(v), &info) && info.dli_fbase)
-            v -= reinterpret_cast<uintptr_t>(info.dli_fbase);
+        else if (v >= 4096 && dladdr(reinterpret_cast<void*>(v), &info) && info.dli_fbase) {
+            if (info.dli_sname && info.dli_saddr) {  // (a symbol of the dynamic table)
+                mix(info.dli_sname, std::strlen(info.dli_sname));
+                v -= reinterpret_cast<uintptr_t>(info.dli_saddr);
+            } else {
+                v -= reinterpret_cast<uintptr_t>(info.dli_fbase);
+            }
+        }
         mix(&v, 8);
     }
     return h;
@@ -213,82 +219,28 @@ private:
     uint8_t* p_;
 };
 
-/// The simulated kernel saw nothing of the "BUG" class.
-inline void check_no_bugs(sim::Box& box) {
-    if (!box.kernel().bugs().empty())
-        fail("the kernel saw: %s", box.kernel().bugs().front().c_str());
+/// Aborts with what a check of the box (sim/checks/invariants.h) found,
+/// when it found anything.
+inline void require(const sim::checks::Finding& found) {
+    if (!found.empty())
+        fail("%s", found.c_str());
 }
 
-/// Local interrupts were never off longer than @bound.
+/// Every invariant of the box that holds at any moment: no kernel bug, the
+/// driver's words in their ranges, the RTC class's alarm the driver's, the
+/// held keys the pending press, every key event synced
+/// (sim::checks::box_state()).
+inline void check_box(sim::Box& box) { require(sim::checks::box_state(box)); }
+
+/// Local interrupts were never off longer than @bound (@why: what allows it).
 inline void check_irqs_off(sim::Box& box, Nanos bound, const char* why) {
-    Nanos longest = box.machine().irqs_off_longest();
-    if (longest > bound)
-        fail("interrupts off for %.3f ms, more than the %.3f ms that %s allows",
-             double(longest) / 1e6, double(bound) / 1e6, why);
-}
-
-/// An ISP status word holds 0 (idle), 1 (armed or refused) or 6 (acknowledged).
-inline void check_state_word(int32_t v, const char* name) {
-    if (v != 0 && v != 1 && v != 6)
-        fail("%s is %d, not 0, 1 or 6", name, v);
-}
-
-inline void check_state_words(const fp_priv_t& p) {
-#define FP_CHECK_WORD(f) check_state_word(p.f, #f)
-    FP_CHECK_WORD(isp_checksum_state);
-    FP_CHECK_WORD(isp_erase_state);
-    FP_CHECK_WORD(isp_erase_verify_state);
-    FP_CHECK_WORD(isp_program_state);
-    FP_CHECK_WORD(isp_byte_state);
-    FP_CHECK_WORD(isp_verify_state);
-    FP_CHECK_WORD(isp_std_reset_state);
-    FP_CHECK_WORD(isp_std_freq_state);
-    FP_CHECK_WORD(isp_std_checksum_state);
-    FP_CHECK_WORD(isp_std_erase_state);
-    FP_CHECK_WORD(isp_std_program_state);
-#undef FP_CHECK_WORD
-    if (p.isp_sync_pending != 0 && p.isp_sync_pending != 1)
-        fail("isp_sync_pending is %d", p.isp_sync_pending);
-}
-
-/// What the driver believes pending agrees with what user space believes held:
-/// no key is held in user space unless it is the driver's pending press (a
-/// key held there with nothing pending would repeat in every application
-/// until the next press of it).  Small flags stay in their ranges.
-inline void check_keys(fp_priv_t& p, sim::InputDevice& dev) {
-    std::vector<unsigned> held = dev.held_keys();
-    if (p.last_key == 0 && !held.empty())
-        fail("no press pending, but user space holds key %u", held.front());
-    if (p.last_key != 0) {
-        unsigned pending = p.keymap[p.last_key >> 8];
-        for (unsigned k : held)
-            if (k != pending)
-                fail("press %04X pending (key %u), but user space holds key %u", p.last_key,
-                     pending, k);
-    }
-    if (p.power_state != 0 && p.power_state != 1)
-        fail("power_state is %d", p.power_state);
-    if (p.rescue_state < 0 || p.rescue_state > 2)
-        fail("rescue_state is %d", p.rescue_state);
-    if (p.rescue_choice < 0 || p.rescue_choice > 3)
-        fail("rescue_choice is %d", p.rescue_choice);
-}
-
-/// Every key event user space read is followed at once by its sync.
-inline void check_syncs(sim::InputDevice& dev) {
-    const auto& ev = dev.received();
-    for (size_t i = 0; i < ev.size(); ++i)
-        if (ev[i].type == sim::kEvKey &&
-            (i + 1 >= ev.size() || ev[i + 1].type != sim::kEvSyn || ev[i + 1].code != 0))
-            fail("key event %u/%d without its sync", ev[i].code, ev[i].value);
+    require(sim::checks::irqs_off_within(box, bound, why));
 }
 
 /// A whole key-event frame from the micom (key_event_frame()).
 inline void send_key_event(sim::Box& box, uint8_t k0, uint8_t k1, uint8_t addr, uint8_t k3,
                            uint8_t k4) {
-    uint8_t frame[9];
-    key_event_frame(frame, k0, k1, addr, k3, k4);
-    for (uint8_t b : frame)
+    for (uint8_t b : fptest::key_event_frame(k0, k1, addr, k3, k4))
         box.soc().primary().micom_send(b);
 }
 
@@ -328,19 +280,10 @@ inline void check_clean_tap(FreshBox& fb, uint8_t key) {
                  "and %zu keys held",
                  pending, key, p.last_key, fb.kernel().input().held_keys().size());
     }
-    const auto& ev = fb.kernel().input().received();
-    const size_t from = ev.size();
-    const unsigned code = p.keymap[key];
+    const size_t from = sim::checks::input_events_read(box);
+    const unsigned code = sim::checks::key_code_of(box, key);
     tap_key(fb, key);
-
-    std::string got;
-    for (size_t i = from; i < ev.size(); ++i)
-        if (ev[i].type == sim::kEvKey)
-            got += " " + std::to_string(ev[i].code) + "/" + std::to_string(ev[i].value);
-    const std::string want = " " + std::to_string(code) + "/1 " + std::to_string(code) + "/0";
-    if (got != want)
-        fail("a clean tap of key byte %02X after a quiet line: user space read%s, not%s", key,
-             got.empty() ? " nothing" : got.c_str(), want.c_str());
+    require(sim::checks::clean_tap_read(box, from, key, code));
     if (p.last_key != 0 || !fb.kernel().input().held_keys().empty())
         fail("a clean tap of key byte %02X left press %04X pending", key, p.last_key);
     ++clean_taps_checked();
@@ -353,29 +296,6 @@ inline void report_clean_taps_at_exit() {
         return true;
     }();
     (void)once;
-}
-
-/// The longest stretch that local interrupts may stay off while the parser
-/// reads what the micom sent on @link: the parser drains the UART while bytes
-/// keep coming, so a chain of bytes each of which starts within the parser's
-/// poll limit of the previous one's end may be read in one run.  The bound is
-/// the longest such chain, plus the poll limit after its last byte, plus two
-/// character times for the byte in flight and the register accesses.
-inline Nanos parser_irqs_off_bound(const sim::SerialLink& link, Nanos char_time) {
-    const Nanos poll = Nanos(UART_POLL_LIMIT_US) * 1000;
-    Nanos longest = 0, chain_start = 0, prev_end = 0;
-    bool any = false;
-    for (const auto& w : link.log()) {
-        if (w.dir != sim::Direction::MicomToHost)
-            continue;
-        if (!any || w.start > prev_end + poll)
-            chain_start = w.start;
-        any = true;
-        prev_end = w.end;
-        if (prev_end - chain_start > longest)
-            longest = prev_end - chain_start;
-    }
-    return longest + poll + 2 * char_time;
 }
 
 }  // namespace fuzz

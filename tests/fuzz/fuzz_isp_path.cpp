@@ -93,18 +93,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                           [&box] { box.soc().isp().micom_send(0xAA); });
                 break;
             }
-            check_state_words(*p);
+            check_box(box);
         }
         box.machine().sleep(false, box.machine().now() + 20_ms);
-        check_state_words(*p);
+        check_box(box);
         return int(box.kernel().sys_close(fd));
     });
     if (r != 0)
         fail("close returned %d", r);
     box.machine().run_for(20_ms);
 
-    check_no_bugs(box);
-    check_state_words(*p);
+    check_box(box);
     if (const char* f = Untouched::of(*p).differs(before))
         fail("the ISP path changed %s, outside its own fields", f);
     if (p->isp_mode != 0)
@@ -113,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fail("interrupt 71 still installed after the close");
     // A write sends all its bytes back to back under the driver lock; the
     // parser drains the ISP line while bytes keep coming.
-    const Nanos bound = std::max(parser_irqs_off_bound(box.soc().isp(), isp_char),
+    const Nanos bound = std::max(sim::checks::parser_irqs_off_bound(box.soc().isp(), isp_char),
                                  Nanos(longest_send + 1) * host_char + 1_ms);
     check_irqs_off(box, bound, "the longest send and the micom's back-to-back bytes");
     return 0;

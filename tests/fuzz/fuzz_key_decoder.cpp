@@ -46,7 +46,7 @@ struct BoxKeys final : KeyOpSink {
     }
     void op_done() override {
         drain();
-        check_keys(fb.priv(), fb.kernel().input());
+        check_box(fb.box());
     }
 };
 
@@ -59,17 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
     FreshBox fb;
     sim::Box& box = fb.box();
-    fp_priv_t& p = fb.priv();
     BoxKeys keys(fb);
     const uint8_t k3 = play_key_ops(in, keys);
     keys.drain();
 
-    check_no_bugs(box);
-    check_irqs_off(box, parser_irqs_off_bound(box.soc().primary(), fb.char_time()),
+    check_box(box);
+    check_irqs_off(box, sim::checks::parser_irqs_off_bound(box.soc().primary(), fb.char_time()),
                    "the micom's back-to-back bytes and the parser's poll limit");
-    check_keys(p, fb.kernel().input());
-    check_syncs(fb.kernel().input());
     check_clean_tap(fb, k3);
-    check_syncs(fb.kernel().input());
+    check_box(box);
     return 0;
 }

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (cmd >> 28 == 4 && ret == 0 && cmd != MICOM_ISP_CHECKSUM_VALUE &&
                     cmd != MICOM_ISP_STD_CHECKSUM_VALUE && cmd != MICOM_ISP_GET_SYNC &&
                     cmd != MICOM_ISP_STD_REPLY && (cmd & 0xFF) <= 27)
-                    check_state_word(word, "a status word read through an ioctl");
+                    require(sim::checks::isp_status_word(word, "a status word read through an ioctl"));
                 break;
             }
             case 2: {  // data bytes
@@ -85,19 +85,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     fail("/dev/micom does not open again: %ld", fd);
                 break;
             }
-            check_state_words(*p);
+            check_box(box);
         }
         return int(box.kernel().sys_close(fd));
     });
     box.machine().run_for(50_ms);
 
-    check_no_bugs(box);
-    check_state_words(*p);
+    check_box(box);
     if (const char* f = Untouched::of(*p).differs(before))
         fail("ISP traffic changed %s, outside the ISP fields", f);
     if (p->isp_mode != 0 || box.machine().irq_installed(71))
         fail("the ISP mode outlived the close");
-    const Nanos bound = std::max(parser_irqs_off_bound(box.soc().isp(), box.soc().isp().micom_format.char_time()),
+    const Nanos bound = std::max(sim::checks::parser_irqs_off_bound(box.soc().isp(), box.soc().isp().micom_format.char_time()),
                                  Nanos(longest_send + 1) * host_char + 1_ms);
     check_irqs_off(box, bound, "the longest send and the micom's back-to-back answers");
     return 0;

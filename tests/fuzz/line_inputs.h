@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 
-#include "frame.h"
 #include "key_map.h"
 
 namespace fuzz {
@@ -140,18 +139,6 @@ inline uint8_t play_key_ops(Input& in, KeyOpSink& sink) {
         sink.op_done();
     }
     return k3;
-}
-
-/// The bytes of a key-event frame from the micom: AA DF E5, the five event
-/// bytes, the check byte.
-inline void key_event_frame(uint8_t out[9], uint8_t k0, uint8_t k1, uint8_t addr, uint8_t k3, uint8_t k4) {
-    const uint8_t event[5] = {k0, k1, addr, k3, k4};
-    out[0] = FRAME_START;
-    out[1] = FRAME_TO_HOST;
-    out[2] = FRAME_KEY;
-    for (int i = 0; i < 5; ++i)
-        out[3 + i] = event[i];
-    out[8] = frame_checksum(FRAME_TO_HOST, FRAME_KEY, event, 5);
 }
 
 }  // namespace fuzz

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "frames.h"
 #include "line_inputs.h"
 
 namespace hostile {
@@ -16,15 +17,6 @@ namespace {
 /// Sets the last byte of the frame @f (AA DIR CODE PAYLOAD CHECK) to its check byte.
 void set_check_byte(std::vector<uint8_t>& f) {
     f.back() = frame_checksum(f[1], f[2], f.data() + 3, static_cast<int>(f.size()) - 4);
-}
-
-/// AA DF CODE PAYLOAD CHECK.
-std::vector<uint8_t> to_host(uint8_t code, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> f{FRAME_START, FRAME_TO_HOST, code};
-    f.insert(f.end(), payload.begin(), payload.end());
-    f.push_back(0);
-    set_check_byte(f);
-    return f;
 }
 
 void append(Stream& s, const std::vector<uint8_t>& bytes, uint32_t pause_us = 0) {
@@ -37,9 +29,8 @@ void append(Stream& s, const std::vector<uint8_t>& bytes, uint32_t pause_us = 0)
 struct LineKeys final : fuzz::KeyOpSink {
     Stream out;
     void event(uint8_t k0, uint8_t k1, uint8_t addr, uint8_t k3, uint8_t k4) override {
-        uint8_t f[9];
-        fuzz::key_event_frame(f, k0, k1, addr, k3, k4);
-        append(out, std::vector<uint8_t>(f, f + 9));
+        const auto f = fptest::key_event_frame(k0, k1, addr, k3, k4);
+        append(out, std::vector<uint8_t>(f.begin(), f.end()));
     }
     void input_ready(bool) override {}
     void arm_rescue() override {}
@@ -103,12 +94,12 @@ std::vector<uint8_t> RandomStreams::frame() {
         const uint8_t addr = below(2) ? 0x5F : 0x12;
         payload = below(2) ? std::vector<uint8_t>{0x01, 0x00, addr, k, uint8_t(~k)}
                            : std::vector<uint8_t>{0x01, 0x00, addr, uint8_t(~k), k};
-        return to_host(FRAME_KEY, payload);
+        return fptest::micom_frame(FRAME_KEY, payload);
     }
     case 1:  // a clock answer: eight bytes of anything, BCD or not
     case 2:  // the boot information likewise
         for (int i = 0; i < 8; ++i) payload.push_back(byte());
-        return to_host(below(2) ? FRAME_TIME : FRAME_BOOTINFO, payload);
+        return fptest::micom_frame(below(2) ? FRAME_TIME : FRAME_BOOTINFO, payload);
     }
     return {};
 }

@@ -2,6 +2,7 @@
 // Helpers shared by the tests that run the driver on the simulated box.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -9,10 +10,24 @@
 
 #include <gtest/gtest.h>
 
+#include "booted_box.h"
 #include "box/box.h"
+#include "dates.h"
+#include "frames.h"
 #include "ir_vfd.h"
 
 namespace simtest {
+
+using fptest::epoch_of;
+
+/// A box booted for a test with its live micom (fptest::BootedBox): a boot
+/// that fails fails the test.
+struct Booted : fptest::BootedBox {
+    explicit Booted(uint64_t seed = 1, const fptest::AfterBoot& after = {})
+        : BootedBox(fptest::with_seed(seed), after) {
+        EXPECT_EQ(boot_result, 0);
+    }
+};
 
 /// Bytes that went over @link in direction @dir, in order.
 inline std::vector<uint8_t> wire_bytes(const sim::SerialLink& link, sim::Direction dir) {
@@ -68,6 +83,24 @@ inline void micom_sends(sim::Box& box, const std::vector<uint8_t>& bytes) {
     box.machine().run_for(sim::Nanos(bytes.size() + 4) * box.soc().primary().micom_format.char_time() + 5'000'000);
 }
 
+/// The same of a frame of fptest (frames.h).
+template <size_t N>
+inline void micom_sends(sim::Box& box, const std::array<uint8_t, N>& frame) {
+    micom_sends(box, std::vector<uint8_t>(frame.begin(), frame.end()));
+}
+
+/// The end of the last byte the micom sent.
+inline sim::Nanos last_rx_end(sim::Box& box) {
+    sim::Nanos end = 0;
+    for (auto& w : box.soc().primary().log())
+        if (w.dir == sim::Direction::MicomToHost)
+            end = w.end;
+    return end;
+}
+
+/// The kernel clock as it read when the last byte from the micom ended.
+inline int64_t wall_at_last_rx(sim::Box& box) { return box.kernel().wall_ns() - int64_t(box.machine().now() - last_rx_end(box)); }
+
 /// The driver's input device.
 inline sim::InputDevice& input(sim::Box& box) { return *box.kernel().input().registered().at(0); }
 
@@ -92,19 +125,6 @@ inline size_t count_containing(sim::Box& box, const std::string& needle, size_t 
         if (m.find(needle) != std::string::npos)
             ++n;
     return n;
-}
-
-/// Seconds since 1970 of a calendar date, counted day by day (no shortcut formula).
-inline int64_t epoch_of(int year, int mon, int day, int hour, int min, int sec) {
-    static const int mdays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    auto leap = [](int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
-    int64_t days = 0;
-    for (int y = 1970; y < year; ++y)
-        days += leap(y) ? 366 : 365;
-    for (int m = 1; m < mon; ++m)
-        days += mdays[m - 1] + (m == 2 && leap(year) ? 1 : 0);
-    days += day - 1;
-    return ((days * 24 + hour) * 60 + min) * 60 + sec;
 }
 
 }  // namespace simtest

@@ -39,8 +39,7 @@ std::unique_ptr<Box> boot_on_heap() {
     BoxConfig cfg;
     cfg.restore_module_image = true;
     auto box = std::make_unique<Box>(cfg);
-    EXPECT_EQ(box->boot(), 0);
-    box->machine().run_for(20'000'000);
+    EXPECT_EQ(fptest::boot(*box, {.settle = 20'000'000}), 0);
     return box;
 }
 

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <string>
 #include <utility>
@@ -19,34 +18,16 @@ using namespace simtest;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using Keys = std::vector<std::pair<unsigned, int>>;
 
 constexpr unsigned kKey0 = 11, kKey1 = 2, kKey2 = 3, kUp = 103, kOk = 352, kPower = 116, kVolumeUp = 115,
                    kVolumeDown = 114, kF1 = 59, kDvd = 389;
 constexpr int kPress = 1, kRepeat = 2, kRelease = 0;
 
-/// A key event from the micom: AA DF E5, five payload bytes, the XOR.
-Bytes key_event(uint8_t first, uint8_t second, uint8_t address, uint8_t key, uint8_t pair) {
-    Bytes f{0xAA, 0xDF, 0xE5, first, second, address, key, pair};
-    uint8_t x = 0;
-    for (size_t i = 1; i < f.size(); ++i)
-        x ^= f[i];
-    f.push_back(x);
-    return f;
-}
-
-Bytes press(uint8_t key) { return key_event(0x01, 0x00, 0x5F, key, uint8_t(~key)); }
-Bytes release(uint8_t key) { return key_event(0x01, 0x00, 0x5F, uint8_t(~key), key); }
-const Bytes kFrontPower = key_event(0x02, 0x12, 0x12, 0x00, 0xFF);
-
-struct Booted {
-    Box box;
-    Booted() {
-        EXPECT_EQ(box.boot(), 0);
-        box.machine().run_for(10_ms);
-    }
-};
+using fptest::key_event_frame;
+constexpr auto press(uint8_t key) { return fptest::key_press_frame(key); }
+constexpr auto release(uint8_t key) { return fptest::key_release_frame(key); }
+constexpr auto kFrontPower = fptest::front_power_frame();
 
 /// A read of /proc/rescue while the remote's @key is held for @hold, from 50 ms into the read.
 std::string rescue_with(Box& box, uint8_t key, Nanos hold) {
@@ -56,38 +37,16 @@ std::string rescue_with(Box& box, uint8_t key, Nanos hold) {
     return r.data;
 }
 
-int64_t utc_seconds(int y, int mo, int d, int h, int mi, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    return int64_t(timegm(&tm));
-}
-
-Nanos last_rx_end(Box& box) {
-    Nanos end = 0;
-    for (auto& w : box.soc().primary().log())
-        if (w.dir == Direction::MicomToHost)
-            end = w.end;
-    return end;
-}
-
-/// The kernel clock as it read when the last byte from the micom ended.
-int64_t wall_at_last_rx(Box& box) { return box.kernel().wall_ns() - int64_t(box.machine().now() - last_rx_end(box)); }
-
 }  // namespace
 
 TEST(Keys, PressRepeatReleaseReachUserSpaceEachWithItsSync) {
     Booted b;
     fp_priv_t* p = priv(b.box);
-    micom_sends(b.box, key_event(0x01, 0x33, 0x5F, 0x49, 0xB6));
+    micom_sends(b.box, key_event_frame(0x01, 0x33, 0x5F, 0x49, 0xB6));
     EXPECT_EQ(p->last_key, 0x49B6);
-    micom_sends(b.box, key_event(0x01, 0x44, 0x5F, 0x49, 0xB6));
+    micom_sends(b.box, key_event_frame(0x01, 0x44, 0x5F, 0x49, 0xB6));
     EXPECT_EQ(p->last_key, 0x49B6);
-    micom_sends(b.box, key_event(0x01, 0x55, 0x5F, 0xB6, 0x49));
+    micom_sends(b.box, key_event_frame(0x01, 0x55, 0x5F, 0xB6, 0x49));
     EXPECT_EQ(p->last_key, 0);
     EXPECT_EQ(keys_read(b.box), (Keys{{kUp, kPress}, {kUp, kRepeat}, {kUp, kRelease}}));
     EXPECT_EQ(input(b.box).received().size(), 6u);  // three events, three syncs
@@ -346,7 +305,7 @@ TEST(Keys, RescueStepTakesTheFirstRescueKeyAndThenTheChoice) {
     // a release of a rescue key names the key at the pair's place: no rescue key
     p->rescue_state = 1;
     micom_sends(b.box, press(0x49));
-    micom_sends(b.box, key_event(0x01, 0x00, 0x5F, 0xB6, 0x49));
+    micom_sends(b.box, key_event_frame(0x01, 0x00, 0x5F, 0xB6, 0x49));
     EXPECT_EQ(p->rescue_state, 1);
 }
 
@@ -422,7 +381,7 @@ TEST(RemoteSession, StartClockKeysRemapAndRescue) {
     EXPECT_EQ(p->bootinfo_ready, 1);
     EXPECT_EQ(p->alarm_status, 0);
     EXPECT_EQ(p->time_ready, 1);
-    const int64_t micom_t0 = utc_seconds(2013, 5, 1, 12, 0, 0);
+    const int64_t micom_t0 = epoch_of(2013, 5, 1, 12, 0, 0);
     EXPECT_GE(box.kernel().wall_ns(), micom_t0 * 1'000'000'000 + 500'000'000);
     EXPECT_LT(box.kernel().wall_ns(), micom_t0 * 1'000'000'000 + 600'000'000);
     // the key of the start: seen on the line, not reported, nothing pending
@@ -472,13 +431,13 @@ TEST(RemoteSession, StartClockKeysRemapAndRescue) {
     box.micom().set_time(micom::DateTime{2014, 6, 7, 8, 9, 10});
     box.micom().send_time_answer();
     box.machine().run_for(5_ms);
-    const int64_t t1 = utc_seconds(2014, 6, 7, 8, 9, 10) * 1'000'000'000 + 500'000'000;
+    const int64_t t1 = epoch_of(2014, 6, 7, 8, 9, 10) * 1'000'000'000 + 500'000'000;
     EXPECT_LE(wall_at_last_rx(box), t1);
     EXPECT_GE(wall_at_last_rx(box), t1 - int64_t(20_us));
     // ... and one asked for through get_RTC_time
     box.machine().run_for(3_s);
-    EXPECT_EQ(int64_t(box.kernel().call_export<unsigned long>("get_RTC_time")), utc_seconds(2014, 6, 7, 8, 9, 13));
-    const int64_t t2 = utc_seconds(2014, 6, 7, 8, 9, 13) * 1'000'000'000 + 500'000'000;
+    EXPECT_EQ(int64_t(box.kernel().call_export<unsigned long>("get_RTC_time")), epoch_of(2014, 6, 7, 8, 9, 13));
+    const int64_t t2 = epoch_of(2014, 6, 7, 8, 9, 13) * 1'000'000'000 + 500'000'000;
     EXPECT_LE(wall_at_last_rx(box), t2);
     EXPECT_GE(wall_at_last_rx(box), t2 - int64_t(20_us));
 

@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -218,9 +217,7 @@ TEST_P(Micomflash, GoodRunPrintsTheWholeSequenceAndLeavesTheImageInTheFlash) {
     priv(bench.box)->time_ready = 0;
     const auto t = bench.box.kernel().call_export<unsigned long>("get_RTC_time");
     EXPECT_EQ(priv(bench.box)->time_ready, 1);
-    std::tm tm{};
-    tm.tm_year = 121, tm.tm_mon = 2, tm.tm_mday = 4, tm.tm_hour = 5, tm.tm_min = 6, tm.tm_sec = 7;
-    const auto want = static_cast<unsigned long>(timegm(&tm));
+    const auto want = static_cast<unsigned long>(epoch_of(2021, 3, 4, 5, 6, 7));
     EXPECT_GE(t, want);
     EXPECT_LE(t, want + 1);
 }

@@ -30,8 +30,6 @@ std::vector<std::string> frames(Box& box) {
 
 std::string control(const std::string& payload) { return hex({kCmdControl}) + ": " + payload; }
 
-int64_t epoch_of(const micom::DateTime& t) { return simtest::epoch_of(t.year, t.mon, t.day, t.hour, t.min, t.sec); }
-
 class Power : public testing::Test {
 protected:
     void SetUp() override {

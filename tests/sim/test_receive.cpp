@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <ctime>
 #include <random>
 #include <string>
 #include <tuple>
@@ -21,17 +20,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-/// A frame from the micom: AA DF, the code/length byte, the payload, the XOR.
-Bytes micom_frame(uint8_t code, const Bytes& payload) {
-    Bytes f{0xAA, 0xDF, code};
-    uint8_t x = 0xDF ^ code;
-    for (uint8_t b : payload) {
-        f.push_back(b);
-        x ^= b;
-    }
-    f.push_back(x);
-    return f;
-}
+using fptest::micom_frame;
 
 Bytes key_frame(uint8_t key, uint8_t pair, uint8_t address = 0x5F) {
     return micom_frame(0xE5, {0x01, 0x00, address, key, pair});
@@ -45,43 +34,13 @@ Bytes operator+(Bytes a, const Bytes& b) {
 using Keys = std::vector<std::pair<unsigned, int>>;
 constexpr unsigned kUp = 103, kOk = 352;
 
-/// The end of the last byte the micom sent.
-Nanos last_rx_end(Box& box) {
-    Nanos end = 0;
-    for (auto& w : box.soc().primary().log())
-        if (w.dir == Direction::MicomToHost)
-            end = w.end;
-    return end;
-}
-
-/// The kernel clock as it read when the last byte from the micom ended.
-int64_t wall_at_last_rx(Box& box) { return box.kernel().wall_ns() - int64_t(box.machine().now() - last_rx_end(box)); }
-
-int64_t utc_seconds(int y, int mo, int d, int h, int mi, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    return int64_t(timegm(&tm));
-}
-
-/// A booted box with a live micom, its start traffic and log cleared.
-struct Booted {
-    Box box;
-    Booted() {
-        EXPECT_EQ(box.boot(), 0);
-        box.machine().run_for(10_ms);
-        box.soc().primary().clear_log();
-    }
-};
+/// A booted box's start-up traffic is out of the primary line's log.
+constexpr fptest::AfterBoot kStartForgotten{.clear_wire_log = true};
 
 }  // namespace
 
 TEST(Receive, BootInformationStoresTheWakeUpTimeOnlyWithAStatus) {
-    Booted b;
+    Booted b(1, kStartForgotten);
     fp_priv_t* p = priv(b.box);
 
     // status 0: no wake-up time, whatever date the record carries
@@ -96,14 +55,14 @@ TEST(Receive, BootInformationStoresTheWakeUpTimeOnlyWithAStatus) {
     p->bootinfo_ready = 0;
     micom_sends(b.box, micom_frame(0xA8, {0x06, 0x05, 0xC4, 0x00, 0x03, 0x02, 0x14, 0x01}));
     EXPECT_EQ(p->alarm_status, 1);
-    EXPECT_EQ(int64_t(p->alarm_time), utc_seconds(2014, 2, 3, 4, 5, 6));
+    EXPECT_EQ(int64_t(p->alarm_time), epoch_of(2014, 2, 3, 4, 5, 6));
     EXPECT_EQ(p->bootinfo_ready, 1);
     EXPECT_EQ(p->time_ready, 1);  // left as the start set it
     EXPECT_TRUE(b.box.kernel().bugs().empty());
 }
 
 TEST(Receive, TimeAnswerSetsTheFieldsAndTheKernelClockHalfASecondAhead) {
-    Booted b;
+    Booted b(1, kStartForgotten);
     fp_priv_t* p = priv(b.box);
     p->time_ready = 0;
     micom_sends(b.box, micom_frame(0xD8, {0x00, 0x00, 0xD2, 0x00, 0x01, 0x05, 0x13, 0x2A}));
@@ -111,7 +70,7 @@ TEST(Receive, TimeAnswerSetsTheFieldsAndTheKernelClockHalfASecondAhead) {
     EXPECT_EQ(std::make_tuple(p->rtc_year, p->rtc_mon, p->rtc_day, p->rtc_hour, p->rtc_min, p->rtc_sec),
               std::make_tuple(2013, 5, 1, 12, 0, 0));
     EXPECT_EQ(p->time_flags, 0x2A);
-    const int64_t set = utc_seconds(2013, 5, 1, 12, 0, 0) * 1'000'000'000 + 500'000'000;
+    const int64_t set = epoch_of(2013, 5, 1, 12, 0, 0) * 1'000'000'000 + 500'000'000;
     EXPECT_LE(wall_at_last_rx(b.box), set);
     EXPECT_GE(wall_at_last_rx(b.box), set - int64_t(20_us));
 }
@@ -132,14 +91,14 @@ TEST(Receive, ClockRecordDecoding) {
         {"a digit above 9 ends the number", {0x1A, 0x0A, 0xCA, 0x00, 0x07, 0x1B, 0xA5}, 2000, 1, 7, 0, 0, 1},
         {"a second digit above 9 keeps the first", {0x00, 0x00, 0x40, 0x00, 0x01, 0x01, 0x2F}, 2002, 1, 1, 0, 0, 0},
     };
-    Booted b;
+    Booted b(1, kStartForgotten);
     fp_priv_t* p = priv(b.box);
     for (const ClockCase& c : cases) {
         SCOPED_TRACE(c.what);
         micom_sends(b.box, micom_frame(0xD8, c.record + Bytes{0x00}));
         EXPECT_EQ(std::make_tuple(p->rtc_year, p->rtc_mon, p->rtc_day, p->rtc_hour, p->rtc_min, p->rtc_sec),
                   std::make_tuple(c.year, c.mon, c.day, c.hour, c.min, c.sec));
-        const int64_t secs = utc_seconds(c.year, c.mon, c.day, c.hour, c.min, c.sec);
+        const int64_t secs = epoch_of(c.year, c.mon, c.day, c.hour, c.min, c.sec);
         if (c.mon >= 1 && c.day >= 1 && secs <= sim::kBoxLastClockSecond) {  // else the box's clock refuses it
             const int64_t set = secs * 1'000'000'000 + 500'000'000;
             EXPECT_LE(wall_at_last_rx(b.box), set);
@@ -151,7 +110,7 @@ TEST(Receive, ClockRecordDecoding) {
 TEST(Receive, StrayBytesRightBeforeAFrameDoNotLoseIt) {
     // Up to 8 stray bytes directly in front of a frame, back to back, so that
     // the frame's start byte lands at every place of the FIFO's trigger level.
-    Booted b;
+    Booted b(1, kStartForgotten);
     Keys want;
     for (int n = 0; n <= 8; ++n) {
         SCOPED_TRACE(n);
@@ -171,7 +130,7 @@ TEST(Receive, StrayBytesRightBeforeAFrameDoNotLoseIt) {
 }
 
 TEST(Receive, DoubledStartByteLosesTheFrameAndTheParserRescans) {
-    Booted b;
+    Booted b(1, kStartForgotten);
     fp_priv_t* p = priv(b.box);
     p->time_ready = 0;
     const int year = p->rtc_year;
@@ -185,7 +144,7 @@ TEST(Receive, DoubledStartByteLosesTheFrameAndTheParserRescans) {
 }
 
 TEST(Receive, EchoedHostFramesAndUnknownFramesAreDroppedSilently) {
-    Booted b;
+    Booted b(1, kStartForgotten);
     fp_priv_t* p = priv(b.box);
     p->time_ready = 0;
     p->bootinfo_ready = 0;
@@ -201,7 +160,7 @@ TEST(Receive, EchoedHostFramesAndUnknownFramesAreDroppedSilently) {
 }
 
 TEST(Receive, KeyEventsAreDumpedAtDebugLevelOnlyFromTheRemoteOrFrontKeys) {
-    Booted b;
+    Booted b(1, kStartForgotten);
     size_t from = b.box.kernel().log().lines().size();
     micom_sends(b.box, micom_frame(0xE5, {0x01, 0x7E, 0x5F, 0x49, 0xB6}));
     ASSERT_EQ(b.box.kernel().log().lines().size(), from + 1);
@@ -223,7 +182,7 @@ TEST(Receive, KeyEventsAreDumpedAtDebugLevelOnlyFromTheRemoteOrFrontKeys) {
 
 // One flipped bit: the frame is dropped whole, with a warning at most once a second.
 TEST(Receive, FramesWithAWrongChecksumAreDroppedWhole) {
-    Booted b;
+    Booted b(1, kStartForgotten);
     Box& box = b.box;
     fp_priv_t* p = priv(box);
     auto flipped = [](Bytes f, size_t at) {
@@ -260,7 +219,7 @@ TEST(Receive, FramesWithAWrongChecksumAreDroppedWhole) {
 }
 
 TEST(Receive, FrameCutInTheMiddleIsAbandonedBoundedAndLoggedOnceASecond) {
-    Booted b;
+    Booted b(1, kStartForgotten);
     Box& box = b.box;
     const Bytes whole = key_frame(0x49, 0xB6);
     size_t from = box.kernel().log().lines().size();
@@ -297,7 +256,7 @@ TEST(Receive, FrameCutInTheMiddleIsAbandonedBoundedAndLoggedOnceASecond) {
 }
 
 TEST(Receive, OnTheIspPathFrameBytesMeanNothingToTheFramePath) {
-    Booted b;
+    Booted b(1, kStartForgotten);
     Box& box = b.box;
     fp_priv_t* p = priv(box);
     long fd = -1;
@@ -324,7 +283,7 @@ TEST(Receive, OnTheIspPathFrameBytesMeanNothingToTheFramePath) {
 }
 
 TEST(Receive, InterruptsOffForOneFrameIsTheRestOfItsWireTime) {
-    Booted b;
+    Booted b(1, kStartForgotten);
     Box& box = b.box;
     const Nanos ch = box.soc().primary().micom_format.char_time();
 
