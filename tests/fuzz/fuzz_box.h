@@ -275,16 +275,16 @@ inline void check_clean_tap(FreshBox& fb, uint8_t key) {
     if (p.last_key != 0) {
         const uint16_t pending = p.last_key;
         tap_key(fb, key);
-        if (p.last_key != 0 || !fb.kernel().input().held_keys().empty())
+        if (p.last_key != 0 || !fb.input().held_keys().empty())
             fail("press %04X was pending; a clean tap of key byte %02X left press %04X pending "
                  "and %zu keys held",
-                 pending, key, p.last_key, fb.kernel().input().held_keys().size());
+                 pending, key, p.last_key, fb.input().held_keys().size());
     }
     const size_t from = sim::checks::input_events_read(box);
     const unsigned code = sim::checks::key_code_of(box, key);
     tap_key(fb, key);
     require(sim::checks::clean_tap_read(box, from, key, code));
-    if (p.last_key != 0 || !fb.kernel().input().held_keys().empty())
+    if (p.last_key != 0 || !fb.input().held_keys().empty())
         fail("a clean tap of key byte %02X left press %04X pending", key, p.last_key);
     ++clean_taps_checked();
 }

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::check_box(box);
     fuzz::check_irqs_off(box, sim::checks::parser_irqs_off_bound(box.soc().primary(), fb.char_time()),
                          "the micom's back-to-back bytes and the parser's poll limit");
-    if ((flags & kFrameFlagNotReady) && !fb.kernel().input().received().empty())
+    if ((flags & kFrameFlagNotReady) && !fb.input().received().empty())
         fuzz::fail("an input event was reported before the input device was ready");
     if (p.isp_rx_count != 0)
         fuzz::fail("the frame path stored ISP bytes (isp_rx_count %d)", p.isp_rx_count);

@@ -38,7 +38,7 @@ struct BoxKeys final : KeyOpSink {
     void remap(uint8_t scancode, unsigned code) override {
         drain();
         if (fb.priv().last_key == 0)
-            fb.kernel().input().set_keycode(fb.box().machine(), scancode, code);
+            fb.input().set_keycode(fb.box().machine(), scancode, code);
     }
     void quiet(unsigned ms) override {
         drain();

@@ -45,7 +45,7 @@ void back_on(FreshBox& fb) {
     }
     if (!box.kernel().module_loaded())
         fail("the module is not loaded after %s", box.powered() ? "the box came back" : "boot");
-    fb.kernel().input().evbit.set(sim::kEvSyn);
+    fb.input().evbit.set(sim::kEvSyn);
 }
 
 /// One write(), from an exact-size buffer so that ASan sees any read past it.
