@@ -53,17 +53,25 @@ void KernelLog::hex_dump(Nanos t, const char* level, const char* prefix, int row
     if (rowsize != 16 && rowsize != 32)
         rowsize = 16;
     static constexpr char kHex[] = "0123456789abcdef";
-    std::string line;
+    const std::string_view head_level(level), head_prefix(prefix);
+    // A row is one line of the log as add() would make it of the same text
+    // when its head has no line end: then it is made in place, in one go
+    // (the driver dumps every frame it reads).
+    const bool one_line = head_level.find('\n') == std::string_view::npos &&
+                          head_prefix.find('\n') == std::string_view::npos;
     for (size_t i = 0; i < len; i += size_t(rowsize)) {
         const size_t n = len - i < size_t(rowsize) ? len - i : size_t(rowsize);
-        line.assign(level).append(prefix);
+        std::string line;
+        line.reserve(head_level.size() + head_prefix.size() + 3 * n);
+        line.append(head_level).append(head_prefix);
         for (size_t j = 0; j < n; ++j) {
-            if (j)
-                line += ' ';
-            line += kHex[p[i + j] >> 4];
-            line += kHex[p[i + j] & 15];
+            const char hex[3] = {' ', kHex[p[i + j] >> 4], kHex[p[i + j] & 15]};
+            line.append(j ? hex : hex + 1, j ? 3 : 2);
         }
-        add(t, line);
+        if (one_line)
+            dropped_ += append_bounded(lines_, LogLine{t, std::move(line)}, kLimit);
+        else
+            add(t, line);
     }
 }
 
