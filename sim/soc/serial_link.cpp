@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "machine/bounded_log.h"
+#include "machine/box_heap.h"
 
 namespace sim {
 
@@ -49,6 +50,8 @@ Nanos SerialLink::carry(Direction dir, uint8_t b, Nanos start, bool error, const
     // a copy still on the line holds back what follows it
     Nanos at = std::max(start, free);
     for (int i = 0; i < copies; ++i, at += ct) {
+        if (log_.size() == log_.capacity())
+            make_room_bounded(log_, log_limit_, !box_heap::on());
         WireByte& w = append_bounded_entry(log_, log_limit_, log_dropped_);
         w.start = at;
         w.end = at + ct;

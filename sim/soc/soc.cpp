@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "machine/bounded_log.h"
+#include "machine/box_heap.h"
 #include "soc_map.h"
 
 namespace sim {
@@ -54,6 +55,8 @@ bool Soc::read_has_side_effects(uint32_t addr) const {
 }
 
 void Soc::write(uint32_t addr, uint32_t value, bool via_gbus) {
+    if (reg_writes_.size() == reg_writes_.capacity())
+        make_room_bounded(reg_writes_, kRegWriteLimit, !box_heap::on());  // (bounded_log.h)
     append_bounded(reg_writes_, RegWrite{m_.now(), addr, value, via_gbus}, kRegWriteLimit);
     m_.busy_wait(cfg_.reg_access_ns);
     if (addr >= kUart0 && addr < kUart0 + Uart::kBlockSize)
