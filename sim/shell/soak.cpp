@@ -91,6 +91,7 @@ public:
         cfg.restore_module_image = true;  // thousands of starts, one mapping
         box_ = std::make_unique<sim::Box>(cfg);
         runner_ = std::make_unique<sim::userland::ProgramRunner>(*box_);
+        runner_->keep_images = true;  // a hundred flashes and more, one mapping
     }
 
     /// @progress: show progress on a terminal.

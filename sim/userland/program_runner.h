@@ -72,6 +72,13 @@ public:
 
     Box& box() { return box_; }
     VendorFaults vendor_faults;
+    /// Each program's image is mapped once for the process and its writable
+    /// bytes, as the mapping left them, put back before every run (as the
+    /// module loader's restoring mode does), instead of a dlopen() and a
+    /// dlclose() per run: a run starts from the same load-time globals,
+    /// without the mapping's page faults and unmapping (fpsim soak flashes
+    /// a hundred times and more).  RunResult::unloaded is then false.
+    bool keep_images = false;
 
     /// The vendor-library calls of all runs, in order ("llad_open 0", ...).
     const std::vector<std::string>& vendor_calls() const { return vendor_calls_; }
