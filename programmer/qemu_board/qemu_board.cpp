@@ -31,23 +31,6 @@
 // The UART is reached without a kernel driver, as the box's llad reaches
 // its registers: on the MIPS Malta board through /dev/mem (ISA I/O space at
 // physical 0x18000000), on a PC through ioperm().  Root only, as on the box.
-//
-// While it waits for the UART, the library sleeps between two looks at the
-// line status (kPollPauseNs) and reads the clock only once the UART has kept
-// it waiting: it never spins on the emulated register.  A guest that spins
-// there takes QEMU's global lock for every look, in turn with QEMU's main
-// loop, which serves the sockets and fires the timers, and reads the CPU's
-// Count with every look (the vDSO's clock), so that the CPU timer comes due
-// while the guest runs, before the main loop got to it.  A Count read that
-// finds it due makes QEMU fire the timer from the guest's own thread, where
-// it sets the Cause register's timer bit (TI) outside the lock under which
-// the main loop changes the same register's interrupt-line bits for the
-// serial ports.  A change landing on top of it loses TI with the timer's line
-// (IP7) raised: the kernel's handler, c0_compare_interrupt(), returns
-// IRQ_NONE without writing Compare, and the interrupt comes back at once
-// until Count comes round to Compare a full wrap later
-// (tests/qemu/README.md).  A sleeping guest leaves the vCPU idle while it
-// waits, and the main loop fires the timer.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <time.h>
@@ -74,10 +57,6 @@ constexpr RMstatus kTimeout = 10;
 
 constexpr unsigned kPinUartPort = 0x2E8;
 constexpr uint64_t kAnswerTimeoutUs = 2'000'000;
-// The pause between two looks at the line status: an answer takes the host
-// a millisecond or more, 16 bytes wait in the FIFO, and QEMU's UART holds
-// back the socket's bytes while the FIFO is full.
-constexpr long kPollPauseNs = 100'000;
 
 // 16550 registers (offsets from the port) and bits.
 constexpr unsigned kRbrThr = 0, kIer = 1, kFcr = 2, kLcr = 3, kMcr = 4, kLsr = 5;
@@ -134,36 +113,27 @@ public:
 
     bool send(const std::vector<uint8_t>& bytes) {
         for (uint8_t b : bytes) {
-            if (!wait_for(kLsrThrEmpty)) return false;
+            const uint64_t deadline = now_us() + kAnswerTimeoutUs;
+            while (!(read(kLsr) & kLsrThrEmpty))
+                if (now_us() > deadline) return false;
             write(kRbrThr, b);
         }
         return true;
     }
 
-    // The next frame from the host, or nothing when a byte is more than
-    // the time-out late.
+    // The next frame from the host, or nothing after the time-out.
     std::optional<pin_channel::Frame> receive() {
+        const uint64_t deadline = now_us() + kAnswerTimeoutUs;
         for (;;) {
-            if (!wait_for(kLsrDataReady)) return std::nullopt;
-            if (auto f = decoder_.feed(read(kRbrThr))) return f;
+            if (read(kLsr) & kLsrDataReady) {
+                if (auto f = decoder_.feed(read(kRbrThr))) return f;
+            } else if (now_us() > deadline) {
+                return std::nullopt;
+            }
         }
     }
 
 private:
-    // Until the line status shows @bit, sleeping between looks; false
-    // after the time-out.  The clock is read only once the UART kept us
-    // waiting.
-    bool wait_for(uint8_t bit) {
-        if (read(kLsr) & bit) return true;
-        const uint64_t deadline = now_us() + kAnswerTimeoutUs;
-        for (;;) {
-            const timespec pause{0, kPollPauseNs};
-            nanosleep(&pause, nullptr);
-            if (read(kLsr) & bit) return true;
-            if (now_us() > deadline) return false;
-        }
-    }
-
     uint8_t read(unsigned reg) {
 #if defined(__x86_64__) || defined(__i386__)
         if (io_) return inb(kPinUartPort + reg);
