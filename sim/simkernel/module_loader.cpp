@@ -38,6 +38,18 @@ Kept& kept() {
     return k;
 }
 
+unsigned g_mappings;  ///< images mapped or unmapped so far
+
+void* map_image(const std::string& path, std::string* error) {
+    ++g_mappings;
+    return open_fresh(path, error);
+}
+
+bool unmap_image(void* handle, const std::string& path) {
+    ++g_mappings;
+    return close_unmapped(handle, path);
+}
+
 const uintptr_t kPage = uintptr_t(sysconf(_SC_PAGESIZE));
 
 uintptr_t page_floor(uintptr_t a) { return a & ~(kPage - 1); }
@@ -99,12 +111,23 @@ __attribute__((no_sanitize("address", "thread", "undefined"))) void copy_raw(voi
         d[i] = s[i];
 }
 
+}  // namespace
+
+struct KeptAccess {
+    static bool edge_guard() { return ModuleLoader::edge_guard_; }
+    static void set_runnable(bool runnable) { ModuleLoader::kept_runnable_ = runnable; }
+};
+
+namespace {
+
 void protect(Kept& k, bool runnable) {
     if (k.runnable == runnable)
         return;
-    for (const PageRange& r : k.text)
-        mprotect(reinterpret_cast<void*>(r.lo), r.hi - r.lo, runnable ? r.prot : PROT_NONE);
+    if (!KeptAccess::edge_guard())
+        for (const PageRange& r : k.text)
+            mprotect(reinterpret_cast<void*>(r.lo), r.hi - r.lo, runnable ? r.prot : PROT_NONE);
     k.runnable = runnable;
+    KeptAccess::set_runnable(runnable);
 }
 
 // The module's destructors run at exit: its code must be runnable again.
@@ -115,11 +138,19 @@ void drop_kept() {
     if (!k.handle)
         return;
     protect(k, true);
-    close_unmapped(k.handle, k.path);
+    unmap_image(k.handle, k.path);
     k = Kept{};
 }
 
 }  // namespace
+
+unsigned ModuleLoader::mappings() { return g_mappings; }
+
+void ModuleLoader::guard_by_edge_hook() {
+    // (the kept image, if any, is runnable: only its text's protections change)
+    protect(kept(), true);
+    edge_guard_ = true;
+}
 
 ModuleLoader::ModuleLoader(std::string path, bool restore) : path_(std::move(path)), restore_(restore) {
 #ifdef FP_MODULE_HAS_GCOV
@@ -140,9 +171,9 @@ void* ModuleLoader::load(std::string* error) {
     if (!restore_ || k.path != path_)
         drop_kept();
     if (!restore_)
-        return open_fresh(path_, error);
+        return map_image(path_, error);
     if (!k.handle) {
-        void* h = open_fresh(path_, error);
+        void* h = map_image(path_, error);
         if (!h)
             return nullptr;
         const Segments s = segments_of(h);
@@ -169,7 +200,7 @@ bool ModuleLoader::unload(void* handle) {
         protect(k, false);
         return true;
     }
-    return close_unmapped(handle, path_);
+    return unmap_image(handle, path_);
 }
 
 ModuleLoader::KeptState ModuleLoader::kept_state() {

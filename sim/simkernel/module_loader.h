@@ -11,7 +11,9 @@
 //    the module ran.  A load puts those bytes back; an unload takes the
 //    right to run the module's code away (its text becomes inaccessible),
 //    so that a stale pointer to a function of the module faults as it would
-//    on an unmapped image.  Its data stays accessible (taking that away too
+//    on an unmapped image (or, where every edge of the module's code calls
+//    a hook of the program, that hook aborts: see guard_by_edge_hook()).
+//    Its data stays accessible (taking that away too
 //    cost an eighth of a boot): stale data pointers are caught instead by
 //    the check of what the module left registered at every unload.  A
 //    harness that boots thousands of boxes saves the dynamic linker's work
@@ -57,7 +59,26 @@ public:
     static KeptState kept_state();
     static void restore_kept(const KeptState& state);
 
+    /// Changes whenever an image is mapped or unmapped: an address found in
+    /// an image holds while it stays the same.
+    static unsigned mappings();
+
+    /// A program whose module is built to call a hook at every edge of its
+    /// code (a fuzz harness's coverage hook) reads kept_image_runnable_flag()
+    /// there and aborts when it is false; then the kept image's text keeps
+    /// its protections at an unload.  Changing them cost a reboot's
+    /// mprotect() calls and the page faults after them: 60 % of a fuzz
+    /// harness that reboots the box.  Called before the first load.
+    static void guard_by_edge_hook();
+    /// False while the kept image is unloaded (its code must not run): the
+    /// flag itself, for a hook that is not to call into the simulator.
+    static const bool* kept_image_runnable_flag() { return &kept_runnable_; }
+
 private:
+    static inline bool kept_runnable_ = true;
+    static inline bool edge_guard_ = false;
+    friend struct KeptAccess;
+
     std::string path_;
     bool restore_;
 };

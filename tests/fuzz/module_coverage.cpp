@@ -9,10 +9,18 @@
 // counts it in libFuzzer's "extra counters", a table in this executable that
 // libFuzzer clears before and reads after every input.  An edge is known by
 // its offset in the module's image, the same at every load.
+//
+// The same hook guards the unloaded module: code of the module that runs
+// while the box has it unloaded (a timer or a callback left behind) aborts
+// here, so the loader need not take its text's protections away at every
+// unload (sim/simkernel/module_loader.h).
 #include <dlfcn.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+
+#include "simkernel/module_loader.h"
 
 namespace {
 
@@ -36,12 +44,25 @@ __attribute__((destructor)) void report_edges_reached() {
     std::fprintf(stderr, "driver edges reached: %u\n", n);
 }
 
+// (read directly: the hook does not call into the instrumented simulator)
+const bool* module_runnable;
+
+__attribute__((constructor)) void guard_unloaded_module() {
+    sim::ModuleLoader::guard_by_edge_hook();
+    module_runnable = sim::ModuleLoader::kept_image_runnable_flag();
+}
+
 }  // namespace
 
 // (not itself instrumented: it runs at every edge of the module)
 extern "C" __attribute__((no_sanitize("address", "undefined", "coverage"))) void
 __wrap___sanitizer_cov_trace_pc() {
     const uintptr_t pc = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+    if (!*module_runnable) {
+        std::fprintf(stderr, "the driver module's code ran while it was unloaded, at offset %#lx\n",
+                     static_cast<unsigned long>(pc - image_lo));
+        std::abort();
+    }
     if (pc < image_lo || pc >= image_hi) {
         // a new load of the module (or the first edge of the first)
         Dl_info info{};
