@@ -26,10 +26,7 @@ namespace {
 const fp_priv_t* driver(Box& box) { return static_cast<const fp_priv_t*>(box.kernel().module_symbol("fp_priv")); }
 
 /// The driver's input device, or null while none is registered.
-const InputDevice* driver_input(Box& box) {
-    const auto devices = box.kernel().input().registered();
-    return devices.empty() ? nullptr : devices.front();
-}
+const InputDevice* driver_input(Box& box) { return box.kernel().input().first_registered(); }
 
 }  // namespace
 
@@ -135,7 +132,9 @@ Finding key_events_synced(Box& box) {
     const InputDevice* dev = driver_input(box);
     if (!dev)
         return {};
-    const auto& ev = dev->received();
+    if (dev->key_events_synced())
+        return {};
+    const auto& ev = dev->received();  // (which one, in words)
     for (size_t i = 0; i < ev.size(); ++i)
         if (ev[i].type == kEvKey && (i + 1 >= ev.size() || ev[i + 1].type != kEvSyn || ev[i + 1].code != 0))
             return format("key event %u/%d without its sync", unsigned(ev[i].code), int(ev[i].value));
@@ -146,10 +145,10 @@ Finding rtc_alarm_agrees(Box& box) {
     const fp_priv_t* p = driver(box);
     if (!p)
         return {};
-    const auto devices = box.kernel().rtc().registered();
-    if (devices.empty())
+    const RtcDevice* rtc = box.kernel().rtc().first_registered();
+    if (!rtc)
         return "the RTC device is not registered";
-    if (devices.front()->aie_enabled && p->alarm_pending != 1)
+    if (rtc->aie_enabled && p->alarm_pending != 1)
         return "the RTC class has its alarm on, but the power-off would send no wake-up time";
     return {};
 }

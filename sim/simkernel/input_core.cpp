@@ -43,13 +43,19 @@ void InputDevice::flush(Machine& m) {
     if (batch_.empty())
         return;  // an empty report is not passed on
     for (auto& e : batch_)
-        received_.push_back(e);
-    received_.push_back(InputEvent{m.now(), uint16_t(kEvSyn), 0, 0});
+        receive(e);
+    receive(InputEvent{m.now(), uint16_t(kEvSyn), 0, 0});
     batch_.clear();
 }
 
 void InputDevice::pass(Machine& m, unsigned type, unsigned code, int value) {
-    received_.push_back(InputEvent{m.now(), uint16_t(type), uint16_t(code), value});
+    receive(InputEvent{m.now(), uint16_t(type), uint16_t(code), value});
+}
+
+void InputDevice::receive(const InputEvent& e) {
+    if (!received_.empty() && received_.back().type == kEvKey && (e.type != kEvSyn || e.code != 0))
+        key_sync_broken_ = true;
+    received_.push_back(e);
 }
 
 void InputDevice::start_soft_repeat(Machine& m, unsigned code) {
@@ -192,6 +198,13 @@ std::vector<InputDevice*> InputCore::registered() const {
         if (d->registered)
             v.push_back(d.get());
     return v;
+}
+
+InputDevice* InputCore::first_registered() const {
+    for (auto& d : devices_)
+        if (d->registered)
+            return d.get();
+    return nullptr;
 }
 
 InputDevice* InputCore::find(const std::string& name) const {

@@ -39,11 +39,25 @@ public:
     bool registered = false;
     bool soft_repeat = false;  ///< the core repeats held keys itself
 
+private:
+    // (here, in what was padding: the device's size and layout stay as they were)
+    bool key_sync_broken_ = false;  ///< a key event was passed on without a sync right after it
+
+public:
+
     /// input_event(): filters, batches until SYN_REPORT, then passes on.
     void event(Machine& m, unsigned type, unsigned code, int value);
     /// What user space has read from the device (events with their syncs).
     const std::vector<InputEvent>& received() const { return received_; }
-    void clear_received() { received_.clear(); }
+    void clear_received() {
+        received_.clear();
+        key_sync_broken_ = false;
+    }
+    /// Whether every key event of received() is followed at once by its
+    /// sync, kept as they come (asked after every step of a fuzz input).
+    bool key_events_synced() const {
+        return !key_sync_broken_ && (received_.empty() || received_.back().type != kEvKey);
+    }
     /// EVIOCGKEYCODE: 0 or -22 (EINVAL).
     int get_keycode(unsigned scancode, unsigned* keycode) const;
     /// EVIOCSKEYCODE, with the core's key-bit bookkeeping; 0 or -22.
@@ -55,6 +69,7 @@ public:
 
 private:
     void pass(Machine& m, unsigned type, unsigned code, int value);
+    void receive(const InputEvent& e);
     void flush(Machine& m);
     void start_soft_repeat(Machine& m, unsigned code);
     void repeat_tick(Machine& m);
@@ -74,6 +89,8 @@ public:
     void unregister(Machine& m, InputDevice* dev);
     /// Registered devices, in registration order.
     std::vector<InputDevice*> registered() const;
+    /// The first of them, or null.
+    InputDevice* first_registered() const;
     InputDevice* find(const std::string& name) const;
     /// Devices the core still holds (allocated and not freed).
     size_t allocated() const;

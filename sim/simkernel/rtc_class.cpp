@@ -104,6 +104,13 @@ std::vector<const RtcDevice*> RtcClass::registered() const {
     return v;
 }
 
+const RtcDevice* RtcClass::first_registered() const {
+    for (auto& d : devices_)
+        if (d->registered)
+            return d.get();
+    return nullptr;
+}
+
 bool RtcClass::is_registered(const RtcDevice* rtc) const {
     for (auto& d : devices_)
         if (d.get() == rtc)

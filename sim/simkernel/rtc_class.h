@@ -77,6 +77,8 @@ public:
     void unregister(RtcDevice* rtc);
     /// The devices registered now.
     std::vector<const RtcDevice*> registered() const;
+    /// The first of them, or null.
+    const RtcDevice* first_registered() const;
     /// Whether @rtc is a device that is registered now (for the device model's checks).
     bool is_registered(const RtcDevice* rtc) const;
     /// Forgets every device and open file (the module went, or the box lost power).
