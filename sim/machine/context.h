@@ -50,8 +50,8 @@ private:
     const void* stack_lo_ = nullptr;  ///< the stack itself, as the sanitizers see it
     size_t stack_size_ = 0;
     void* fake_stack_ = nullptr;      ///< AddressSanitizer's, while switched away
-    void* fiber_ = nullptr;           ///< ThreadSanitizer's
-    bool own_fiber_ = false;
+    [[maybe_unused]] void* fiber_ = nullptr;  ///< ThreadSanitizer's (in its builds only)
+    [[maybe_unused]] bool own_fiber_ = false;
     void (*entry_)(void*) = nullptr;
     void* arg_ = nullptr;
 };

@@ -34,6 +34,7 @@
 #include "frames.h"
 #include "ir_vfd.h"
 #include "line_inputs.h"
+#include "module_coverage.h"
 
 namespace fuzz {
 
@@ -164,6 +165,7 @@ public:
         }
     }
     ~FreshBox() {
+        fold_module_edges();
         if (env_on("FP_FUZZ_DIGEST"))
             std::fprintf(stderr, "input digest: %016llx\n", (unsigned long long)box_digest(*box_));
         own_.reset();
