@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -38,15 +39,16 @@ Kept& kept() {
     return k;
 }
 
-unsigned g_mappings;  ///< images mapped or unmapped so far
+/// Images mapped or unmapped so far (by boxes on any thread).
+std::atomic<unsigned> g_mappings;
 
 void* map_image(const std::string& path, std::string* error) {
-    ++g_mappings;
+    g_mappings.fetch_add(1, std::memory_order_relaxed);
     return open_fresh(path, error);
 }
 
 bool unmap_image(void* handle, const std::string& path) {
-    ++g_mappings;
+    g_mappings.fetch_add(1, std::memory_order_relaxed);
     return close_unmapped(handle, path);
 }
 
@@ -144,7 +146,7 @@ void drop_kept() {
 
 }  // namespace
 
-unsigned ModuleLoader::mappings() { return g_mappings; }
+unsigned ModuleLoader::mappings() { return g_mappings.load(std::memory_order_relaxed); }
 
 void ModuleLoader::guard_by_edge_hook() {
     // (the kept image, if any, is runnable: only its text's protections change)
