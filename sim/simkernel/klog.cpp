@@ -61,13 +61,17 @@ void KernelLog::hex_dump(Nanos t, const char* level, const char* prefix, int row
                           head_prefix.find('\n') == std::string_view::npos;
     for (size_t i = 0; i < len; i += size_t(rowsize)) {
         const size_t n = len - i < size_t(rowsize) ? len - i : size_t(rowsize);
-        std::string line;
-        line.reserve(head_level.size() + head_prefix.size() + 3 * n);
-        line.append(head_level).append(head_prefix);
+        char row[3 * 32];  // the bytes as text, made here and appended at once
+        size_t k = 0;
         for (size_t j = 0; j < n; ++j) {
-            const char hex[3] = {' ', kHex[p[i + j] >> 4], kHex[p[i + j] & 15]};
-            line.append(j ? hex : hex + 1, j ? 3 : 2);
+            if (j)
+                row[k++] = ' ';
+            row[k++] = kHex[p[i + j] >> 4];
+            row[k++] = kHex[p[i + j] & 15];
         }
+        std::string line;
+        line.reserve(head_level.size() + head_prefix.size() + k);
+        line.append(head_level).append(head_prefix).append(row, k);
         if (one_line)
             dropped_ += append_bounded(lines_, LogLine{t, std::move(line)}, kLimit);
         else
