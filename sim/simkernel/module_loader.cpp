@@ -28,7 +28,7 @@ struct Kept {
     std::string path;
     void* handle = nullptr;
     bool in_use = false;          ///< a box has it loaded
-    bool runnable = true;         ///< its protections are as mapped
+    bool runnable = true;         ///< its code may run (its protections are as mapped)
     std::vector<PageRange> text;  ///< executable segments
     uintptr_t start = 0;          ///< where the restored bytes begin
     std::vector<uint8_t> fresh;   ///< those bytes right after the mapping
@@ -113,23 +113,17 @@ __attribute__((no_sanitize("address", "thread", "undefined"))) void copy_raw(voi
         d[i] = s[i];
 }
 
-}  // namespace
-
-struct KeptAccess {
-    static bool edge_guard() { return ModuleLoader::edge_guard_; }
-    static void set_runnable(bool runnable) { ModuleLoader::kept_runnable_ = runnable; }
-};
-
-namespace {
+/// A hook at every edge of the module's code stops it while it may not run
+/// (ModuleLoader::guard_by_edge_hook()): its protections stay as mapped.
+bool g_edge_guard;
 
 void protect(Kept& k, bool runnable) {
     if (k.runnable == runnable)
         return;
-    if (!KeptAccess::edge_guard())
+    if (!g_edge_guard)
         for (const PageRange& r : k.text)
             mprotect(reinterpret_cast<void*>(r.lo), r.hi - r.lo, runnable ? r.prot : PROT_NONE);
     k.runnable = runnable;
-    KeptAccess::set_runnable(runnable);
 }
 
 // The module's destructors run at exit: its code must be runnable again.
@@ -151,8 +145,10 @@ unsigned ModuleLoader::mappings() { return g_mappings.load(std::memory_order_rel
 void ModuleLoader::guard_by_edge_hook() {
     // (the kept image, if any, is runnable: only its text's protections change)
     protect(kept(), true);
-    edge_guard_ = true;
+    g_edge_guard = true;
 }
+
+const bool* ModuleLoader::kept_image_runnable_flag() { return &kept().runnable; }
 
 ModuleLoader::ModuleLoader(std::string path, bool restore) : path_(std::move(path)), restore_(restore) {
 #ifdef FP_MODULE_HAS_GCOV

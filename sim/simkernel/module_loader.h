@@ -72,13 +72,9 @@ public:
     static void guard_by_edge_hook();
     /// False while the kept image is unloaded (its code must not run): the
     /// flag itself, for a hook that is not to call into the simulator.
-    static const bool* kept_image_runnable_flag() { return &kept_runnable_; }
+    static const bool* kept_image_runnable_flag();
 
 private:
-    static inline bool kept_runnable_ = true;
-    static inline bool edge_guard_ = false;
-    friend struct KeptAccess;
-
     std::string path_;
     bool restore_;
 };
