@@ -42,7 +42,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 	log=$(mktemp)
 	export DEBIAN_FRONTEND=noninteractive
 	if ! apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >"$log" 2>&1; then
-		{ apt-get update -q && apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}"; } >>"$log" 2>&1 ||
+		{ apt-get -o DPkg::Lock::Timeout=900 update -q && apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}"; } >>"$log" 2>&1 ||
 			skip "cannot install ${missing[*]}: $(tail -1 "$log")"
 	fi
 	rm -f "$log"

@@ -37,6 +37,12 @@
 # must come through, and the module must unload.  On the debug kernel the
 # irqsoff tracer gives the longest interrupts-off time, polite and hostile.
 #
+# The parts run in two lanes side by side, each a process of its own: debug
+# (the longest part: the debug kernel's build and its slow guest), and
+# matrix, linux39, style then dkms.  Each part's output is shown whole, in the
+# order above, once it and the parts before it are done.  FP_KERNEL_CHECK_LANES=1
+# runs them one after the other instead.
+#
 # BUILD_DIR is the project's CMake build folder (for micom_host); the runs'
 # logs go to BUILD_DIR/kernel-check/.  A part that cannot set itself up
 # here (not root, a package not to be had) reports itself skipped with the
@@ -54,15 +60,16 @@ parts=("$@")
 work="$build/kernel-check"
 mkdir -p "$work"
 micom_host="$build/micom_host"
-passed=0 failed=0 skipped=0
 hostile=${FP_HOSTILE_SECONDS:-90}
 
-result() { # result pass|fail|skip WHAT
+# result pass|fail|skip WHAT: a verdict, counted in the part's tally file
+result() {
 	case "$1" in
-	pass) echo "PASS: $2"; passed=$((passed + 1)) ;;
-	fail) echo "FAIL: $2"; failed=$((failed + 1)) ;;
-	skip) echo "SKIPPED: $2"; skipped=$((skipped + 1)) ;;
+	pass) echo "PASS: $2" ;;
+	fail) echo "FAIL: $2" ;;
+	skip) echo "SKIPPED: $2" ;;
 	esac
+	echo "$1" >>"$tally"
 }
 
 seconds_since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.0f", b - a }'; }
@@ -108,10 +115,12 @@ kernel_ready() {
 
 [ -x "$micom_host" ] || { echo "kernel_check.sh: no $micom_host (make build first)" >&2; exit 2; }
 
-for part in "${parts[@]}"; do
+# run_part PART: one part, its verdicts counted in $tally
+run_part() {
+	local part=$1
 	case "$part" in
 	debug)
-		kernel_ready "debug kernel" build_debug_kernel.sh debug-kernel-dir || continue
+		kernel_ready "debug kernel" build_debug_kernel.sh debug-kernel-dir || return
 
 		# the post-build check under KASAN: the sanitizer's constructors
 		# pass (the module's own objects have them), a C++ dynamic
@@ -141,7 +150,7 @@ for part in "${parts[@]}"; do
 			! make -C "$tree" M="$hook/probe" modules >>"$work/hook.log" 2>&1; then
 			cat "$work/hook.log"
 			result fail "the debug guest's tools do not build"
-			continue
+			return
 		fi
 		mv "$hook/probe/pm_probe.ko" "$hook/"
 		rm -rf "$hook/probe"
@@ -182,7 +191,7 @@ for part in "${parts[@]}"; do
 		run_guest 6.1-malta mipsel
 		;;
 	linux39)
-		kernel_ready "Linux 3.9 kernel" build_linux39.sh linux39-dir || continue
+		kernel_ready "Linux 3.9 kernel" build_linux39.sh linux39-dir || return
 		run_guest 3.9-malta mipsel FP_KDIR="$tree" FP_KERNEL_IMAGE="$tree/vmlinux" FP_MODULE_DIR="$tree" \
 			FP_HOSTILE="$hostile"
 
@@ -232,9 +241,73 @@ for part in "${parts[@]}"; do
 		*) tail -30 "$work/dkms.log"; result fail "dkms (log: $work/dkms.log)" ;;
 		esac
 		;;
+	esac
+}
+
+for part in "${parts[@]}"; do
+	case "$part" in
+	debug | matrix | linux39 | style | dkms) ;;
 	*) echo "kernel_check.sh: unknown part $part" >&2; exit 2 ;;
 	esac
 done
+
+# Two lanes: the guests are single-threaded QEMU processes and much of a
+# part is waiting (on the micom's answers, a hostile minute, apt), so two
+# of them share two cores well.  The kernel builds are niced.  What the
+# lanes share is locked where it is made: setup_env.sh's cache, the kernel
+# caches, apt (DPkg::Lock::Timeout).
+lane_a=() lane_b=()
+for part in "${parts[@]}"; do
+	case "$part" in
+	debug) lane_a+=("$part") ;;
+	*) lane_b+=("$part") ;;
+	esac
+done
+[ "${FP_KERNEL_CHECK_LANES:-2}" = 1 ] && lane_a=("${parts[@]}") lane_b=()
+
+run_lane() { # run_lane PART...: the parts in turn, each into its own files
+	local part
+	for part in "$@"; do
+		tally="$work/part-$part.tally"
+		: >"$tally"
+		run_part "$part" >"$work/part-$part.out" 2>&1
+		touch "$work/part-$part.done"
+	done
+}
+
+alive() { # alive PID: running, not a zombie waiting to be reaped
+	local state
+	state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
+}
+
+for part in "${parts[@]}"; do rm -f "$work/part-$part".{out,tally,done}; done
+declare -A lane_of
+run_lane "${lane_a[@]}" &
+for part in "${lane_a[@]}"; do lane_of[$part]=$!; done
+if [ ${#lane_b[@]} -gt 0 ]; then
+	run_lane "${lane_b[@]}" &
+	for part in "${lane_b[@]}"; do lane_of[$part]=$!; done
+fi
+trap 'kill "${lane_of[@]}" 2>/dev/null; exit 130' INT TERM
+
+# each part's output as soon as it and those before it are done
+passed=0 failed=0 skipped=0
+for part in "${parts[@]}"; do
+	while [ ! -e "$work/part-$part.done" ]; do
+		alive "${lane_of[$part]}" || [ -e "$work/part-$part.done" ] || break
+		sleep 2
+	done
+	cat "$work/part-$part.out" 2>/dev/null
+	if [ ! -e "$work/part-$part.done" ]; then
+		echo "FAIL: part $part did not finish"
+		failed=$((failed + 1))
+		continue
+	fi
+	passed=$((passed + $(grep -c '^pass$' "$work/part-$part.tally")))
+	failed=$((failed + $(grep -c '^fail$' "$work/part-$part.tally")))
+	skipped=$((skipped + $(grep -c '^skip$' "$work/part-$part.tally")))
+done
+wait
 
 echo "kernel-check: $passed passed, $failed failed, $skipped skipped"
 [ $failed -eq 0 ]
