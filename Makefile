@@ -55,7 +55,7 @@ coverage:
 # its packages as root; parts it cannot set up report themselves skipped.
 .PHONY: kernel-check
 kernel-check: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) --target micom_host -j $(JOBS)
+	cmake --build $(BUILD) --target micom_host micomflash_expected -j $(JOBS)
 	tests/kernel_check/kernel_check.sh $(BUILD)
 
 # The Debian packages (debian/): built with dpkg-buildpackage from a clean

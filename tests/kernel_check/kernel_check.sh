@@ -43,11 +43,11 @@
 # order above, once it and the parts before it are done.  FP_KERNEL_CHECK_LANES=1
 # runs them one after the other instead.
 #
-# BUILD_DIR is the project's CMake build folder (for micom_host); the runs'
-# logs go to BUILD_DIR/kernel-check/.  A part that cannot set itself up
-# here (not root, a package not to be had) reports itself skipped with the
-# reason.  Ends with "kernel-check: N passed, N failed, N skipped"; exit
-# status 1 when anything failed.
+# BUILD_DIR is the project's CMake build folder (for micom_host and
+# micomflash_expected); the runs' logs go to BUILD_DIR/kernel-check/.  A
+# part that cannot set itself up here (not root, a package not to be had)
+# reports itself skipped with the reason.  Ends with "kernel-check: N
+# passed, N failed, N skipped"; exit status 1 when anything failed.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
