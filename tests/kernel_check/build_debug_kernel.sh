@@ -92,9 +92,7 @@ while IFS= read -r line; do
 done <"$fragment"
 [ ${#lost[@]} -eq 0 ] || fail "settings lost by olddefconfig: ${lost[*]}"
 
-# not niced: in make kernel-check this build and then the guest on it are
-# the longest lane, while the other lane's guests and kernel wait for less
-(cd "$tree" && make ARCH=x86_64 -j2 bzImage modules) >>"$log" 2>&1 || fail "build"
+(cd "$tree" && nice make ARCH=x86_64 -j2 bzImage modules) >>"$log" 2>&1 || fail "build"
 end=$(date +%s.%N)
 touch "$dir/.ready"
 # older keys of the same cache are stale trees of several GB each

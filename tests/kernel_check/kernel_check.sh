@@ -39,7 +39,7 @@
 #
 # The parts run in two lanes side by side, each a process of its own: debug
 # (the longest part: the debug kernel's build and its slow guest), and
-# matrix, style, dkms then linux39.  Each part's output is shown whole, in the
+# matrix, linux39, style then dkms.  Each part's output is shown whole, in the
 # order above, once it and the parts before it are done.  FP_KERNEL_CHECK_LANES=1
 # runs them one after the other instead.
 #
@@ -256,12 +256,12 @@ done
 # of them share two cores well.  The kernel builds are niced.  What the
 # lanes share is locked where it is made: setup_env.sh's cache, the kernel
 # caches, apt (DPkg::Lock::Timeout).
-# The 3.9 kernel is built last in its lane, while the debug guest runs
-# beside it rather than the debug kernel's build.
 lane_a=() lane_b=()
-for part in debug matrix style dkms linux39; do
-	[[ " ${parts[*]} " == *" $part "* ]] || continue
-	if [ "$part" = debug ]; then lane_a+=("$part"); else lane_b+=("$part"); fi
+for part in "${parts[@]}"; do
+	case "$part" in
+	debug) lane_a+=("$part") ;;
+	*) lane_b+=("$part") ;;
+	esac
 done
 [ "${FP_KERNEL_CHECK_LANES:-2}" = 1 ] && lane_a=("${parts[@]}") lane_b=()
 
