@@ -255,7 +255,9 @@ done
 # part is waiting (on the micom's answers, a hostile minute, apt), so two
 # of them share two cores well.  The kernel builds are niced.  What the
 # lanes share is locked where it is made: setup_env.sh's cache, the kernel
-# caches, apt (DPkg::Lock::Timeout).
+# caches, apt (every apt-get of ours holds /tmp/frontpanel-apt.lock, so
+# that no two of them meet, an update included, and waits for dpkg's lock
+# besides).
 lane_a=() lane_b=()
 for part in "${parts[@]}"; do
 	case "$part" in
