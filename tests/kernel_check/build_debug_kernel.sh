@@ -41,8 +41,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 	[ "$(id -u)" = 0 ] || skip "missing packages ${missing[*]} and not root to install them"
 	log=$(mktemp)
 	export DEBIAN_FRONTEND=noninteractive
-	if ! flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >"$log" 2>&1; then
-		{ flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 update -q && flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}"; } >>"$log" 2>&1 ||
+	if ! fp_apt_get install -y -q "${missing[@]}" >"$log" 2>&1; then
+		{ fp_apt_get update -q && fp_apt_get install -y -q "${missing[@]}"; } >>"$log" 2>&1 ||
 			skip "cannot install ${missing[*]}: $(tail -1 "$log")"
 	fi
 	rm -f "$log"

@@ -78,7 +78,7 @@ esac
 
 command -v "${cross}gcc" >/dev/null || {
 	[ "$(id -u)" = 0 ] || skip "no ${cross}gcc and not root to install gcc-mipsel-linux-gnu"
-	flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 install -y -q gcc-mipsel-linux-gnu >/dev/null 2>&1 ||
+	fp_apt_get install -y -q gcc-mipsel-linux-gnu >/dev/null 2>&1 ||
 		skip "cannot install gcc-mipsel-linux-gnu"
 }
 

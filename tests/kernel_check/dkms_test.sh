@@ -29,7 +29,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 [ "$(id -u)" = 0 ] || skip "dkms installs into /usr/src and /lib/modules: needs root"
 if ! fp_installed dkms; then
-	DEBIAN_FRONTEND=noninteractive flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 install -y -q dkms >"$work/apt.log" 2>&1 ||
+	DEBIAN_FRONTEND=noninteractive fp_apt_get install -y -q dkms >"$work/apt.log" 2>&1 ||
 		skip "cannot install dkms (see $work/apt.log)"
 fi
 releases=()

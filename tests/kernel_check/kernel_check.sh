@@ -39,9 +39,9 @@
 #
 # The parts run in two lanes side by side, each a process of its own: debug
 # (the longest part: the debug kernel's build and its slow guest), and
-# matrix, linux39, style then dkms.  Each part's output is shown whole, in the
-# order above, once it and the parts before it are done.  FP_KERNEL_CHECK_LANES=1
-# runs them one after the other instead.
+# matrix, linux39, style then dkms.  Each part's output is shown whole, in
+# the order the parts were given, once it and the parts before it are done.
+# FP_KERNEL_CHECK_LANES=1 runs them one after the other instead.
 #
 # BUILD_DIR is the project's CMake build folder (for micom_host and
 # micomflash_expected); the runs' logs go to BUILD_DIR/kernel-check/.  A
@@ -255,9 +255,7 @@ done
 # part is waiting (on the micom's answers, a hostile minute, apt), so two
 # of them share two cores well.  The kernel builds are niced.  What the
 # lanes share is locked where it is made: setup_env.sh's cache, the kernel
-# caches, apt (every apt-get of ours holds /tmp/frontpanel-apt.lock, so
-# that no two of them meet, an update included, and waits for dpkg's lock
-# besides).
+# caches, apt (fp_apt_get).
 lane_a=() lane_b=()
 for part in "${parts[@]}"; do
 	case "$part" in

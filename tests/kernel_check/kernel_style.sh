@@ -39,7 +39,7 @@ for p in linux-source-6.1 sparse; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
 	[ "$(id -u)" = 0 ] || skip "missing packages ${missing[*]} and not root to install them"
-	DEBIAN_FRONTEND=noninteractive flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >"$work/apt.log" 2>&1 ||
+	DEBIAN_FRONTEND=noninteractive fp_apt_get install -y -q "${missing[@]}" >"$work/apt.log" 2>&1 ||
 		skip "cannot install ${missing[*]} (see $work/apt.log)"
 fi
 kdir=$(fp_kdir x86_64)

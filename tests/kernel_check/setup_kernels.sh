@@ -39,7 +39,7 @@ Suites: bookworm-backports
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
-	flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 update -q >>"$log" 2>&1
+	fp_apt_get update -q >>"$log" 2>&1
 }
 
 missing=()
@@ -61,9 +61,9 @@ if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" = 0 ]; then
 	esac
 	# one package at a time: a kernel that cannot be had does not keep the others out
 	for p in "${missing[@]}"; do
-		flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 install -y -q "$p" >>"$log" 2>&1 ||
-			{ flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 update -q >>"$log" 2>&1 &&
-				flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 install -y -q "$p" >>"$log" 2>&1; } ||
+		fp_apt_get install -y -q "$p" >>"$log" 2>&1 ||
+			{ fp_apt_get update -q >>"$log" 2>&1 &&
+				fp_apt_get install -y -q "$p" >>"$log" 2>&1; } ||
 			echo "note: cannot install $p (see $log)"
 	done
 fi

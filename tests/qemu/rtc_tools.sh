@@ -29,7 +29,7 @@ case "$arch" in
 x86_64)
 	if [ ! -x /sbin/hwclock ] || [ ! -x /usr/sbin/rtcwake ]; then
 		[ "$(id -u)" = 0 ] || skip "no hwclock/rtcwake here and not root to install util-linux-extra"
-		DEBIAN_FRONTEND=noninteractive flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 install -y -q util-linux util-linux-extra >/dev/null 2>&1 ||
+		DEBIAN_FRONTEND=noninteractive fp_apt_get install -y -q util-linux util-linux-extra >/dev/null 2>&1 ||
 			skip "cannot install util-linux-extra"
 	fi
 	src=/

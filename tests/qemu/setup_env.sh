@@ -45,9 +45,9 @@ flock 9
 if [ ${#missing[@]} -gt 0 ]; then
 	[ "$(id -u)" = 0 ] || skip "missing packages ${missing[*]} and not root to install them"
 	export DEBIAN_FRONTEND=noninteractive
-	if ! flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >"$FP_QEMU_CACHE/apt-install.log" 2>&1; then
-		flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 update -q >>"$FP_QEMU_CACHE/apt-install.log" 2>&1 &&
-			flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}" >>"$FP_QEMU_CACHE/apt-install.log" 2>&1 ||
+	if ! fp_apt_get install -y -q "${missing[@]}" >"$FP_QEMU_CACHE/apt-install.log" 2>&1; then
+		fp_apt_get update -q >>"$FP_QEMU_CACHE/apt-install.log" 2>&1 &&
+			fp_apt_get install -y -q "${missing[@]}" >>"$FP_QEMU_CACHE/apt-install.log" 2>&1 ||
 			skip "cannot install ${missing[*]} (see $FP_QEMU_CACHE/apt-install.log)"
 	fi
 fi
