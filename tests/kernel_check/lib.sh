@@ -39,15 +39,6 @@ fp_matrix_release() {
 	done
 }
 
-# The cache folder of a kernel built here: the first usable of $1 (the
-# caller's setting), ~/.cache/frontpanel/$2 and build/$3 of the checkout.
-fp_kernel_cache_root() {
-	local d
-	for d in "$1" "${HOME:+$HOME/.cache/frontpanel/$2}" "$fp_top/build/$3"; do
-		[ -n "$d" ] && mkdir -p "$d" 2>/dev/null && [ -w "$d" ] && { echo "$d"; return; }
-	done
-}
-
 fp_installed() {
 	dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q "install ok installed"
 }

@@ -7,6 +7,15 @@
 # update included, and waiting for dpkg's own lock besides.
 fp_apt_get() { flock /tmp/frontpanel-apt.lock apt-get -o DPkg::Lock::Timeout=900 "$@"; }
 
+# The cache folder of a kernel (or QEMU) built here: the first usable of $1
+# (the caller's setting), ~/.cache/frontpanel/$2 and build/$3 of the checkout.
+fp_kernel_cache_root() {
+	local d
+	for d in "$1" "${HOME:+$HOME/.cache/frontpanel/$2}" "$fp_top/build/$3"; do
+		[ -n "$d" ] && mkdir -p "$d" 2>/dev/null && [ -w "$d" ] && { echo "$d"; return; }
+	done
+}
+
 # The kernel modules folder of the kernel that fp_kernel_image boots.
 fp_module_dir() {
 	local kdir v

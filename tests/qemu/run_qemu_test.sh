@@ -8,7 +8,8 @@
 # Sets up what is missing (setup_env.sh), builds the module, the major-75
 # blocker, on x86 the debug-exit power-off and the static guest_tool, packs
 # a busybox initramfs with guest_test.sh as /init, and boots
-# qemu-system-x86_64 (pc, TCG, acpi=off) or qemu-system-mipsel (Malta) with
+# qemu-system-x86_64 (pc, TCG, acpi=off) or qemu-system-mipsel (Malta; Debian's
+# QEMU rebuilt with the CPU timer's lock, build_qemu_mipsel.sh) with
 # COM2 (0x2F8, IRQ 3) and COM3 (0x3E8, IRQ 5: IRQ 4 is the console's) wired
 # to MICOM_HOST over Unix-socket chardevs.  The console (COM1) is a third
 # socket that MICOM_HOST reads for the guest's requests (a key press, a time
@@ -47,6 +48,8 @@
 #                    of the primary-line harnesses and seeded random streams
 #                    on the primary link, then nonsense on the ISP link;
 #                    FP_HOSTILE_SEED (1) seeds both sides
+#   FP_QEMU_MIPSEL   the qemu-system-mipsel to boot Malta on (by default
+#                    build_qemu_mipsel.sh's, built once and cached)
 #   FP_KO            a frontpanel.ko built elsewhere (by DKMS, for FP_KDIR's
 #                    kernel; .ko, .ko.xz or .ko.zst): the guest loads it
 #                    and none is built
@@ -73,6 +76,25 @@ rc=$?
 [ -z "$setup_out" ] || echo "$setup_out"
 [ $rc -eq 77 ] && exit 77
 [ $rc -eq 0 ] || { echo "FAIL: set-up for $arch (status $rc)"; exit 1; }
+# Malta boots on Debian's QEMU rebuilt with the CPU timer's lock
+# (build_qemu_mipsel.sh); where it cannot be built, on Debian's own
+if [ "$arch" = mipsel ]; then
+	if [ -n "${FP_QEMU_MIPSEL:-}" ]; then
+		qemu_mipsel=$FP_QEMU_MIPSEL
+	else
+		qemu_out=$("$here/build_qemu_mipsel.sh")
+		rc=$?
+		qemu_mipsel=$(echo "$qemu_out" | sed -n 's/^qemu-mipsel //p')
+		case $rc in
+		0) echo "$qemu_out" | grep -v '^qemu-mipsel /' ;;
+		77)
+			qemu_mipsel="qemu-system-mipsel"
+			echo "qemu-mipsel: Debian's, without the CPU timer's lock: ${qemu_out#SKIPPED: }"
+			;;
+		*) echo "$qemu_out"; echo "FAIL: building qemu-system-mipsel (status $rc)"; exit 1 ;;
+		esac
+	fi
+fi
 kdir=${FP_KDIR:-$(fp_kdir "$arch")}
 kernel=${FP_KERNEL_IMAGE:-$(fp_kernel_image "$arch")}
 busybox=$(fp_busybox "$arch")
@@ -223,7 +245,7 @@ x86_64)
 		-device isa-debug-exit,iobase=0xf4,iosize=0x04)
 	;;
 mipsel)
-	qemu=(qemu-system-mipsel -M malta -m 256 -kernel "$kernel" -append "$cmdline")
+	qemu=("$qemu_mipsel" -M malta -m 256 -kernel "$kernel" -append "$cmdline")
 	;;
 esac
 qemu+=(-initrd "$work/initramfs.gz" -display none -monitor none -no-reboot
