@@ -82,7 +82,7 @@ run_guest() {
 	env FP_WERROR=1 "$@" "$top/tests/qemu/run_qemu_test.sh" "$arch" "$micom_host" "$work/$name" \
 		>"$work/$name.log" 2>&1
 	rc=$?
-	grep -E '^(build-seconds|text-bytes|qemu-seconds|SKIPPED|hostile:)|fp-guest: sweep' "$work/$name.log" | sed "s/^/  $name: /"
+	grep -E '^(build-seconds|text-bytes|qemu-seconds|qemu-mipsel|SKIPPED|hostile:)|fp-guest: sweep' "$work/$name.log" | sed "s/^/  $name: /"
 	case $rc in
 	0) result pass "guest test on $name ($(seconds_since "$start") s)" ;;
 	77) result skip "guest test on $name: $(grep -m1 '^SKIPPED' "$work/$name.log" | cut -d' ' -f2-)" ;;
