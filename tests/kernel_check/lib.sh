@@ -38,23 +38,3 @@ fp_matrix_release() {
 		fi
 	done
 }
-
-fp_installed() {
-	dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q "install ok installed"
-}
-
-# fp_fresh_build DIR WHAT: a new build of a kernel in DIR (emptied first),
-# logged to $log (DIR/build.log) from $start on; fail REASON shows the
-# log's end and ends the script with "FAIL: WHAT: REASON".
-fp_fresh_build() {
-	rm -rf "$1"
-	mkdir -p "$1"
-	log="$1/build.log"
-	start=$(date +%s.%N)
-	fp_build_what=$2
-	fail() {
-		tail -40 "$log"
-		echo "FAIL: $fp_build_what: $* (log: $log)"
-		exit 1
-	}
-}

@@ -45,7 +45,7 @@ version=$(dpkg-query -W -f='${source:Version}' qemu-system-mips 2>/dev/null) && 
 packages=(build-essential dpkg-dev meson ninja-build pkg-config python3 libglib2.0-dev libpixman-1-dev zlib1g-dev xz-utils)
 missing=()
 for p in "${packages[@]}"; do
-	dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+	fp_installed "$p" || missing+=("$p")
 done
 
 root=$(fp_kernel_cache_root "${FP_QEMU_BUILD_CACHE:-}" qemu-mipsel qemu-mipsel-cache)
@@ -63,15 +63,7 @@ if [ -f "$dir/.ready" ] && [ -x "$binary" ]; then
 	exit 0
 fi
 
-rm -rf "$dir"
-mkdir -p "$dir"
-log="$dir/build.log"
-start=$(date +%s.%N)
-fail() {
-	tail -40 "$log"
-	echo "FAIL: qemu-system-mipsel: $* (log: $log)"
-	exit 1
-}
+fp_fresh_build "$dir" qemu-system-mipsel
 
 if [ ${#missing[@]} -gt 0 ]; then
 	[ "$(id -u)" = 0 ] || skip "missing packages ${missing[*]} and not root to install them"
