@@ -5,17 +5,12 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "format.h"
 #include "key_names.h"
 
 namespace fpsim {
 
 namespace {
-
-std::string format(const char* fmt, auto... args) {
-    char buf[128];
-    std::snprintf(buf, sizeof buf, fmt, args...);
-    return buf;
-}
 
 bool is(const std::vector<uint8_t>& p, std::initializer_list<uint8_t> want) {
     return p.size() == want.size() && std::equal(p.begin(), p.end(), want.begin());

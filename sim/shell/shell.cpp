@@ -13,6 +13,7 @@
 #include <map>
 #include <utility>
 
+#include "format.h"
 #include "key_names.h"
 #include "userland/hwclock.h"
 #include "userland/rtcwake.h"
@@ -40,12 +41,6 @@ sim::userland::RunResult run_micomflash(sim::userland::ProgramRunner& runner, co
 }
 
 namespace {
-
-std::string format(const char* fmt, auto... args) {
-    char buf[256];
-    std::snprintf(buf, sizeof buf, fmt, args...);
-    return buf;
-}
 
 std::string date_text(const micom::DateTime& t) {
     return format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.mon, t.day, t.hour, t.min, t.sec);
