@@ -2,7 +2,6 @@
 #include "frame_decoder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <initializer_list>
 
 #include "format.h"
