@@ -45,7 +45,7 @@ Nanos SerialLink::carry(Direction dir, uint8_t b, Nanos start, bool error, const
                         Arrive arrive) {
     uint8_t v = b;
     const int copies = inject(v);
-    const Nanos ct = fmt.char_time();
+    const Nanos ct = char_time_of(dir, fmt);
     Nanos& free = line_free_[dir == Direction::MicomToHost];
     // a copy still on the line holds back what follows it
     Nanos at = std::max(start, free);
@@ -69,7 +69,7 @@ Nanos SerialLink::carry(Direction dir, uint8_t b, Nanos start, bool error, const
 }
 
 void SerialLink::host_send(uint8_t b, const LineFormat& fmt) {
-    const bool ok = micom_format.reads(fmt);
+    const bool ok = reads(Direction::HostToMicom, micom_format, fmt);
     carry(Direction::HostToMicom, b, m_.now(), !ok, fmt, [this, ok](uint8_t v, Nanos start, Nanos end) {
         m_.events().at(end, [this, v, start, ok] {
             if (deliver_to_micom)
@@ -93,13 +93,13 @@ void SerialLink::micom_start_next() {
     uint8_t b = micom_queue_.front();
     micom_queue_.pop_front();
     const Nanos start = m_.now();
-    const Nanos end = start + micom_format.char_time();
+    const Nanos end = start + char_time_of(Direction::MicomToHost, micom_format);
     ++micom_sent_;
     const bool stalled = faults.stall_after && micom_sent_ > faults.stall_after;
     bool next_sent = false;
     if (!stalled) {
-        LineFormat rx = host_format ? host_format() : micom_format;
-        const bool error = !rx.reads(micom_format);
+        const LineFormat rx = host_format ? host_format() : micom_format;
+        const bool error = !reads(Direction::MicomToHost, rx, micom_format);
         carry(Direction::MicomToHost, b, start, error, micom_format,
               [this, error, end, &next_sent](uint8_t v, Nanos, Nanos arrives) {
                   if (arrives == end && !next_sent) {

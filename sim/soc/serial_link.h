@@ -30,6 +30,7 @@ struct LineFormat {
     Nanos char_time() const { return Nanos(bits()) * 1'000'000'000ull / (baud ? baud : 1); }
     /// Whether a receiver set to *this reads what a sender set to @tx sends.
     bool reads(const LineFormat& tx) const;
+    bool operator==(const LineFormat&) const = default;
 };
 
 enum class Direction : uint8_t { HostToMicom, MicomToHost };
@@ -119,6 +120,36 @@ private:
     }
     uint64_t faults_injected_ = 0;
     Nanos line_free_[2] = {0, 0};  ///< per direction: when the last copy on it ends
+
+    /// What every byte asks of the formats (a 64-bit and a floating-point
+    /// division), worked out again only when a format changes.
+    struct FormatMemo {
+        LineFormat fmt;
+        Nanos char_time = LineFormat{}.char_time();
+    };
+    struct ReadsMemo {
+        LineFormat rx, tx;
+        bool reads = true;
+    };
+    FormatMemo char_memo_[2];  ///< per direction, of the sender's format
+    ReadsMemo reads_memo_[2];  ///< per direction: the receiver's format and the sender's
+    Nanos char_time_of(Direction dir, const LineFormat& f) {
+        FormatMemo& m = char_memo_[dir == Direction::MicomToHost];
+        if (!(m.fmt == f)) {
+            m.fmt = f;
+            m.char_time = f.char_time();
+        }
+        return m.char_time;
+    }
+    bool reads(Direction dir, const LineFormat& rx, const LineFormat& tx) {
+        ReadsMemo& m = reads_memo_[dir == Direction::MicomToHost];
+        if (!(m.rx == rx && m.tx == tx)) {
+            m.rx = rx;
+            m.tx = tx;
+            m.reads = rx.reads(tx);
+        }
+        return m.reads;
+    }
 };
 
 }  // namespace sim
