@@ -7,12 +7,12 @@
  * FIRST + 1, ... until the call makes fewer than n allocations: then it ran
  * without a failure and must simply work.
  *
- *   fail_tool load-sweep FIRST MODULE.ko PROBE.ko
+ *   fail_tool load-sweep FIRST MODULE.ko HOOK_FILE
  *       finit_module() of the module.  A load that fails must leave
  *       nothing behind: no /proc entry of the module, no major 75, no input
- *       device, no platform device or RTC, no interrupt of the module, the
- *       power-off hook not ours
- *       (PROBE.ko logs it and refuses to load), the module not loaded.  A
+ *       device, no platform device or RTC, no interrupt of the module, no
+ *       power-off hook (HOOK_FILE, pm_probe.ko's, reads "none"), the module
+ *       not loaded.  A
  *       load that succeeds (the failed allocation was one the kernel may
  *       do without) must give a running module, which is then unloaded.
  *   fail_tool open-sweep DEVICE
@@ -99,7 +99,7 @@ static int file_has(const char *file, const char *text)
 }
 
 /* The kernel log written since the last call: does it contain TEXT? */
-static int log_since_has(const char *text, const char *text2, int *found2)
+static int log_since_has(const char *text)
 {
 	char rec[2048];
 	ssize_t len;
@@ -114,8 +114,6 @@ static int log_since_has(const char *text, const char *text2, int *found2)
 		rec[len] = '\0';
 		if (text && strstr(rec, text))
 			found = 1;
-		if (text2 && strstr(rec, text2))
-			*found2 = 1;
 	}
 	return found;
 }
@@ -213,10 +211,8 @@ static const char *not_running(void)
 }
 
 /* What a failed or stopped start left behind (a description, "" when nothing). */
-static const char *left_behind(int probe, char *out, size_t size)
+static const char *left_behind(const char *hook_file, char *out, size_t size)
 {
-	int hook_free = 0, hook_set = 0;
-
 	out[0] = '\0';
 	if (proc_entries_present())
 		strncat(out, " /proc entries", size - strlen(out) - 1);
@@ -232,15 +228,12 @@ static const char *left_behind(int probe, char *out, size_t size)
 		strncat(out, " interrupt", size - strlen(out) - 1);
 	if (file_has("/proc/modules", "frontpanel "))
 		strncat(out, " module", size - strlen(out) - 1);
-	log_since_has(NULL, NULL, NULL);
-	load(probe); /* refuses to load, after logging the hook */
-	hook_free = log_since_has("fp-probe: pm_power_off none", "fp-probe: pm_power_off set", &hook_set);
-	if (!hook_free || hook_set)
+	if (!file_has(hook_file, "none\n"))
 		strncat(out, " power-off hook", size - strlen(out) - 1);
 	return out;
 }
 
-static int load_sweep(unsigned int first, int ko, int probe)
+static int load_sweep(unsigned int first, int ko, const char *hook_file)
 {
 	unsigned int n, loaded = 0, input_alloc = 0;
 	int fired = 0, result = 0;
@@ -249,11 +242,11 @@ static int load_sweep(unsigned int first, int ko, int probe)
 	for (n = first; n < first + MAX_POINTS && faults < MAX_FAULTS; n++) {
 		int bad_alloc;
 
-		log_since_has(NULL, NULL, NULL);
+		log_since_has(NULL);
 		arm(n);
 		result = load(ko);
 		fired = disarm();
-		bad_alloc = log_since_has("Bad input_alloc_device()", NULL, NULL);
+		bad_alloc = log_since_has("Bad input_alloc_device()");
 		if (bad_alloc && !input_alloc)
 			input_alloc = n;
 		if (result == 0) {
@@ -265,7 +258,7 @@ static int load_sweep(unsigned int first, int ko, int probe)
 			if (unload())
 				fault(n, "rmmod: %s", strerror(errno));
 		}
-		if (*left_behind(probe, rest, sizeof(rest))) {
+		if (*left_behind(hook_file, rest, sizeof(rest))) {
 			fault(n, "the load (%s) left behind:%s", result ? strerror(result) : "ok", rest);
 			unload();
 		}
@@ -325,11 +318,16 @@ int main(int argc, char **argv)
 	}
 	lseek(kmsg_fd, 0, SEEK_END);
 
-	if (argc == 5 && !strcmp(argv[1], "load-sweep"))
-		return load_sweep((unsigned int)strtoul(argv[2], NULL, 10), module_fd(argv[3]),
-				  module_fd(argv[4]));
+	if (argc == 5 && !strcmp(argv[1], "load-sweep")) {
+		/* the hook must read as none before the first failure point */
+		if (!file_has(argv[4], "none\n")) {
+			fprintf(stderr, "fail_tool: %s does not read \"none\"\n", argv[4]);
+			return 2;
+		}
+		return load_sweep((unsigned int)strtoul(argv[2], NULL, 10), module_fd(argv[3]), argv[4]);
+	}
 	if (argc == 3 && !strcmp(argv[1], "open-sweep"))
 		return open_sweep(argv[2]);
-	fprintf(stderr, "usage: fail_tool load-sweep FIRST MODULE.ko PROBE.ko | open-sweep DEVICE\n");
+	fprintf(stderr, "usage: fail_tool load-sweep FIRST MODULE.ko HOOK_FILE | open-sweep DEVICE\n");
 	return 2;
 }

@@ -9,8 +9,10 @@
 #   open     open() of /dev/micom (the ISP link's interrupt request), close()
 #   input    finit_module() again, with evdev loaded so that registering the
 #            input device also connects evdev's handler
-# then kmemleak again.
+# then kmemleak again.  pm_probe.ko stays loaded through the sweeps: its
+# file tells the power-off hook after each failure point.
 fp_ko=/lib/modules/frontpanel.ko
+fp_hook_file=/sys/kernel/debug/fp_pm_power_off
 
 fp_sweep() { # fp_sweep NAME fail_tool-ARGS...: sets fp_sweep_out
 	fp_name=$1
@@ -38,7 +40,9 @@ fp_reports=$(fp_checker_reports)
 if [ -z "$fp_reports" ]; then pass "no checker report before the sweeps"; else fail "checker reports before the sweeps: $fp_reports"; fi
 dmesg -c >/dev/null
 
-fp_sweep insmod load-sweep 1 $fp_ko /hook/pm_probe.ko
+check "the power-off probe loaded" insmod /hook/pm_probe.ko
+
+fp_sweep insmod load-sweep 1 $fp_ko $fp_hook_file
 
 if check "insmod for the open sweep" insmod $fp_ko; then
 	fp_sweep open open-sweep /dev/micom
@@ -47,9 +51,10 @@ if check "insmod for the open sweep" insmod $fp_ko; then
 fi
 
 if check "evdev loaded for the input sweep" insmod /lib/modules/evdev.ko; then
-	fp_sweep input load-sweep 1 $fp_ko /hook/pm_probe.ko
+	fp_sweep input load-sweep 1 $fp_ko $fp_hook_file
 	check "evdev removed after the input sweep" rmmod evdev
 fi
+check "the power-off probe removed" rmmod pm_probe
 
 fp_reports=$(fp_checker_reports)
 if [ -z "$fp_reports" ]; then pass "no checker report in the sweeps"; else fail "checker reports in the sweeps: $fp_reports"; fi
