@@ -45,6 +45,8 @@ check "the power-off probe loaded" insmod /hook/pm_probe.ko
 fp_sweep insmod load-sweep 1 $fp_ko $fp_hook_file
 
 if check "insmod for the open sweep" insmod $fp_ko; then
+	# (the probe sees a hook: the module's, while it runs)
+	check "the probe tells the module's power-off hook" grep -q "^set " $fp_hook_file
 	fp_sweep open open-sweep /dev/micom
 	check "rmmod after the open sweep" rmmod frontpanel
 	check "nothing left after the open sweep" no_entries
