@@ -12,9 +12,9 @@
  *       nothing behind: no /proc entry of the module, no major 75, no input
  *       device, no platform device or RTC, no interrupt of the module, no
  *       power-off hook (HOOK_FILE, pm_probe.ko's, reads "none"), the module
- *       not loaded.  A
- *       load that succeeds (the failed allocation was one the kernel may
- *       do without) must give a running module, which is then unloaded.
+ *       not loaded.  A load that succeeds (the failed allocation was one
+ *       the kernel may do without) must give a running module, which is
+ *       then unloaded.
  *   fail_tool open-sweep DEVICE
  *       open() of /dev/micom for writing (the ISP link's interrupt request),
  *       then close(): afterwards the ISP link's interrupt is gone and the
